@@ -1,0 +1,191 @@
+// Throughput of every fill and image loop on one band-sized target, with
+// memset/memcpy of the band as bounds and pixman's comparable operations as a
+// peer, all in one run. Rates are in target pixels per second.
+
+#include <benchmark/benchmark.h>
+#include <pixman.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "engine/image/image.h"
+#include "engine/image/memory_helper.h"
+#include "engine/sprite/fill_blitters.h"
+#include "engine/sprite/image_blitters.h"
+
+namespace {
+
+using namespace nubrik;
+
+constexpr uint32_t kWidth = 800, kHeight = 20;
+constexpr uint32_t kTileWidth = 64, kTileHeight = 48;
+constexpr int64_t kPixels = int64_t{kWidth} * kHeight;
+
+const char* const kModeNames[] = {"Normal", "Add", "Subtract", "Multiply", "InverseMultiply"};
+const char* const kFormatNames[] = {"Grey", "Rgb", "GreyAlpha", "Rgba", "Rgbx"};
+
+struct Band {
+  std::shared_ptr<uint8_t[]> bytes = MemoryHelper::allocate(kPixels * 4);
+  Image image{kWidth, kHeight, kWidth * 4, bytes};
+  Band() { std::memset(bytes.get(), 0x80, kPixels * 4); }
+};
+
+// A tile with a soft alpha ramp, so that per-pixel alpha loops see every weight.
+std::shared_ptr<Image> tile(PixelFormat format) {
+  std::mt19937 random(7);
+  auto image = std::make_shared<Image>(kTileWidth, kTileHeight, format);
+  uint8_t* p = image->lock();
+  const uint32_t bpp = bytesPerPixel(format);
+  for (uint32_t y = 0; y < kTileHeight; ++y) {
+    for (uint32_t x = 0; x < kTileWidth; ++x) {
+      uint8_t* px = p + y * image->getPitch() + x * bpp;
+      for (uint32_t c = 0; c < bpp; ++c) px[c] = static_cast<uint8_t>(random());
+      const uint8_t alpha = static_cast<uint8_t>(std::min<uint32_t>(255, (x + y) * 6));
+      if (format == PixelFormat::GreyAlpha) px[1] = alpha;
+      if (format == PixelFormat::Rgba) px[3] = alpha;
+    }
+  }
+  return image;
+}
+
+void finish(benchmark::State& state) { state.SetItemsProcessed(state.iterations() * kPixels); }
+
+void fillBench(benchmark::State& state, BlendMode mode, Colour colour, uint8_t opacity) {
+  Band band;
+  for (auto _ : state) {
+    fillRect(band.image, nullptr, mode, {0, 0, kWidth, kHeight}, colour, opacity);
+    benchmark::ClobberMemory();
+  }
+  finish(state);
+}
+
+void imageBench(benchmark::State& state, BlendMode mode, PixelFormat format, uint8_t opacity) {
+  Band band;
+  auto source = tile(format);
+  for (auto _ : state) {
+    for (int32_t x = 0; x < static_cast<int32_t>(kWidth); x += kTileWidth) {
+      drawImage(*source, {}, nullptr, band.image, mode,
+                {x, 0, x + static_cast<int32_t>(kTileWidth), static_cast<int32_t>(kTileHeight)},
+                opacity);
+    }
+    benchmark::ClobberMemory();
+  }
+  finish(state);
+}
+
+void memsetBench(benchmark::State& state) {
+  Band band;
+  for (auto _ : state) {
+    std::memset(band.bytes.get(), state.iterations() & 0xFF, kPixels * 4);
+    benchmark::ClobberMemory();
+  }
+  finish(state);
+}
+
+void memcpyBench(benchmark::State& state) {
+  Band band, other;
+  for (auto _ : state) {
+    std::memcpy(band.bytes.get(), other.bytes.get(), kPixels * 4);
+    benchmark::ClobberMemory();
+  }
+  finish(state);
+}
+
+// pixman on the same band: solid fills and 64 x 48 tiles composited across it.
+struct PixmanBand {
+  Band band;
+  pixman_image_t* target = pixman_image_create_bits(
+      PIXMAN_x8r8g8b8, kWidth, kHeight, reinterpret_cast<uint32_t*>(band.bytes.get()), kWidth * 4);
+  ~PixmanBand() { pixman_image_unref(target); }
+};
+
+void pixmanSolidBench(benchmark::State& state, pixman_op_t op, uint16_t alpha) {
+  PixmanBand band;
+  const pixman_color_t colour{0x8000, 0x4000, 0x2000, alpha};
+  pixman_image_t* solid = pixman_image_create_solid_fill(&colour);
+  for (auto _ : state) {
+    pixman_image_composite32(op, solid, nullptr, band.target, 0, 0, 0, 0, 0, 0, kWidth, kHeight);
+    benchmark::ClobberMemory();
+  }
+  pixman_image_unref(solid);
+  finish(state);
+}
+
+void pixmanImageBench(benchmark::State& state, pixman_op_t op, pixman_format_code_t format,
+                      bool constantMask) {
+  PixmanBand band;
+  auto source = tile(PixelFormat::Rgba);
+  pixman_image_t* src = pixman_image_create_bits(
+      format, kTileWidth, kTileHeight, reinterpret_cast<uint32_t*>(source->lock()),
+      kTileWidth * 4);
+  const pixman_color_t half{0, 0, 0, 0x8000};
+  pixman_image_t* mask = constantMask ? pixman_image_create_solid_fill(&half) : nullptr;
+  for (auto _ : state) {
+    for (int32_t x = 0; x < static_cast<int32_t>(kWidth); x += kTileWidth) {
+      const int32_t w = std::min<int32_t>(kTileWidth, kWidth - x);
+      pixman_image_composite32(op, src, mask, band.target, 0, 0, 0, 0, x, 0, w, kHeight);
+    }
+    benchmark::ClobberMemory();
+  }
+  if (mask) pixman_image_unref(mask);
+  pixman_image_unref(src);
+  finish(state);
+}
+
+void registerAll() {
+  benchmark::RegisterBenchmark("bound/memset", memsetBench);
+  benchmark::RegisterBenchmark("bound/memcpy", memcpyBench);
+
+  benchmark::RegisterBenchmark("pixman/fill SRC solid", pixmanSolidBench, PIXMAN_OP_SRC, 0xFFFF);
+  benchmark::RegisterBenchmark("pixman/fill OVER translucent", pixmanSolidBench, PIXMAN_OP_OVER,
+                               0x4000);
+  benchmark::RegisterBenchmark("pixman/image OVER a8r8g8b8", pixmanImageBench, PIXMAN_OP_OVER,
+                               PIXMAN_a8r8g8b8, false);
+  benchmark::RegisterBenchmark("pixman/image OVER a8r8g8b8 masked", pixmanImageBench,
+                               PIXMAN_OP_OVER, PIXMAN_a8r8g8b8, true);
+  benchmark::RegisterBenchmark("pixman/image ADD a8r8g8b8", pixmanImageBench, PIXMAN_OP_ADD,
+                               PIXMAN_a8r8g8b8, false);
+  benchmark::RegisterBenchmark("pixman/image MULTIPLY a8r8g8b8", pixmanImageBench,
+                               PIXMAN_OP_MULTIPLY, PIXMAN_a8r8g8b8, false);
+  benchmark::RegisterBenchmark("pixman/image SRC x8r8g8b8", pixmanImageBench, PIXMAN_OP_SRC,
+                               PIXMAN_x8r8g8b8, false);
+
+  const struct {
+    const char* name;
+    Colour colour;
+    uint8_t opacity;
+  } fills[] = {{"Opaque", {PixelFormat::Rgb, {200, 100, 50}}, 255},
+               {"Alpha", {PixelFormat::Rgba, {200, 100, 50, 64}}, 255},
+               {"Faded", {PixelFormat::Rgb, {200, 100, 50}}, 128},
+               {"FadedAlpha", {PixelFormat::Rgba, {200, 100, 50, 64}}, 128}};
+  for (int mode = 0; mode < 5; ++mode) {
+    for (const auto& fill : fills) {
+      benchmark::RegisterBenchmark(
+          (std::string("fill/") + kModeNames[mode] + "/" + fill.name).c_str(), fillBench,
+          static_cast<BlendMode>(mode), fill.colour, fill.opacity);
+    }
+  }
+  for (int mode = 0; mode < 5; ++mode) {
+    for (int faded = 0; faded < 2; ++faded) {
+      for (int format = 0; format < 5; ++format) {
+        benchmark::RegisterBenchmark((std::string("image/") + kModeNames[mode] + "/" +
+                                      (faded ? "Faded/" : "Full/") + kFormatNames[format])
+                                         .c_str(),
+                                     imageBench, static_cast<BlendMode>(mode),
+                                     static_cast<PixelFormat>(format), faded ? 128 : 255);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  registerAll();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

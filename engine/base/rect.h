@@ -1,0 +1,34 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+namespace nubrik {
+
+// A rectangle in surface or image coordinates; right and bottom are exclusive.
+struct Rect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+
+  // Only equality counts: a rectangle whose left exceeds its right is not
+  // empty here, although it covers no pixel.
+  constexpr bool isEmpty() const { return left == right || top == bottom; }
+  // True when the rectangle covers at least one pixel.
+  constexpr bool hasArea() const { return left < right && top < bottom; }
+  constexpr bool operator==(const Rect&) const = default;
+};
+
+// The clipping intersection: an empty operand does not restrict (so a clip of
+// (0, 0, 0, 0) means "no clipping"), and rectangles that are apart give
+// (0, 0, 0, 0). Touching rectangles give an empty, zero-width result.
+constexpr Rect intersect(const Rect& a, const Rect& b) {
+  if (a.isEmpty()) return b;
+  if (b.isEmpty()) return a;
+  if (b.left > a.right || b.right < a.left || b.top > a.bottom || b.bottom < a.top) return Rect{};
+  return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+              std::min(a.bottom, b.bottom)};
+}
+
+}  // namespace nubrik

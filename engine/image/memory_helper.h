@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace nubrik::MemoryHelper {
+
+// Distance of the first usable byte past a page boundary.
+inline constexpr size_t kPageOffset = 4;
+inline constexpr size_t kPageSize = 4096;
+
+// `size` usable bytes whose first byte lies 4 bytes past a 4096-byte
+// boundary, in one heap block released when the last handle goes.
+// Throws std::bad_alloc.
+std::shared_ptr<uint8_t[]> allocate(size_t size);
+
+}  // namespace nubrik::MemoryHelper

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/base/rect.h"
+
+namespace nubrik {
+
+// Where a blitter may write (target coordinates) and how surface coordinates
+// map to the target: target = surface + (dx, dy).
+struct BandClip {
+  Rect clipRect;
+  int32_t dx = 0;
+  int32_t dy = 0;
+};
+
+// A position in source image coordinates.
+struct Point {
+  int32_t x = 0;
+  int32_t y = 0;
+  bool operator==(const Point&) const = default;
+};
+
+}  // namespace nubrik

@@ -1,0 +1,70 @@
+#include "engine/sprite/image_blitters.h"
+
+#include <array>
+
+#include "engine/image/pixel_lock.h"
+#include "engine/sprite/blit_loops.h"
+
+namespace nubrik {
+
+namespace {
+
+using ImageLoop = void (*)(const blit::RowWalk&, uint32_t opacityWeight);
+
+template <typename Rule, bool Faded>
+constexpr std::array<ImageLoop, 5> kFormatLoops = {
+    &blit::imageLoop<Rule, Faded, PixelFormat::Grey>,
+    &blit::imageLoop<Rule, Faded, PixelFormat::Rgb>,
+    &blit::imageLoop<Rule, Faded, PixelFormat::GreyAlpha>,
+    &blit::imageLoop<Rule, Faded, PixelFormat::Rgba>,
+    &blit::imageLoop<Rule, Faded, PixelFormat::Rgbx>};
+
+template <typename Rule>
+constexpr std::array<std::array<ImageLoop, 5>, 2> kModeLoops = {kFormatLoops<Rule, false>,
+                                                                 kFormatLoops<Rule, true>};
+
+// Indexed by blend mode, then faded (opacity below 255), then source format.
+constexpr std::array<std::array<std::array<ImageLoop, 5>, 2>, 5> kImageLoops = {
+    kModeLoops<NormalBlend>, kModeLoops<AddBlend>, kModeLoops<SubtractBlend>,
+    kModeLoops<MultiplyBlend>, kModeLoops<InverseMultiplyBlend>};
+
+}  // namespace
+
+void drawImage(const IImage& source, Point sourceOrigin, const BandClip* clip, IImage& target,
+               BlendMode mode, const Rect& bounds, uint8_t opacity) {
+  // Empty bounds would otherwise stand for the whole clip rectangle.
+  if (bounds.isEmpty()) return;
+  const PixelFormat format = source.getPixelFormat();
+  if (opacity == 0 || !isValidBlendMode(mode) || !isValidPixelFormat(format)) return;
+
+  blit::Area area = blit::visibleArea(bounds, clip, target.getWidth(), target.getHeight());
+  if (!area.hasArea()) return;
+
+  // Target to source: the top-left of the translated bounds shows sourceOrigin.
+  const int64_t dx = clip != nullptr ? clip->dx : 0;
+  const int64_t dy = clip != nullptr ? clip->dy : 0;
+  const int64_t ox = int64_t{sourceOrigin.x} - (int64_t{bounds.left} + dx);
+  const int64_t oy = int64_t{sourceOrigin.y} - (int64_t{bounds.top} + dy);
+  area = area.clippedTo(-ox, -oy, int64_t{source.getWidth()} - ox,
+                        int64_t{source.getHeight()} - oy);
+  if (!area.hasArea()) return;
+
+  PixelLock targetLock(target);
+  ConstPixelLock sourceLock(source);
+  const size_t targetPitch = target.getPitch();
+  const size_t sourcePitch = source.getPitch();
+  blit::RowWalk walk;
+  walk.target = targetLock.pixels() + static_cast<size_t>(area.top) * targetPitch +
+                static_cast<size_t>(area.left) * 4;
+  walk.targetPitch = targetPitch;
+  walk.source = sourceLock.pixels() + static_cast<size_t>(area.top + oy) * sourcePitch +
+                static_cast<size_t>(area.left + ox) * bytesPerPixel(format);
+  walk.sourcePitch = sourcePitch;
+  walk.width = static_cast<uint32_t>(area.right - area.left);
+  walk.height = static_cast<uint32_t>(area.bottom - area.top);
+
+  const bool faded = opacity != 255;
+  kImageLoops[static_cast<int>(mode)][faded][static_cast<int>(format)](walk, toWeight(opacity));
+}
+
+}  // namespace nubrik

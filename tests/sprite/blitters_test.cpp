@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "engine/image/memory_helper.h"
+#include "engine/sprite/fill_blitters.h"
+#include "engine/sprite/image_blitters.h"
+#include "sprite/pixel_reference.h"
+
+namespace nubrik {
+namespace {
+
+// Channel values biased toward the edges, where arithmetic changes behaviour.
+uint8_t edgyByte(std::mt19937& random) {
+  switch (random() % 4) {
+    case 0:
+      return 0;
+    case 1:
+      return 255;
+    default:
+      return static_cast<uint8_t>(random());
+  }
+}
+
+std::shared_ptr<Image> randomImage(std::mt19937& random, PixelFormat format, uint32_t width,
+                                   uint32_t height, uint32_t padding) {
+  const uint32_t pitch = width * bytesPerPixel(format) + padding;
+  auto bytes = MemoryHelper::allocate(size_t{pitch} * height);
+  for (size_t i = 0; i < size_t{pitch} * height; ++i) bytes[i] = edgyByte(random);
+  if (format == PixelFormat::Rgbx) return std::make_shared<Image>(width, height, pitch, bytes);
+  auto image = std::make_shared<Image>(width, height, format);
+  std::memcpy(image->lock(), bytes.get(), size_t{image->getPitch()} * height);
+  return image;
+}
+
+std::shared_ptr<Image> copyOf(const Image& image) {
+  const size_t size = size_t{image.getPitch()} * image.getHeight();
+  auto bytes = MemoryHelper::allocate(size);
+  std::memcpy(bytes.get(), image.lockConst(), size);
+  return std::make_shared<Image>(image.getWidth(), image.getHeight(), image.getPitch(), bytes);
+}
+
+bool samePixels(const Image& a, const Image& b) {
+  return std::memcmp(a.lockConst(), b.lockConst(), size_t{a.getPitch()} * a.getHeight()) == 0;
+}
+
+// A rectangle around a target of `width` x `height`, overshooting every edge
+// now and then, moved by (dx, dy) into surface coordinates.
+Rect randomRect(std::mt19937& random, int32_t width, int32_t height, int32_t dx = 0,
+                int32_t dy = 0) {
+  Rect r{static_cast<int32_t>(random() % (width + 12)) - 6 - dx,
+         static_cast<int32_t>(random() % (height + 12)) - 6 - dy, 0, 0};
+  r.right = r.left + static_cast<int32_t>(random() % (width + 8));
+  r.bottom = r.top + static_cast<int32_t>(random() % (height + 8));
+  if (random() % 16 == 0) std::swap(r.left, r.right);  // inverted now and then
+  return r;
+}
+
+uint8_t randomOpacity(std::mt19937& random) {
+  const uint8_t picks[] = {0, 1, 128, 254, 255, 255, 255};
+  return random() % 2 ? picks[random() % 7] : static_cast<uint8_t>(random());
+}
+
+// A band clip in the shape the compositor makes, or none, or a "no clip" one.
+std::unique_ptr<BandClip> randomClip(std::mt19937& random, int32_t width, int32_t height) {
+  const int32_t dx = static_cast<int32_t>(random() % 9) - 4;
+  const int32_t dy = -static_cast<int32_t>(random() % 100);
+  switch (random() % 4) {
+    case 0:
+      return nullptr;
+    case 1:
+      return std::make_unique<BandClip>(BandClip{Rect{}, dx, dy});
+    default: {
+      Rect clip = randomRect(random, width, height);
+      if (random() % 2) clip = Rect{0, 0, width, height};
+      return std::make_unique<BandClip>(BandClip{clip, 0, dy});
+    }
+  }
+}
+
+TEST(FillBlittersTest, EveryLoopMatchesTheReference) {
+  constexpr int kRounds = 10000;
+  int changed = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    std::mt19937 random(round);
+    SCOPED_TRACE(::testing::Message() << "seed " << round);
+    const uint32_t width = 1 + random() % 40, height = 1 + random() % 12;
+    auto target = randomImage(random, PixelFormat::Rgbx, width, height, 4 * (random() % 3));
+    auto expected = copyOf(*target);
+    const auto clip = randomClip(random, width, height);
+    const BlendMode mode = static_cast<BlendMode>(random() % 16 == 0 ? 5 : random() % 5);
+    const Rect bounds = clip ? randomRect(random, width, height, clip->dx, clip->dy)
+                              : randomRect(random, width, height);
+    const Colour colour{static_cast<PixelFormat>(random() % 5),
+                        {edgyByte(random), edgyByte(random), edgyByte(random), edgyByte(random)}};
+    const uint8_t opacity = randomOpacity(random);
+
+    auto before = copyOf(*target);
+    fillRect(*target, clip.get(), mode, bounds, colour, opacity);
+    if (!samePixels(*target, *before)) ++changed;
+    reference::fillRect(*expected, clip.get(), mode, bounds, colour, opacity);
+    ASSERT_TRUE(samePixels(*target, *expected))
+        << "mode " << int(mode) << " kind " << int(colour.kind) << " opacity " << int(opacity);
+  }
+  EXPECT_GT(changed, kRounds / 8);  // a fair share of the cases must draw
+}
+
+TEST(ImageBlittersTest, EveryLoopMatchesTheReference) {
+  constexpr int kRounds = 12000;
+  int changed = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    std::mt19937 random(round);
+    SCOPED_TRACE(::testing::Message() << "seed " << round);
+    const uint32_t width = 1 + random() % 40, height = 1 + random() % 12;
+    auto target = randomImage(random, PixelFormat::Rgbx, width, height, 4 * (random() % 3));
+    auto expected = copyOf(*target);
+    const PixelFormat format = static_cast<PixelFormat>(random() % 5);
+    const uint32_t sourceWidth = random() % 24 == 0 ? 0 : 1 + random() % 30;
+    const uint32_t sourceHeight = random() % 24 == 0 ? 0 : 1 + random() % 20;
+    auto source = randomImage(random, format, sourceWidth, sourceHeight, 4);
+    const auto clip = randomClip(random, width, height);
+    const BlendMode mode = static_cast<BlendMode>(random() % 16 == 0 ? -1 : random() % 5);
+    const Rect bounds = clip ? randomRect(random, width, height, clip->dx, clip->dy)
+                              : randomRect(random, width, height);
+    const Point origin{static_cast<int32_t>(random() % 9) - 4,
+                       static_cast<int32_t>(random() % 9) - 4};
+    const uint8_t opacity = randomOpacity(random);
+
+    auto before = copyOf(*target);
+    drawImage(*source, origin, clip.get(), *target, mode, bounds, opacity);
+    if (!samePixels(*target, *before)) ++changed;
+    reference::drawImage(*source, origin, clip.get(), *expected, mode, bounds, opacity);
+    ASSERT_TRUE(samePixels(*target, *expected))
+        << "mode " << int(mode) << " format " << int(format) << " opacity " << int(opacity);
+  }
+  EXPECT_GT(changed, kRounds / 8);  // a fair share of the cases must draw
+}
+
+// A solid Rgbx target of `width` x `height` pixels, all `value`.
+std::shared_ptr<Image> solid(uint32_t width, uint32_t height, uint32_t value) {
+  auto bytes = MemoryHelper::allocate(size_t{width} * height * 4);
+  for (size_t i = 0; i < size_t{width} * height; ++i) std::memcpy(&bytes[i * 4], &value, 4);
+  return std::make_shared<Image>(width, height, width * 4, bytes);
+}
+
+uint32_t pixelAt(const Image& image, uint32_t x, uint32_t y) {
+  uint32_t v;
+  std::memcpy(&v, image.lockConst() + y * image.getPitch() + x * 4, 4);
+  return v;
+}
+
+TEST(FillBlittersTest, WeightsOfTheFourCases) {
+  auto target = solid(2, 1, 0xFF000000u);
+  fillRect(*target, nullptr, BlendMode::Normal, {0, 0, 1, 1}, {PixelFormat::Rgb, {1, 2, 3}}, 255);
+  EXPECT_EQ(pixelAt(*target, 0, 0), 0x00010203u);  // a plain store, alpha byte 0
+  fillRect(*target, nullptr, BlendMode::Normal, {0, 0, 1, 1}, {PixelFormat::Rgba, {1, 2, 3, 255}},
+           255);
+  EXPECT_EQ(pixelAt(*target, 0, 0), 0xFF010203u);
+
+  // Alpha 60 at full opacity: (d * 196 + p * 60) >> 8 per channel, alpha byte too.
+  target = solid(1, 1, 0xC8C8C8C8u);
+  fillRect(*target, nullptr, BlendMode::Normal, {0, 0, 1, 1}, {PixelFormat::Rgba, {0, 255, 0, 60}},
+           255);
+  const uint32_t keep = (200 * 196) >> 8, a = (200 * 196 + 60 * 60) >> 8;
+  EXPECT_EQ(pixelAt(*target, 0, 0), a << 24 | keep << 16 | ((200 * 196 + 255 * 60) >> 8) << 8 | keep);
+
+  // Alpha 60 at opacity 128 weighs (60 * 128) >> 8 = 30.
+  target = solid(1, 1, 0u);
+  fillRect(*target, nullptr, BlendMode::Normal, {0, 0, 1, 1}, {PixelFormat::GreyAlpha, {200, 60}},
+           128);
+  EXPECT_EQ(pixelAt(*target, 0, 0) & 0xFF, (200u * 30) >> 8);
+
+  // Nothing draws at alpha 0, opacity 0 or an unknown mode.
+  target = solid(1, 1, 0x11223344u);
+  fillRect(*target, nullptr, BlendMode::Normal, {0, 0, 1, 1}, {PixelFormat::Rgba, {9, 9, 9, 0}},
+           255);
+  fillRect(*target, nullptr, BlendMode::Add, {0, 0, 1, 1}, {PixelFormat::Rgb, {9, 9, 9}}, 0);
+  fillRect(*target, nullptr, static_cast<BlendMode>(5), {0, 0, 1, 1}, {PixelFormat::Rgb, {9}}, 255);
+  fillRect(*target, nullptr, static_cast<BlendMode>(-1), {0, 0, 1, 1}, {PixelFormat::Rgb, {9}},
+           255);
+  EXPECT_EQ(pixelAt(*target, 0, 0), 0x11223344u);
+}
+
+TEST(FillBlittersTest, BandClipTranslatesAndClips) {
+  // A band starting at surface row 64: bounds (10, 70, 20, 80) fill rows 6 to 15.
+  auto target = solid(30, 20, 0u);
+  const BandClip band{Rect{0, 0, 30, 20}, 0, -64};
+  fillRect(*target, &band, BlendMode::Normal, {10, 70, 20, 80}, {PixelFormat::Grey, {7}}, 255);
+  for (uint32_t y = 0; y < 20; ++y) {
+    EXPECT_EQ(pixelAt(*target, 10, y) != 0, y >= 6 && y < 16) << y;
+    EXPECT_EQ(pixelAt(*target, 9, y), 0u);
+    EXPECT_EQ(pixelAt(*target, 20, y), 0u);
+  }
+
+  // A clip that only touches the bounds, or misses them, draws nothing.
+  target = solid(30, 20, 0u);
+  const BandClip touching{Rect{20, 0, 30, 20}, 0, 0};
+  const BandClip apart{Rect{25, 0, 30, 20}, 0, 0};
+  fillRect(*target, &touching, BlendMode::Normal, {10, 0, 20, 5}, {PixelFormat::Grey, {7}}, 255);
+  fillRect(*target, &apart, BlendMode::Normal, {10, 0, 20, 5}, {PixelFormat::Grey, {7}}, 255);
+  // Empty bounds never stand for the whole clip.
+  const BandClip whole{Rect{0, 0, 30, 20}, 0, 0};
+  fillRect(*target, &whole, BlendMode::Normal, {5, 5, 5, 9}, {PixelFormat::Grey, {7}}, 255);
+  auto blank = solid(30, 20, 0u);
+  EXPECT_TRUE(samePixels(*target, *blank));
+}
+
+TEST(FillBlittersTest, ExtremeCoordinatesNeitherOverflowNorWriteOutside) {
+  auto target = solid(8, 4, 0u);
+  const BandClip band{Rect{}, INT32_MIN, INT32_MIN};
+  fillRect(*target, &band, BlendMode::Add, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX},
+           {PixelFormat::Grey, {1}}, 255);
+  fillRect(*target, nullptr, BlendMode::Add, {INT32_MAX, 0, INT32_MIN, 4}, {PixelFormat::Grey, {1}},
+           255);
+  fillRect(*target, nullptr, BlendMode::Add, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX},
+           {PixelFormat::Grey, {1}}, 255);
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 8; ++x) EXPECT_EQ(pixelAt(*target, x, y), 0x010101u);
+}
+
+TEST(ImageBlittersTest, SourceMappingAndWeights) {
+  // A clip cutting 3 columns off the left starts at source column origin.x + 3.
+  Image ramp(16, 1, PixelFormat::Grey);
+  for (uint8_t i = 0; i < 16; ++i) ramp.lock()[i] = i;
+  auto target = solid(20, 1, 0u);
+  const BandClip clip{Rect{8, 0, 20, 1}, 0, 0};
+  drawImage(ramp, {2, 0}, &clip, *target, BlendMode::Normal, {5, 0, 21, 1}, 255);
+  EXPECT_EQ(pixelAt(*target, 7, 0), 0u);
+  EXPECT_EQ(pixelAt(*target, 8, 0), 5u * 0x010101u);
+  EXPECT_EQ(pixelAt(*target, 18, 0), 15u * 0x010101u);
+  EXPECT_EQ(pixelAt(*target, 19, 0), 0u);  // past the source's last column
+
+  // At opacity 128 an Rgb pixel weighs 128 and an opaque Rgba pixel 127.
+  Image rgb(1, 1, PixelFormat::Rgb), rgba(1, 1, PixelFormat::Rgba);
+  std::memset(rgb.lock(), 255, 3);
+  std::memset(rgba.lock(), 255, 4);
+  target = solid(2, 1, 0u);
+  drawImage(rgb, {}, nullptr, *target, BlendMode::Normal, {0, 0, 1, 1}, 128);
+  drawImage(rgba, {}, nullptr, *target, BlendMode::Normal, {1, 0, 2, 1}, 128);
+  EXPECT_EQ(pixelAt(*target, 0, 0), 0x007F7F7Fu);
+  EXPECT_EQ(pixelAt(*target, 1, 0), 0x7E7E7E7Eu);
+
+  // Grey level 100 at alpha 128 over white: (255 * 128 + 100 * 128) >> 8 = 177.
+  Image greyAlpha(1, 1, PixelFormat::GreyAlpha);
+  greyAlpha.lock()[0] = 100, greyAlpha.lock()[1] = 128;
+  target = solid(1, 1, 0x00FFFFFFu);
+  drawImage(greyAlpha, {}, nullptr, *target, BlendMode::Normal, {0, 0, 1, 1}, 255);
+  EXPECT_EQ(pixelAt(*target, 0, 0) & 0x00FFFFFFu, 177u * 0x010101u);
+
+  // An Rgbx source copies its words unchanged, fourth byte included.
+  auto words = solid(3, 1, 0xA1B2C3D4u);
+  target = solid(3, 1, 0u);
+  drawImage(*words, {}, nullptr, *target, BlendMode::Normal, {0, 0, 3, 1}, 255);
+  EXPECT_TRUE(samePixels(*target, *words));
+}
+
+TEST(ImageBlittersTest, NothingDrawsFromEmptyOrUnknownSources) {
+  auto target = solid(4, 4, 0x55u);
+  Image empty(0, 3, PixelFormat::Rgba);
+  drawImage(empty, {}, nullptr, *target, BlendMode::Normal, {0, 0, 4, 4}, 255);
+  const BandClip none{Rect{}, 0, 0};
+  drawImage(empty, {}, &none, *target, BlendMode::Normal, {0, 0, 4, 4}, 255);
+
+  struct BadFormat : IImage {
+    uint8_t bytes[64] = {};
+    uint32_t getWidth() const override { return 4; }
+    uint32_t getHeight() const override { return 4; }
+    PixelFormat getPixelFormat() const override { return static_cast<PixelFormat>(5); }
+    uint32_t getPitch() const override { return 16; }
+    uint8_t* lock() override { return bytes; }
+    const uint8_t* lockConst() const override { return bytes; }
+    void unlock() override {}
+    void unlockConst() const override {}
+  } bad;
+  drawImage(bad, {}, nullptr, *target, BlendMode::Normal, {0, 0, 4, 4}, 255);
+  EXPECT_TRUE(samePixels(*target, *solid(4, 4, 0x55u)));
+}
+
+}  // namespace
+}  // namespace nubrik

@@ -1,0 +1,163 @@
+#pragma once
+
+// A plain per-channel model of blending, mixing, filling and image drawing,
+// written independently of the engine's word-wide loops to check them.
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "engine/base/rect.h"
+#include "engine/image/image.h"
+#include "engine/image/pixel_lock.h"
+#include "engine/sprite/band_clip.h"
+#include "engine/sprite/blend.h"
+#include "engine/sprite/colour.h"
+
+namespace nubrik::reference {
+
+inline uint32_t channel(uint32_t p, int c) { return (p >> (8 * c)) & 0xFF; }
+inline uint32_t weightOf(uint32_t v) { return v == 255 ? 256 : v; }
+
+inline uint32_t blend(BlendMode mode, uint32_t d, uint32_t s) {
+  uint32_t out = 0;
+  for (int c = 0; c < 4; ++c) {
+    const int dc = static_cast<int>(channel(d, c)), sc = static_cast<int>(channel(s, c));
+    const bool alphaByte = c == 3;
+    int x = 0;
+    switch (mode) {
+      case BlendMode::Normal:
+        x = sc;
+        break;
+      case BlendMode::Add:
+        x = alphaByte ? (dc + sc) & 255 : std::min(255, dc + sc);
+        break;
+      case BlendMode::Subtract:
+        x = alphaByte ? (dc - sc) & 255 : std::max(0, dc - sc);
+        break;
+      case BlendMode::Multiply:
+        x = alphaByte ? 0 : static_cast<int>((dc * weightOf(sc)) >> 8);
+        break;
+      case BlendMode::InverseMultiply:
+        x = alphaByte ? 0 : static_cast<int>(((255 - dc) * weightOf(255 - sc)) >> 8);
+        break;
+    }
+    out |= static_cast<uint32_t>(x) << (8 * c);
+  }
+  return out;
+}
+
+inline uint32_t mix(uint32_t d, uint32_t x, uint32_t w) {
+  uint32_t out = 0;
+  for (int c = 0; c < 4; ++c) {
+    out |= ((channel(d, c) * (256 - w) + channel(x, c) * w) >> 8) << (8 * c);
+  }
+  return out;
+}
+
+// Whether surface point (sx, sy) lies in the drawn region of a command.
+inline bool covers(const Rect& bounds, const BandClip* clip, int64_t tx, int64_t ty) {
+  const int64_t dx = clip ? clip->dx : 0, dy = clip ? clip->dy : 0;
+  const int64_t sx = tx - dx, sy = ty - dy;
+  if (sx < bounds.left || sx >= bounds.right || sy < bounds.top || sy >= bounds.bottom)
+    return false;
+  if (clip && !clip->clipRect.isEmpty()) {
+    const Rect& c = clip->clipRect;
+    if (tx < c.left || tx >= c.right || ty < c.top || ty >= c.bottom) return false;
+  }
+  return true;
+}
+
+inline uint32_t loadTarget(const uint8_t* p, uint32_t pitch, int x, int y) {
+  const uint8_t* q = p + size_t(y) * pitch + size_t(x) * 4;
+  return q[0] | q[1] << 8 | q[2] << 16 | uint32_t(q[3]) << 24;
+}
+inline void storeTarget(uint8_t* p, uint32_t pitch, int x, int y, uint32_t v) {
+  uint8_t* q = p + size_t(y) * pitch + size_t(x) * 4;
+  q[0] = v & 255, q[1] = (v >> 8) & 255, q[2] = (v >> 16) & 255, q[3] = v >> 24;
+}
+
+inline void fillRect(IImage& target, const BandClip* clip, BlendMode mode, const Rect& bounds,
+                     const Colour& colour, uint8_t opacity) {
+  if (static_cast<int>(mode) < 0 || static_cast<int>(mode) > 4 || opacity == 0) return;
+  const Colour& c = colour;
+  uint32_t p = 0, a = 255;
+  switch (c.kind) {
+    case PixelFormat::Grey:
+      p = c.components[0] * 0x010101u;
+      break;
+    case PixelFormat::Rgb:
+      p = c.components[0] << 16 | c.components[1] << 8 | c.components[2];
+      break;
+    case PixelFormat::GreyAlpha:
+      p = uint32_t(c.components[1]) << 24 | c.components[0] * 0x010101u;
+      a = c.components[1];
+      break;
+    case PixelFormat::Rgba:
+      p = uint32_t(c.components[3]) << 24 | c.components[0] << 16 | c.components[1] << 8 |
+          c.components[2];
+      a = c.components[3];
+      break;
+    default:
+      break;
+  }
+  // An opaque colour fades by the opacity alone.
+  uint32_t w = opacity == 255 ? weightOf(a) : weightOf((a * weightOf(opacity)) >> 8);
+  if (a == 255) w = weightOf(opacity);
+  PixelLock lock(target);
+  for (int y = 0; y < int(target.getHeight()); ++y) {
+    for (int x = 0; x < int(target.getWidth()); ++x) {
+      if (!covers(bounds, clip, x, y)) continue;
+      const uint32_t d = loadTarget(lock.pixels(), target.getPitch(), x, y);
+      storeTarget(lock.pixels(), target.getPitch(), x, y, mix(d, blend(mode, d, p), w));
+    }
+  }
+}
+
+inline void drawImage(const IImage& source, Point origin, const BandClip* clip, IImage& target,
+                      BlendMode mode, const Rect& bounds, uint8_t opacity) {
+  const int format = static_cast<int>(source.getPixelFormat());
+  if (static_cast<int>(mode) < 0 || static_cast<int>(mode) > 4 || opacity == 0 || format < 0 ||
+      format > 4)
+    return;
+  PixelLock lock(target);
+  ConstPixelLock src(source);
+  const int64_t dx = clip ? clip->dx : 0, dy = clip ? clip->dy : 0;
+  for (int y = 0; y < int(target.getHeight()); ++y) {
+    for (int x = 0; x < int(target.getWidth()); ++x) {
+      if (!covers(bounds, clip, x, y)) continue;
+      const int64_t sx = origin.x + (x - dx - bounds.left);
+      const int64_t sy = origin.y + (y - dy - bounds.top);
+      if (sx < 0 || sy < 0 || sx >= source.getWidth() || sy >= source.getHeight()) continue;
+      const uint8_t* q = src.pixels() + size_t(sy) * source.getPitch();
+      uint32_t s = 0, a = 255;
+      bool hasAlpha = false;
+      switch (source.getPixelFormat()) {
+        case PixelFormat::Grey:
+          s = q[sx] * 0x010101u;
+          break;
+        case PixelFormat::Rgb:
+          s = q[3 * sx] | q[3 * sx + 1] << 8 | q[3 * sx + 2] << 16;
+          break;
+        case PixelFormat::GreyAlpha:
+          s = q[2 * sx] * 0x010101u | uint32_t(q[2 * sx + 1]) << 24;
+          a = q[2 * sx + 1];
+          hasAlpha = true;
+          break;
+        case PixelFormat::Rgba:
+        case PixelFormat::Rgbx:
+          s = q[4 * sx] | q[4 * sx + 1] << 8 | q[4 * sx + 2] << 16 | uint32_t(q[4 * sx + 3]) << 24;
+          if (source.getPixelFormat() == PixelFormat::Rgba) a = q[4 * sx + 3], hasAlpha = true;
+          break;
+      }
+      // Per-pixel alpha fades by alpha x opacity; a source without alpha by the opacity.
+      const uint32_t w = !hasAlpha          ? weightOf(opacity)
+                         : opacity == 255 ? weightOf(a)
+                                          : weightOf((a * weightOf(opacity)) >> 8);
+      const uint32_t d = loadTarget(lock.pixels(), target.getPitch(), x, y);
+      storeTarget(lock.pixels(), target.getPitch(), x, y, mix(d, blend(mode, d, s), w));
+    }
+  }
+}
+
+}  // namespace nubrik::reference
