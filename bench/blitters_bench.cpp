@@ -118,8 +118,7 @@ void pixmanImageBench(benchmark::State& state, pixman_op_t op, pixman_format_cod
   PixmanBand band;
   auto source = tile(PixelFormat::Rgba);
   pixman_image_t* src = pixman_image_create_bits(
-      format, kTileWidth, kTileHeight, reinterpret_cast<uint32_t*>(source->lock()),
-      kTileWidth * 4);
+      format, kTileWidth, kTileHeight, reinterpret_cast<uint32_t*>(source->lock()), kTileWidth * 4);
   const pixman_color_t half{0, 0, 0, 0x8000};
   pixman_image_t* mask = constantMask ? pixman_image_create_solid_fill(&half) : nullptr;
   for (auto _ : state) {

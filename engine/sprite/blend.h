@@ -24,7 +24,8 @@ constexpr uint32_t toWeight(uint32_t v) { return (v * 65794u) >> 16; }
 constexpr uint32_t mixPixels(uint32_t d, uint32_t x, uint32_t w) {
   const uint32_t keep = 256 - w;
   const uint32_t rb = (((d & 0x00FF00FFu) * keep + (x & 0x00FF00FFu) * w) >> 8) & 0x00FF00FFu;
-  const uint32_t ag = (((d >> 8) & 0x00FF00FFu) * keep + ((x >> 8) & 0x00FF00FFu) * w) & 0xFF00FF00u;
+  const uint32_t ag =
+      (((d >> 8) & 0x00FF00FFu) * keep + ((x >> 8) & 0x00FF00FFu) * w) & 0xFF00FF00u;
   return rb | ag;
 }
 
@@ -67,9 +68,7 @@ struct MultiplyBlend {
 // The product of the two complements, not complemented again.
 struct InverseMultiplyBlend {
   static constexpr BlendMode kMode = BlendMode::InverseMultiply;
-  static constexpr uint32_t blend(uint32_t d, uint32_t s) {
-    return MultiplyBlend::blend(~d, ~s);
-  }
+  static constexpr uint32_t blend(uint32_t d, uint32_t s) { return MultiplyBlend::blend(~d, ~s); }
 };
 
 // The blend result for a mode given at run time; 0 for a value that is not a mode.

@@ -48,8 +48,8 @@ void fillRect(IImage& target, const BandClip* clip, BlendMode mode, const Rect& 
   PixelLock lock(target);
   const size_t pitch = target.getPitch();
   blit::RowWalk walk;
-  walk.target = lock.pixels() + static_cast<size_t>(area.top) * pitch +
-                static_cast<size_t>(area.left) * 4;
+  walk.target =
+      lock.pixels() + static_cast<size_t>(area.top) * pitch + static_cast<size_t>(area.left) * 4;
   walk.targetPitch = pitch;
   walk.width = static_cast<uint32_t>(area.right - area.left);
   walk.height = static_cast<uint32_t>(area.bottom - area.top);

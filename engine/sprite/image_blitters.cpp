@@ -21,7 +21,7 @@ constexpr std::array<ImageLoop, 5> kFormatLoops = {
 
 template <typename Rule>
 constexpr std::array<std::array<ImageLoop, 5>, 2> kModeLoops = {kFormatLoops<Rule, false>,
-                                                                 kFormatLoops<Rule, true>};
+                                                                kFormatLoops<Rule, true>};
 
 // Indexed by blend mode, then faded (opacity below 255), then source format.
 constexpr std::array<std::array<std::array<ImageLoop, 5>, 2>, 5> kImageLoops = {
@@ -45,8 +45,8 @@ void drawImage(const IImage& source, Point sourceOrigin, const BandClip* clip, I
   const int64_t dy = clip != nullptr ? clip->dy : 0;
   const int64_t ox = int64_t{sourceOrigin.x} - (int64_t{bounds.left} + dx);
   const int64_t oy = int64_t{sourceOrigin.y} - (int64_t{bounds.top} + dy);
-  area = area.clippedTo(-ox, -oy, int64_t{source.getWidth()} - ox,
-                        int64_t{source.getHeight()} - oy);
+  area =
+      area.clippedTo(-ox, -oy, int64_t{source.getWidth()} - ox, int64_t{source.getHeight()} - oy);
   if (!area.hasArea()) return;
 
   PixelLock targetLock(target);

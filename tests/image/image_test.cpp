@@ -16,8 +16,11 @@ TEST(ImageTest, PictureRowsArePackedWithoutPadding) {
   const struct {
     PixelFormat format;
     uint32_t pitch;
-  } cases[] = {{PixelFormat::Grey, 5},  {PixelFormat::Rgb, 15},  {PixelFormat::GreyAlpha, 10},
-               {PixelFormat::Rgba, 20}, {PixelFormat::Rgbx, 20}};
+  } cases[] = {{PixelFormat::Grey, 5},
+               {PixelFormat::Rgb, 15},
+               {PixelFormat::GreyAlpha, 10},
+               {PixelFormat::Rgba, 20},
+               {PixelFormat::Rgbx, 20}};
   for (const auto& c : cases) {
     Image image(5, 3, c.format);
     EXPECT_EQ(image.getPitch(), c.pitch);
@@ -37,8 +40,7 @@ TEST(ImageTest, ZeroRowsStillLocks) {
 TEST(ImageTest, SizesThatDoNotFitThrowBadAlloc) {
   // The pitch of 2^31 four-byte pixels does not fit 32 bits.
   EXPECT_THROW(Image(0x80000000u, 1, PixelFormat::Rgba), std::bad_alloc);
-  EXPECT_THROW(Image(std::numeric_limits<uint32_t>::max(), 1, PixelFormat::Rgb),
-               std::bad_alloc);
+  EXPECT_THROW(Image(std::numeric_limits<uint32_t>::max(), 1, PixelFormat::Rgb), std::bad_alloc);
   // Fits the pitch, but no machine has height x pitch bytes to give.
   EXPECT_THROW(Image(0x3FFFFFFFu, 0xFFFFFFFFu, PixelFormat::Rgba), std::bad_alloc);
 }

@@ -93,7 +93,7 @@ TEST(FillBlittersTest, EveryLoopMatchesTheReference) {
     const auto clip = randomClip(random, width, height);
     const BlendMode mode = static_cast<BlendMode>(random() % 16 == 0 ? 5 : random() % 5);
     const Rect bounds = clip ? randomRect(random, width, height, clip->dx, clip->dy)
-                              : randomRect(random, width, height);
+                             : randomRect(random, width, height);
     const Colour colour{static_cast<PixelFormat>(random() % 5),
                         {edgyByte(random), edgyByte(random), edgyByte(random), edgyByte(random)}};
     const uint8_t opacity = randomOpacity(random);
@@ -124,7 +124,7 @@ TEST(ImageBlittersTest, EveryLoopMatchesTheReference) {
     const auto clip = randomClip(random, width, height);
     const BlendMode mode = static_cast<BlendMode>(random() % 16 == 0 ? -1 : random() % 5);
     const Rect bounds = clip ? randomRect(random, width, height, clip->dx, clip->dy)
-                              : randomRect(random, width, height);
+                             : randomRect(random, width, height);
     const Point origin{static_cast<int32_t>(random() % 9) - 4,
                        static_cast<int32_t>(random() % 9) - 4};
     const uint8_t opacity = randomOpacity(random);
@@ -165,7 +165,8 @@ TEST(FillBlittersTest, WeightsOfTheFourCases) {
   fillRect(*target, nullptr, BlendMode::Normal, {0, 0, 1, 1}, {PixelFormat::Rgba, {0, 255, 0, 60}},
            255);
   const uint32_t keep = (200 * 196) >> 8, a = (200 * 196 + 60 * 60) >> 8;
-  EXPECT_EQ(pixelAt(*target, 0, 0), a << 24 | keep << 16 | ((200 * 196 + 255 * 60) >> 8) << 8 | keep);
+  EXPECT_EQ(pixelAt(*target, 0, 0),
+            a << 24 | keep << 16 | ((200 * 196 + 255 * 60) >> 8) << 8 | keep);
 
   // Alpha 60 at opacity 128 weighs (60 * 128) >> 8 = 30.
   target = solid(1, 1, 0u);

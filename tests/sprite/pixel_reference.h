@@ -151,7 +151,7 @@ inline void drawImage(const IImage& source, Point origin, const BandClip* clip, 
           break;
       }
       // Per-pixel alpha fades by alpha x opacity; a source without alpha by the opacity.
-      const uint32_t w = !hasAlpha          ? weightOf(opacity)
+      const uint32_t w = !hasAlpha        ? weightOf(opacity)
                          : opacity == 255 ? weightOf(a)
                                           : weightOf((a * weightOf(opacity)) >> 8);
       const uint32_t d = loadTarget(lock.pixels(), target.getPitch(), x, y);

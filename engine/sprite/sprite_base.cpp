@@ -1,0 +1,31 @@
+#include "engine/sprite/sprite_base.h"
+
+#include <utility>
+
+#include "engine/screen/sprite_drawer.h"
+#include "engine/screen/sprite_manager.h"
+
+namespace nubrik {
+
+SpriteBase::SpriteBase(std::weak_ptr<SpriteManager> manager, std::weak_ptr<SpriteDrawer> drawer,
+                       int32_t id, int32_t zOrder)
+    : manager_(std::move(manager)), drawer_(std::move(drawer)), id_(id), zOrder_(zOrder) {}
+
+void SpriteBase::invalidate() {
+  if (auto drawer = drawer_.lock()) drawer->invalidateRect(bounds());
+}
+
+void SpriteBase::invalidateOrder() {
+  if (auto manager = manager_.lock()) manager->markOrderDirty();
+}
+
+DrawCommand SpriteBase::commonCommand(DrawCommandKind kind) const {
+  DrawCommand command;
+  command.kind = kind;
+  command.blendMode = blendMode_;
+  command.opacity = opacity_;
+  command.bounds = bounds();
+  return command;
+}
+
+}  // namespace nubrik
