@@ -32,6 +32,7 @@ tsan: deps
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
+	./scripts/run-fuzz.sh 60
 
 clean:
 	rm -rf build

@@ -1,0 +1,79 @@
+#pragma once
+
+// The operations the engine needs from the operating system, grouped as the
+// engine uses them. Everything above this header is written once against it;
+// platform_linux.cpp implements it on Linux, and a Win32 implementation can
+// sit beside it without touching the engine.
+//
+// Calls that can fail return false or null and leave the reason in
+// lastError(), as the platform's own calls do.
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+namespace nubrik::platform {
+
+// The platform's error code of the call that has just failed on this thread
+// (errno on Linux: a missing file gives 2).
+uint32_t lastError();
+
+// --- Manual-reset events -----------------------------------------------------
+
+inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
+
+struct EventObject;
+
+enum class WaitStatus { Signalled, TimedOut, Failed };
+
+// A manual-reset event, not set; null on failure.
+EventObject* createEvent();
+void destroyEvent(EventObject* event);
+bool setEvent(EventObject* event);
+bool resetEvent(EventObject* event);
+// Waits up to `timeoutMs` milliseconds (0 polls, kInfinite waits for ever).
+WaitStatus waitForEvent(EventObject* event, uint32_t timeoutMs);
+// Waits until any of `count` events is set; on Signalled, `index` is the
+// lowest index of a set event.
+WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t timeoutMs,
+                           size_t* index);
+
+// --- Locks ---------------------------------------------------------------------
+
+// Mutual exclusion that the holding thread may enter again.
+using RecursiveLock = std::recursive_mutex;
+
+// --- Threads -------------------------------------------------------------------
+
+struct ThreadObject;
+using ThreadRoutine = uint32_t (*)(void* argument);
+
+// Runs `routine(argument)` on a new thread; null on failure.
+ThreadObject* startThread(ThreadRoutine routine, void* argument);
+// Waits without limit for the thread to end, releases it and returns the
+// routine's exit code.
+uint32_t joinThread(ThreadObject* thread);
+// The number of logical processors, at least 1.
+uint32_t logicalProcessorCount();
+
+// --- Files ---------------------------------------------------------------------
+
+struct FileObject;
+
+enum class SeekMethod { Begin, Current, End };
+
+// Opens an existing regular file for reading only; null on failure.
+FileObject* openFileForReading(const char* path);
+void closeFile(FileObject* file);
+bool readFile(FileObject* file, void* buffer, uint32_t count, uint32_t* got);
+bool seekFile(FileObject* file, int64_t offset, SeekMethod method, int64_t* position);
+bool fileLength(FileObject* file, int64_t* length);
+
+// --- Random numbers --------------------------------------------------------------
+
+// The 15-bit generator the demonstration relies on for the same picture on
+// every run: per-thread state starting at 1, state = state * 214013 + 2531011,
+// result bits 16 to 30.
+int random15();
+
+}  // namespace nubrik::platform

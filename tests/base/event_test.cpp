@@ -1,0 +1,110 @@
+#include "engine/base/event.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "engine/base/exception.h"
+#include "engine/base/thread_notifier.h"
+
+namespace nubrik {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+TEST(EventTest, PollsAndStaysSetUntilReset) {
+  Event event;
+  EXPECT_FALSE(event.wait(0));
+  event.set();
+  EXPECT_TRUE(event.wait(0));
+  EXPECT_TRUE(event.wait(0));
+  EXPECT_TRUE(event.wait());
+  event.reset();
+  EXPECT_FALSE(event.wait(0));
+}
+
+TEST(EventTest, TimesOut) {
+  Event event;
+  const auto start = steady_clock::now();
+  EXPECT_FALSE(event.wait(20));
+  EXPECT_GE(steady_clock::now() - start, milliseconds(20));
+}
+
+TEST(EventTest, OneSetWakesEveryWaiter) {
+  Event event;
+  std::atomic<int> woken{0};
+  std::thread a([&] { woken += event.wait(); });
+  std::thread b([&] { woken += event.wait(); });
+  std::this_thread::sleep_for(milliseconds(10));
+  event.set();
+  a.join();
+  b.join();
+  EXPECT_EQ(woken, 2);
+}
+
+TEST(EventTest, WaitAnyReportsTheLowestSetIndex) {
+  Event a, b, c;
+  Event* events[] = {&a, &b, &c};
+  c.set();
+  EXPECT_EQ(Event::wait(std::begin(events), std::end(events)), 2);
+  b.set();
+  EXPECT_EQ(Event::wait(std::begin(events), std::end(events)), 1);
+  a.set();
+  EXPECT_EQ(Event::wait(std::begin(events), std::end(events)), 0);
+
+  Event late;
+  Event* pair[] = {&a, &late};
+  a.reset();
+  std::thread setter([&] {
+    std::this_thread::sleep_for(milliseconds(5));
+    late.set();
+  });
+  EXPECT_EQ(Event::wait(std::begin(pair), std::end(pair)), 1);
+  setter.join();
+}
+
+TEST(ThreadNotifierTest, SleepAndWaitEndWithTheInterrupt) {
+  ThreadNotifier notifier;
+  Event target;
+  EXPECT_FALSE(notifier.isInterrupted());
+  const auto start = steady_clock::now();
+  notifier.sleep();
+  EXPECT_GE(steady_clock::now() - start, milliseconds(1));
+
+  target.set();
+  EXPECT_TRUE(notifier.wait(target));
+  EXPECT_TRUE(notifier.wait(target));  // the target stays set
+
+  notifier.interruptEvent().set();
+  EXPECT_TRUE(notifier.isInterrupted());
+  // The interrupt wins over a set target.
+  try {
+    notifier.wait(target);
+    FAIL() << "no interrupt";
+  } catch (const InterruptedException& e) {
+    EXPECT_STREQ(e.what(), "Thread interupted in nubrik::ThreadNotifier::wait method.");
+  }
+  try {
+    notifier.sleep();
+    FAIL() << "no interrupt";
+  } catch (const InterruptedException& e) {
+    EXPECT_STREQ(e.what(), "Thread interupted in nubrik::ThreadNotifier::sleep method.");
+  }
+}
+
+TEST(ThreadNotifierTest, InterruptWakesABlockedWait) {
+  ThreadNotifier notifier;
+  Event never;
+  std::thread owner([&] {
+    std::this_thread::sleep_for(milliseconds(5));
+    notifier.interruptEvent().set();
+  });
+  EXPECT_THROW(notifier.wait(never), InterruptedException);
+  owner.join();
+}
+
+}  // namespace
+}  // namespace nubrik

@@ -1,0 +1,99 @@
+#include "engine/base/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "engine/base/exception.h"
+
+namespace nubrik {
+namespace {
+
+TEST(ThreadTest, StopInterruptsAWaitingBodyAndJoins) {
+  Thread thread;
+  std::atomic<bool> started{false}, interrupted{false};
+  Event never;
+  thread.start([&](ThreadNotifier& notifier) {
+    started = true;
+    try {
+      notifier.wait(never);
+    } catch (const InterruptedException&) {
+      interrupted = true;
+      throw;
+    }
+  });
+  EXPECT_TRUE(thread.isRunning());
+  while (!started) std::this_thread::yield();
+  thread.stop();
+  EXPECT_FALSE(thread.isRunning());
+  EXPECT_TRUE(interrupted);
+  EXPECT_EQ(thread.lastExitCode(), Thread::kExitFailure);
+}
+
+TEST(ThreadTest, RestartsWithAFreshInterrupt) {
+  Thread thread;
+  std::atomic<int> runs{0};
+  std::atomic<bool> interruptedAtStart{true};
+  auto body = [&](ThreadNotifier& notifier) {
+    interruptedAtStart = notifier.isInterrupted();
+    ++runs;
+    while (true) notifier.sleep();
+  };
+  thread.start(body);
+  thread.stop();
+  thread.start(body);
+  while (runs < 2) std::this_thread::yield();
+  EXPECT_FALSE(interruptedAtStart);
+  thread.stop();
+  EXPECT_EQ(runs, 2);
+}
+
+TEST(ThreadTest, BodiesThatReturnOrThrow) {
+  Thread thread;
+  thread.start([](ThreadNotifier&) {});
+  thread.stop();  // the body has ended on its own: stop still joins
+  EXPECT_EQ(thread.lastExitCode(), Thread::kExitSuccess);
+
+  thread.start([](ThreadNotifier&) { throw IoException(makeMessage("%s", "m")); });
+  thread.stop();
+  EXPECT_EQ(thread.lastExitCode(), Thread::kExitFailure);
+
+  thread.start(ThreadBody{});  // an empty body fails like a throwing one
+  thread.stop();
+  EXPECT_EQ(thread.lastExitCode(), Thread::kExitFailure);
+
+  thread.start([](ThreadNotifier&) { throw 42; });
+  thread.stop();
+  EXPECT_EQ(thread.lastExitCode(), Thread::kExitFailure);
+}
+
+TEST(ThreadTest, StopWithoutStartOrTwiceDoesNothing) {
+  Thread thread;
+  thread.stop();
+  thread.stop();
+  thread.start([](ThreadNotifier& n) {
+    while (true) n.sleep();
+  });
+  thread.stop();
+  thread.stop();
+  EXPECT_FALSE(thread.isRunning());
+}
+
+TEST(ThreadTest, DestructionJoinsTheBody) {
+  auto alive = std::make_shared<std::atomic<bool>>(true);
+  {
+    Thread thread;
+    thread.start([alive](ThreadNotifier& n) {
+      try {
+        while (true) n.sleep();
+      } catch (const InterruptedException&) {
+        *alive = false;
+      }
+    });
+  }
+  EXPECT_FALSE(*alive);  // the body finished before the Thread was gone
+}
+
+}  // namespace
+}  // namespace nubrik
