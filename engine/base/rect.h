@@ -20,6 +20,13 @@ struct Rect {
   constexpr bool operator==(const Rect&) const = default;
 };
 
+// A position in surface or image coordinates.
+struct Point {
+  int32_t x = 0;
+  int32_t y = 0;
+  constexpr bool operator==(const Point&) const = default;
+};
+
 // The clipping intersection: an empty operand does not restrict (so a clip of
 // (0, 0, 0, 0) means "no clipping"), and rectangles that are apart give
 // (0, 0, 0, 0). Touching rectangles give an empty, zero-width result.

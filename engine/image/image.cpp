@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "engine/image/memory_helper.h"
+
 namespace nubrik {
 
 Image::Image(uint32_t width, uint32_t height, uint32_t pitch, Pixels pixels)
@@ -23,7 +25,10 @@ uint32_t packedPitch(uint32_t width, PixelFormat format) {
 
 Image::Pixels allocateRows(uint32_t height, uint32_t pitch) {
   size_t bytes = 0;
-  if (__builtin_mul_overflow(size_t{height}, size_t{pitch}, &bytes)) throw std::bad_alloc();
+  if (__builtin_mul_overflow(size_t{height}, size_t{pitch}, &bytes) ||
+      bytes > MemoryHelper::kMaxAllocation) {
+    throw std::bad_alloc();
+  }
   return Image::Pixels(new uint8_t[bytes]);
 }
 

@@ -8,7 +8,9 @@ std::shared_ptr<uint8_t[]> allocate(size_t size) {
   // Room to move the start to the next page boundary and past it.
   constexpr size_t kSlack = 2 * kPageSize + kPageOffset;
   size_t total = 0;
-  if (__builtin_add_overflow(size, kSlack, &total)) throw std::bad_alloc();
+  if (__builtin_add_overflow(size, kSlack, &total) || total > kMaxAllocation) {
+    throw std::bad_alloc();
+  }
 
   std::unique_ptr<uint8_t[]> block(new uint8_t[total]);
   const uintptr_t start = reinterpret_cast<uintptr_t>(block.get());

@@ -14,11 +14,4 @@ struct BandClip {
   int32_t dy = 0;
 };
 
-// A position in source image coordinates.
-struct Point {
-  int32_t x = 0;
-  int32_t y = 0;
-  bool operator==(const Point&) const = default;
-};
-
 }  // namespace nubrik

@@ -1,0 +1,95 @@
+// The demonstration-shaped scene through the real frame pipeline onto an
+// in-memory window: one full frame (every band dirty) with one worker and
+// with one per logical processor, and one animation frame (every flake moved
+// by a pixel, back and forth). Times are the frame thread's own measure of composing and
+// presenting one frame.
+
+#include <benchmark/benchmark.h>
+
+#include <mutex>
+
+#include "bench/demo_scene.h"
+#include "engine/base/event.h"
+#include "engine/base/platform/memory_window.h"
+#include "engine/screen/screen.h"
+
+namespace {
+
+using namespace nubrik;
+
+constexpr uint32_t kWidth = 800, kHeight = 600;
+
+struct Pipeline {
+  MemoryWindow window{kWidth, kHeight};
+  Screen screen{window.getDC(), kWidth, kHeight};
+  std::vector<std::shared_ptr<ISprite>> flakes;
+  Event frameDone;
+  uint64_t seen = 0;
+
+  explicit Pipeline(std::optional<uint32_t> workers) {
+    screen.setWorkerCount(workers);
+    flakes = bench::buildDemoScene(
+        kWidth, kHeight,
+        [&](int32_t id, Rect r, int32_t z, Colour c) {
+          return std::shared_ptr<ISprite>(screen.createFillRectSprite(id, r, z, c));
+        },
+        [&](int32_t id, int32_t x, int32_t y, int32_t z, std::shared_ptr<Image> image) {
+          return std::shared_ptr<ISprite>(screen.createImageSprite(id, x, y, z, image));
+        });
+    screen.addFrameCallback([this](Screen& s) {
+      if (s.getComposedFrameCount() != seen) {
+        seen = s.getComposedFrameCount();
+        frameDone.set();
+      }
+      return false;
+    });
+    screen.startFrameThread();
+    waitForFrame();
+  }
+
+  double waitForFrame() {
+    frameDone.wait();
+    frameDone.reset();
+    return screen.getLastFrameMilliseconds();
+  }
+};
+
+void fullFrame(benchmark::State& state, std::optional<uint32_t> workers) {
+  Pipeline pipeline(workers);
+  for (auto _ : state) {
+    pipeline.screen.invalidateAll();
+    state.SetIterationTime(pipeline.waitForFrame() / 1000);
+  }
+  pipeline.screen.stopFrameThread();
+}
+
+void animationFrame(benchmark::State& state, std::optional<uint32_t> workers) {
+  Pipeline pipeline(workers);
+  int step = 1;
+  for (auto _ : state) {
+    {
+      std::lock_guard lock(pipeline.screen.getSceneLock());
+      for (auto& flake : pipeline.flakes) {
+        flake->invalidate();
+        flake->setPosition(flake->getX() + step, flake->getY() + step);
+        flake->invalidate();
+      }
+      step = -step;
+    }
+    state.SetIterationTime(pipeline.waitForFrame() / 1000);
+  }
+  pipeline.screen.stopFrameThread();
+}
+
+BENCHMARK_CAPTURE(fullFrame, 1 worker, 1u)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(fullFrame, worker per processor, std::nullopt)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(animationFrame, 1 worker, 1u)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(animationFrame, worker per processor, std::nullopt)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
