@@ -1,4 +1,13 @@
 #!/usr/bin/env bash
-# Runs the demonstration from a build folder.
+# Runs the demonstration from a build folder, in the folder that holds its
+# pictures: in a window when a display is available, otherwise headless,
+# writing a snapshot.
 set -euo pipefail
-echo "The demonstration program is not built yet; 'make test' builds and tests the engine."
+build=${1:-build/release}
+cd "$build/bin"
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  exec ./nubrik
+fi
+echo "No display: running the scene headless (nubrik-headless)."
+./nubrik-headless --snapshot nubrik.png
+echo "Snapshot written to $(pwd)/nubrik.png"

@@ -1,0 +1,146 @@
+#include "app/scene.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+
+#include "app/load_image.h"
+#include "app/sprite_rules.h"
+#include "engine/base/exception.h"
+#include "engine/base/platform/platform.h"
+
+namespace nubrik {
+
+namespace {
+
+constexpr int32_t kSnowOpacities[] = {32, 64, 128, 192};
+
+std::shared_ptr<Image> loadPicture(const std::string& folder, const std::string& name) {
+  const std::string path = folder.empty() ? name : folder + "/" + name;
+  try {
+    return loadImageFromFile(path);
+  } catch (const Win32Exception& e) {
+    throw PictureError(
+        path, std::string(e.what()) + " (" + std::strerror(static_cast<int>(e.errorCode())) + ")");
+  } catch (const std::exception& e) {
+    throw PictureError(path, e.what());
+  }
+}
+
+uint32_t draw() { return static_cast<uint32_t>(platform::random15()); }
+
+}  // namespace
+
+Scene::Scene(IWindow& window, SceneOptions options) : window_(&window), hdc_(window.getDC()) {
+  if (hdc_ == nullptr) throw std::runtime_error("the window gave no device context");
+  try {
+    screen_ = std::make_shared<Screen>(hdc_, window.getClientWidth(), window.getClientHeight());
+    const auto width = static_cast<int32_t>(screen_->getWidth());
+    const auto height = static_cast<int32_t>(screen_->getHeight());
+
+    auto fill = [&](int32_t id, Rect rect, int32_t zOrder, Colour colour) {
+      showSprite(*screen_->createFillRectSprite(id, rect, zOrder, colour));
+    };
+    fill(0, {0, 0, width, height}, 0, Colour{PixelFormat::Rgb, {255, 255, 255, 0}});
+    fill(10, {50, 50, 160, 160}, 2, Colour{PixelFormat::Rgb, {255, 0, 0, 0}});
+
+    if (auto picture = loadPicture(options.pictureFolder, "load.gra")) {
+      for (int32_t k = 0; k < 50; ++k) {
+        auto sprite = screen_->createImageSprite(11 + k, 75 + 5 * k, 75 + 5 * k, 3 + k, picture);
+        changeOpacity(*sprite, 128);
+        showSprite(*sprite);
+      }
+    }
+    fill(50, {100, 100, 200, 200}, 100, Colour{PixelFormat::Rgba, {0, 255, 0, 60}});
+
+    const auto snow = loadPicture(options.pictureFolder, "snow.png");
+    const auto snow2 = loadPicture(options.pictureFolder, "snow2.png");
+    snowflakes_.reserve(900);
+    for (int32_t id = 100; id <= 999; ++id) {
+      const auto x = static_cast<int32_t>(draw() % static_cast<uint32_t>(width));
+      const auto y = static_cast<int32_t>(draw() % static_cast<uint32_t>(height));
+      const int32_t speed = std::max<int32_t>(static_cast<int32_t>(draw() % 5), 1);
+      auto sprite = screen_->createImageSprite(id, x, y, 500, speed == 1 ? snow2 : snow);
+      if (!sprite) continue;
+      Snowflake flake{id, 0, speed, kSnowOpacities[id & 3], sprite};
+      changeBlendMode(*sprite, BlendMode::Add);
+      changeOpacity(*sprite, static_cast<uint8_t>(flake.baseOpacity));
+      showSprite(*sprite);
+      snowflakes_.push_back(std::move(flake));
+    }
+
+    screen_->addFrameCallback([this](Screen&) { return update(); });
+    if (options.observer) screen_->addFrameCallback(std::move(options.observer));
+    if (options.startFrameThread) screen_->startFrameThread();
+  } catch (...) {
+    // The destructor will not run: give back what was taken, in its order.
+    screen_.reset();
+    window.releaseDC(hdc_);
+    throw;
+  }
+}
+
+Scene::~Scene() {
+  try {
+    screen_->stopFrameThread();
+    screen_.reset();
+    window_->releaseDC(hdc_);
+  } catch (...) {
+    // Destruction goes on: the snowflakes below still let go of their sprites.
+  }
+}
+
+void Scene::paint() { screen_->invalidateAll(); }
+
+Point cursorSpritePosition(Point cursor, uint32_t imageWidth, uint32_t imageHeight) {
+  // Wrapping arithmetic: a far-away cursor must not overflow.
+  return Point{static_cast<int32_t>(static_cast<uint32_t>(cursor.x) - imageWidth / 2),
+               static_cast<int32_t>(static_cast<uint32_t>(cursor.y) - imageHeight / 2)};
+}
+
+FlakeStep snowStep(const Scene::Snowflake& flake, int32_t x, int32_t y, uint8_t opacity, int r,
+                   int32_t width, int32_t height) {
+  int32_t dx;
+  int32_t o = opacity;
+  if (r % 2 != 0) {
+    dx = std::min(flake.speed, flake.drift + 1);
+    o = std::min(o + r % 3, 255);
+  } else {
+    dx = std::max(flake.drift - 1, -flake.speed);
+    o = std::max(o - r % 3, 0);
+  }
+  FlakeStep step{x + dx, y + flake.speed, 0};
+  if (step.x > width + 10) step.x = -10;
+  if (step.y > height) {
+    step.y = -10;
+    o = flake.baseOpacity;
+  }
+  step.opacity = static_cast<uint8_t>(o);
+  return step;
+}
+
+bool Scene::update() {
+  const auto manager = screen_->getSpriteManager();
+  const auto cursorSprite =
+      std::dynamic_pointer_cast<ImageSprite>(manager->findSprite(kCursorSpriteId));
+  if (cursorSprite) {
+    const auto& image = cursorSprite->getImage();
+    const Point p =
+        cursorSpritePosition(window_->getCursorPosition(), image->getWidth(), image->getHeight());
+    moveSprite(*cursorSprite, p.x, p.y);
+  }
+  const auto width = static_cast<int32_t>(screen_->getWidth());
+  const auto height = static_cast<int32_t>(screen_->getHeight());
+  for (const Snowflake& flake : snowflakes_) {
+    const int r = platform::random15();
+    ISprite& sprite = *flake.sprite;
+    const FlakeStep step =
+        snowStep(flake, sprite.getX(), sprite.getY(), sprite.getOpacity(), r, width, height);
+    moveSprite(sprite, step.x, step.y);
+    changeOpacity(sprite, step.opacity);
+  }
+  return false;
+}
+
+}  // namespace nubrik

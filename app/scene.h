@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/base/platform/device_context.h"
+#include "engine/screen/screen.h"
+
+namespace nubrik {
+
+// A picture file the scene could not load; what() names the file and why.
+class PictureError : public std::runtime_error {
+ public:
+  PictureError(const std::string& file, const std::string& reason)
+      : std::runtime_error("\"" + file + "\": " + reason), file_(file) {}
+  const std::string& file() const { return file_; }
+
+ private:
+  std::string file_;
+};
+
+struct SceneOptions {
+  // Where "load.gra", "snow.png" and "snow2.png" are; the working directory
+  // when empty.
+  std::string pictureFolder;
+  // Runs after the scene's own frame callback, when given.
+  FrameCallback observer;
+  // False builds the picture without starting the frame thread (for tests).
+  bool startFrameThread = true;
+};
+
+// The demonstration: a white background, a red square, fifty half-transparent
+// pictures along a diagonal (the one with identifier 40 follows the cursor),
+// a translucent green square and nine hundred additive snowflakes that fall,
+// wobble, flicker and re-enter at the top.
+class Scene {
+ public:
+  struct Snowflake {
+    int32_t id;
+    int32_t drift;        // base horizontal step: 0
+    int32_t speed;        // rows per frame, 1 to 4; also bounds the horizontal step
+    int32_t baseOpacity;  // 32, 64, 128 or 192, by the two lowest bits of id
+    std::shared_ptr<ISprite> sprite;
+  };
+
+  static constexpr int32_t kCursorSpriteId = 40;
+
+  // Builds the picture and starts the frame thread. Throws PictureError for
+  // a picture that cannot be loaded; no thread is left running then.
+  explicit Scene(IWindow& window, SceneOptions options = {});
+  // Stops the frame thread and its workers, releases the Screen, then the
+  // device context.
+  ~Scene();
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
+
+  // Asks for the whole window to be redrawn in the next frame.
+  void paint();
+  // One animation step; runs on the frame thread. Always false: keep calling.
+  bool update();
+
+  Screen& getScreen() { return *screen_; }
+  const std::vector<Snowflake>& getSnowflakes() const { return snowflakes_; }
+
+ private:
+  IWindow* window_;
+  IDeviceContext* hdc_;
+  std::shared_ptr<Screen> screen_;
+  std::vector<Snowflake> snowflakes_;
+};
+
+// Where the cursor sprite goes: its centre on the cursor (halves rounded down).
+Point cursorSpritePosition(Point cursor, uint32_t imageWidth, uint32_t imageHeight);
+
+// One flake's step from (x, y) at opacity `opacity`, with the random draw `r`,
+// on a `width` x `height` surface.
+struct FlakeStep {
+  int32_t x;
+  int32_t y;
+  uint8_t opacity;
+};
+FlakeStep snowStep(const Scene::Snowflake& flake, int32_t x, int32_t y, uint8_t opacity, int r,
+                   int32_t width, int32_t height);
+
+}  // namespace nubrik

@@ -1,0 +1,208 @@
+// The demonstration programs as a user runs them: the headless runner, and
+// the window program on a virtual X server when one can be started.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "app/process.h"
+
+// Last: Xlib defines macros (None, Bool) that clash with the names above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace nubrik {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::spawn;
+
+const std::string kRunDir = NUBRIK_RUN_DIR;
+
+std::string readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+fs::path freshFolder(const std::string& name) {
+  const fs::path folder = fs::temp_directory_path() / ("nubrik_" + name + std::to_string(getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+TEST(HeadlessTest, SameArgumentsGiveTheSamePicture) {
+  const fs::path folder = freshFolder("headless");
+  std::string json;
+  for (const char* name : {"a.png", "b.png"}) {
+    auto run = spawn({kRunDir + "/nubrik-headless", "--frames", "40", "--cursor", "100,120",
+                      "--snapshot", (folder / name).string()},
+                     kRunDir);
+    ASSERT_EQ(run.wait(60), 0) << run.output();
+    json = run.output();
+  }
+  EXPECT_NE(json.find("\"frames\": "), std::string::npos) << json;
+  EXPECT_NE(json.find("\"median_ms\""), std::string::npos) << json;
+  const std::string a = readBytes((folder / "a.png").string());
+  EXPECT_GT(a.size(), 1000u);
+  EXPECT_EQ(a, readBytes((folder / "b.png").string()));
+}
+
+TEST(HeadlessTest, BadArgumentsAndMissingPictures) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--frames", "zero"},
+                                        {"--frames"},
+                                        {"--cursor", "5"},
+                                        {"--what", "1"},
+                                        {"--frames", "-3"}}) {
+    args.insert(args.begin(), kRunDir + "/nubrik-headless");
+    auto run = spawn(args, kRunDir);
+    EXPECT_EQ(run.wait(10), 2) << args[1];
+    EXPECT_NE(run.output().find("usage:"), std::string::npos);
+  }
+  const fs::path empty = freshFolder("empty");
+  auto run = spawn({kRunDir + "/nubrik-headless", "--frames", "1"}, empty.string());
+  EXPECT_EQ(run.wait(10), 1);
+  EXPECT_NE(run.output().find("load.gra"), std::string::npos) << run.output();
+}
+
+// A virtual X server for the length of a test.
+class VirtualDisplay {
+ public:
+  VirtualDisplay() {
+    const char* candidates[] = {"/usr/bin/Xvfb", "/usr/local/bin/Xvfb"};
+    for (const char* path : candidates) {
+      if (!fs::exists(path)) continue;
+      number_ = 90 + getpid() % 100;
+      name_ = ":";
+      name_ += std::to_string(number_);
+      server_ = spawn({path, name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "/");
+      for (int i = 0; i < 500 && display_ == nullptr; ++i) {
+        display_ = XOpenDisplay(name_.c_str());
+        if (!display_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      return;
+    }
+  }
+  ~VirtualDisplay() {
+    if (display_) XCloseDisplay(display_);
+    if (server_.pid > 0) {
+      kill(server_.pid, SIGTERM);
+      server_.wait(5);
+    }
+  }
+  Display* display() const { return display_; }
+  const std::string& name() const { return name_; }
+
+  // The top-level window titled `title`, waiting up to ten seconds for it.
+  Window find(const std::string& title) {
+    for (int i = 0; i < 1000; ++i) {
+      Window root, parent, *children = nullptr;
+      unsigned count = 0;
+      XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count);
+      Window found = 0;
+      for (unsigned c = 0; c < count && !found; ++c) {
+        char* name = nullptr;
+        if (XFetchName(display_, children[c], &name) && name) {
+          if (title == name) found = children[c];
+          XFree(name);
+        }
+      }
+      if (children) XFree(children);
+      XWindowAttributes attributes;
+      if (found && XGetWindowAttributes(display_, found, &attributes) &&
+          attributes.map_state == IsViewable) {
+        return found;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+  }
+
+  // Asks the window to close as a window manager does.
+  void requestClose(Window window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    XSendEvent(display_, window, False, NoEventMask, &event);
+    XFlush(display_);
+  }
+
+ private:
+  int number_ = 0;
+  std::string name_;
+  testing::Process server_;
+  Display* display_ = nullptr;
+};
+
+unsigned long pixelAt(Display* display, Window window, int x, int y) {
+  XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+  const unsigned long pixel = image ? XGetPixel(image, 0, 0) : 0;
+  if (image) XDestroyImage(image);
+  return pixel;
+}
+
+TEST(WindowTest, ShowsTheSceneAndClosesCleanly) {
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  auto program = spawn({kRunDir + "/nubrik"}, kRunDir, {"DISPLAY=" + x.name()});
+  const Window window = x.find("Nubrik");
+  ASSERT_NE(window, 0u) << program.output();
+
+  XWindowAttributes attributes;
+  XGetWindowAttributes(x.display(), window, &attributes);
+  EXPECT_EQ(attributes.width, 800);
+  EXPECT_EQ(attributes.height, 600);
+  XClassHint hint{};
+  ASSERT_TRUE(XGetClassHint(x.display(), window, &hint));
+  EXPECT_STREQ(hint.res_class, "Nubrik class");
+  XFree(hint.res_name);
+  XFree(hint.res_class);
+
+  // The picture arrives within a few frames: the red square's corner, and the
+  // green square's tint over the white background.
+  // Snowflakes brighten what they pass over, so each is looked for at a few
+  // places in the part that no picture covers, over a few frames.
+  auto seen = [&](std::initializer_list<std::pair<int, int>> places, unsigned long colour) {
+    for (auto [px, py] : places) {
+      if ((pixelAt(x.display(), window, px, py) & 0xFFFFFF) == colour) return true;
+    }
+    return false;
+  };
+  bool red = false, green = false, white = false;
+  for (int i = 0; i < 500 && !(red && green && white); ++i) {
+    red = red || seen({{52, 52}, {55, 150}, {150, 55}, {60, 70}}, 0xFF0000);
+    // White mixed with green at weight 60: red and blue (255 * 196) >> 8 = 195.
+    green = green || seen({{195, 105}, {105, 195}, {190, 110}, {110, 190}}, 0xC3FFC3);
+    white = white || seen({{790, 10}, {700, 500}, {20, 580}, {600, 40}}, 0xFFFFFF);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(red);
+  EXPECT_TRUE(green);
+  EXPECT_TRUE(white);
+
+  x.requestClose(window);
+  EXPECT_EQ(program.wait(10), 0) << program.output();
+}
+
+TEST(WindowTest, MissingPictureOrDisplayExitsWithAMessage) {
+  const fs::path empty = freshFolder("window_empty");
+  auto noDisplay = spawn({kRunDir + "/nubrik"}, empty.string(), {"DISPLAY=:0.77"});
+  EXPECT_EQ(noDisplay.wait(10), 1);
+  EXPECT_NE(noDisplay.output().find("nubrik-headless"), std::string::npos) << noDisplay.output();
+
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  auto missing = spawn({kRunDir + "/nubrik"}, empty.string(), {"DISPLAY=" + x.name()});
+  EXPECT_EQ(missing.wait(10), 1);
+  EXPECT_NE(missing.output().find("\"load.gra\""), std::string::npos) << missing.output();
+}
+
+}  // namespace
+}  // namespace nubrik
