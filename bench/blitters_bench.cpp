@@ -12,6 +12,7 @@
 
 #include "engine/image/image.h"
 #include "engine/image/memory_helper.h"
+#include "engine/sprite/blit_loops.h"
 #include "engine/sprite/fill_blitters.h"
 #include "engine/sprite/image_blitters.h"
 
@@ -52,7 +53,11 @@ std::shared_ptr<Image> tile(PixelFormat format) {
 
 void finish(benchmark::State& state) { state.SetItemsProcessed(state.iterations() * kPixels); }
 
-void fillBench(benchmark::State& state, BlendMode mode, Colour colour, uint8_t opacity) {
+const char* const kLevelNames[] = {"scalar", "sse2", "avx2"};
+
+void fillBench(benchmark::State& state, blit::SimdLevel level, BlendMode mode, Colour colour,
+               uint8_t opacity) {
+  blit::setActiveSimdLevel(level);
   Band band;
   for (auto _ : state) {
     fillRect(band.image, nullptr, mode, {0, 0, kWidth, kHeight}, colour, opacity);
@@ -61,7 +66,9 @@ void fillBench(benchmark::State& state, BlendMode mode, Colour colour, uint8_t o
   finish(state);
 }
 
-void imageBench(benchmark::State& state, BlendMode mode, PixelFormat format, uint8_t opacity) {
+void imageBench(benchmark::State& state, blit::SimdLevel level, BlendMode mode, PixelFormat format,
+                uint8_t opacity) {
+  blit::setActiveSimdLevel(level);
   Band band;
   auto source = tile(format);
   for (auto _ : state) {
@@ -159,21 +166,25 @@ void registerAll() {
                {"Alpha", {PixelFormat::Rgba, {200, 100, 50, 64}}, 255},
                {"Faded", {PixelFormat::Rgb, {200, 100, 50}}, 128},
                {"FadedAlpha", {PixelFormat::Rgba, {200, 100, 50, 64}}, 128}};
-  for (int mode = 0; mode < 5; ++mode) {
-    for (const auto& fill : fills) {
-      benchmark::RegisterBenchmark(
-          (std::string("fill/") + kModeNames[mode] + "/" + fill.name).c_str(), fillBench,
-          static_cast<BlendMode>(mode), fill.colour, fill.opacity);
+  for (int l = 0; l <= static_cast<int>(blit::bestSimdLevel()); ++l) {
+    const auto level = static_cast<blit::SimdLevel>(l);
+    const std::string prefix = std::string(kLevelNames[l]) + "/";
+    for (int mode = 0; mode < 5; ++mode) {
+      for (const auto& fill : fills) {
+        benchmark::RegisterBenchmark(
+            (prefix + "fill/" + kModeNames[mode] + "/" + fill.name).c_str(), fillBench, level,
+            static_cast<BlendMode>(mode), fill.colour, fill.opacity);
+      }
     }
-  }
-  for (int mode = 0; mode < 5; ++mode) {
-    for (int faded = 0; faded < 2; ++faded) {
-      for (int format = 0; format < 5; ++format) {
-        benchmark::RegisterBenchmark((std::string("image/") + kModeNames[mode] + "/" +
-                                      (faded ? "Faded/" : "Full/") + kFormatNames[format])
-                                         .c_str(),
-                                     imageBench, static_cast<BlendMode>(mode),
-                                     static_cast<PixelFormat>(format), faded ? 128 : 255);
+    for (int mode = 0; mode < 5; ++mode) {
+      for (int faded = 0; faded < 2; ++faded) {
+        for (int format = 0; format < 5; ++format) {
+          benchmark::RegisterBenchmark((prefix + "image/" + kModeNames[mode] + "/" +
+                                        (faded ? "Faded/" : "Full/") + kFormatNames[format])
+                                           .c_str(),
+                                       imageBench, level, static_cast<BlendMode>(mode),
+                                       static_cast<PixelFormat>(format), faded ? 128 : 255);
+        }
       }
     }
   }

@@ -8,6 +8,7 @@
 
 #include "bench/demo_scene.h"
 #include "engine/image/memory_helper.h"
+#include "engine/sprite/blit_loops.h"
 
 namespace {
 
@@ -15,7 +16,8 @@ using namespace nubrik;
 
 constexpr uint32_t kWidth = 800, kHeight = 600;
 
-void composeAllBands(benchmark::State& state, bool culling) {
+void composeAllBands(benchmark::State& state, bool culling, blit::SimdLevel level) {
+  blit::setActiveSimdLevel(level);
   auto manager = std::make_shared<SpriteManager>();
   auto drawer = std::make_shared<SpriteDrawer>(kWidth, kHeight, 65536 / (kWidth * 4), manager);
   drawer->setCulling(culling);
@@ -44,8 +46,13 @@ void composeAllBands(benchmark::State& state, bool culling) {
   state.SetItemsProcessed(state.iterations() * int64_t{kWidth} * kHeight);
 }
 
-BENCHMARK_CAPTURE(composeAllBands, every command, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(composeAllBands, culled, true)->Unit(benchmark::kMillisecond);
+const auto kBest = blit::bestSimdLevel();
+const auto kScalar = blit::SimdLevel::Scalar;
+BENCHMARK_CAPTURE(composeAllBands, every command, false, kBest)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(composeAllBands, culled, true, kBest)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(composeAllBands, every command scalar, false, kScalar)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(composeAllBands, culled scalar, true, kScalar)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

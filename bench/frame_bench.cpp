@@ -12,6 +12,7 @@
 #include "engine/base/event.h"
 #include "engine/base/platform/memory_window.h"
 #include "engine/screen/screen.h"
+#include "engine/sprite/blit_loops.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ struct Pipeline {
   }
 };
 
-void fullFrame(benchmark::State& state, std::optional<uint32_t> workers) {
+void fullFrame(benchmark::State& state, std::optional<uint32_t> workers, blit::SimdLevel level) {
+  blit::setActiveSimdLevel(level);
   Pipeline pipeline(workers);
   for (auto _ : state) {
     pipeline.screen.invalidateAll();
@@ -63,7 +65,9 @@ void fullFrame(benchmark::State& state, std::optional<uint32_t> workers) {
   pipeline.screen.stopFrameThread();
 }
 
-void animationFrame(benchmark::State& state, std::optional<uint32_t> workers) {
+void animationFrame(benchmark::State& state, std::optional<uint32_t> workers,
+                    blit::SimdLevel level) {
+  blit::setActiveSimdLevel(level);
   Pipeline pipeline(workers);
   int step = 1;
   for (auto _ : state) {
@@ -81,12 +85,25 @@ void animationFrame(benchmark::State& state, std::optional<uint32_t> workers) {
   pipeline.screen.stopFrameThread();
 }
 
-BENCHMARK_CAPTURE(fullFrame, 1 worker, 1u)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(fullFrame, worker per processor, std::nullopt)
+// The blitters the processor runs best, and the plain scalar ones for comparison.
+const auto kBest = blit::bestSimdLevel();
+const auto kScalar = blit::SimdLevel::Scalar;
+const std::optional<uint32_t> kOne = 1u, kPerProcessor = std::nullopt;
+
+BENCHMARK_CAPTURE(fullFrame, 1 worker, kOne, kBest)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(fullFrame, worker per processor, kPerProcessor, kBest)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(animationFrame, 1 worker, 1u)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(animationFrame, worker per processor, std::nullopt)
+BENCHMARK_CAPTURE(fullFrame, worker per processor scalar, kPerProcessor, kScalar)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(animationFrame, 1 worker, kOne, kBest)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(animationFrame, worker per processor, kPerProcessor, kBest)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(animationFrame, worker per processor scalar, kPerProcessor, kScalar)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -58,6 +58,36 @@ enum class WeightCase {
 };
 inline constexpr int kWeightCases = 4;
 
+// One row of a fill: `width` pixels from `row`.
+template <typename Rule, WeightCase Case>
+void fillRow(uint8_t* row, uint32_t width, uint32_t pixel, uint32_t weight) {
+  if constexpr (Case == WeightCase::Opaque && Rule::kMode == BlendMode::Normal) {
+    storeRun(row, width, pixel);
+  } else if constexpr (Case == WeightCase::Opaque) {
+    for (uint32_t x = 0; x < width; ++x) {
+      store32(row + 4 * x, Rule::blend(load32(row + 4 * x), pixel));
+    }
+  } else if constexpr (Rule::kMode == BlendMode::Normal) {
+    // The colour's share of the mix is the same for every pixel.
+    const uint32_t keep = 256 - weight;
+    const uint32_t rbShare = (pixel & 0x00FF00FFu) * weight;
+    const uint32_t agShare = ((pixel >> 8) & 0x00FF00FFu) * weight;
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t d = load32(row + 4 * x);
+      const uint32_t rb = (((d & 0x00FF00FFu) * keep + rbShare) >> 8) & 0x00FF00FFu;
+      const uint32_t ag = (((d >> 8) & 0x00FF00FFu) * keep + agShare) & 0xFF00FF00u;
+      store32(row + 4 * x, rb | ag);
+    }
+  } else {
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t d = load32(row + 4 * x);
+      store32(row + 4 * x, mixPixels(d, Rule::blend(d, pixel), weight));
+    }
+  }
+}
+
+// The plain loops: every row through the row function. These are the
+// reference that the vector loops are checked against, and the fallback.
 template <typename Rule, WeightCase Case>
 void fillLoop(const RowWalk& walk, uint32_t pixel, uint32_t weight) {
   if constexpr (Case == WeightCase::Opaque && Rule::kMode == BlendMode::Normal) {
@@ -68,30 +98,7 @@ void fillLoop(const RowWalk& walk, uint32_t pixel, uint32_t weight) {
     }
   }
   for (uint32_t y = 0; y < walk.height; ++y) {
-    uint8_t* row = walk.target + y * walk.targetPitch;
-    if constexpr (Case == WeightCase::Opaque && Rule::kMode == BlendMode::Normal) {
-      storeRun(row, walk.width, pixel);
-    } else if constexpr (Case == WeightCase::Opaque) {
-      for (uint32_t x = 0; x < walk.width; ++x) {
-        store32(row + 4 * x, Rule::blend(load32(row + 4 * x), pixel));
-      }
-    } else if constexpr (Rule::kMode == BlendMode::Normal) {
-      // The colour's share of the mix is the same for every pixel.
-      const uint32_t keep = 256 - weight;
-      const uint32_t rbShare = (pixel & 0x00FF00FFu) * weight;
-      const uint32_t agShare = ((pixel >> 8) & 0x00FF00FFu) * weight;
-      for (uint32_t x = 0; x < walk.width; ++x) {
-        const uint32_t d = load32(row + 4 * x);
-        const uint32_t rb = (((d & 0x00FF00FFu) * keep + rbShare) >> 8) & 0x00FF00FFu;
-        const uint32_t ag = (((d >> 8) & 0x00FF00FFu) * keep + agShare) & 0xFF00FF00u;
-        store32(row + 4 * x, rb | ag);
-      }
-    } else {
-      for (uint32_t x = 0; x < walk.width; ++x) {
-        const uint32_t d = load32(row + 4 * x);
-        store32(row + 4 * x, mixPixels(d, Rule::blend(d, pixel), weight));
-      }
-    }
+    fillRow<Rule, Case>(walk.target + y * walk.targetPitch, walk.width, pixel, weight);
   }
 }
 
@@ -136,39 +143,94 @@ struct SourceReader<PixelFormat::Rgbx> {
   static uint32_t pixel(const uint8_t* p) { return load32(p); }
 };
 
+// One row of an image draw: `width` pixels from `row`, read from `src`.
 // `opacityWeight` is toWeight(opacity) for the faded loops and unused otherwise.
 template <typename Rule, bool Faded, PixelFormat Format>
-void imageLoop(const RowWalk& walk, uint32_t opacityWeight) {
+void imageRow(uint8_t* row, const uint8_t* src, uint32_t width, uint32_t opacityWeight) {
   using Reader = SourceReader<Format>;
-  for (uint32_t y = 0; y < walk.height; ++y) {
-    uint8_t* row = walk.target + y * walk.targetPitch;
-    const uint8_t* src = walk.source + y * walk.sourcePitch;
-    if constexpr (Rule::kMode == BlendMode::Normal && Format == PixelFormat::Rgbx && !Faded) {
-      std::memcpy(row, src, size_t{walk.width} * 4);
-      continue;
-    }
-    for (uint32_t x = 0; x < walk.width; ++x, src += Reader::kBytes) {
-      const uint32_t s = Reader::pixel(src);
-      if constexpr (!Reader::kHasAlpha && !Faded) {
-        if constexpr (Rule::kMode == BlendMode::Normal) {
-          store32(row + 4 * x, s);
-        } else {
-          store32(row + 4 * x, Rule::blend(load32(row + 4 * x), s));
-        }
+  if constexpr (Rule::kMode == BlendMode::Normal && Format == PixelFormat::Rgbx && !Faded) {
+    std::memcpy(row, src, size_t{width} * 4);
+    return;
+  }
+  for (uint32_t x = 0; x < width; ++x, src += Reader::kBytes) {
+    const uint32_t s = Reader::pixel(src);
+    if constexpr (!Reader::kHasAlpha && !Faded) {
+      if constexpr (Rule::kMode == BlendMode::Normal) {
+        store32(row + 4 * x, s);
       } else {
-        uint32_t weight = opacityWeight;
-        if constexpr (Reader::kHasAlpha) {
-          weight = Faded ? toWeight((Reader::alpha(src) * opacityWeight) >> 8)
-                         : toWeight(Reader::alpha(src));
-          // A transparent source pixel cannot change the target.
-          if (weight == 0) continue;
-        }
-        const uint32_t d = load32(row + 4 * x);
-        store32(row + 4 * x, mixPixels(d, Rule::blend(d, s), weight));
+        store32(row + 4 * x, Rule::blend(load32(row + 4 * x), s));
       }
+    } else {
+      uint32_t weight = opacityWeight;
+      if constexpr (Reader::kHasAlpha) {
+        weight = Faded ? toWeight((Reader::alpha(src) * opacityWeight) >> 8)
+                       : toWeight(Reader::alpha(src));
+        // A transparent source pixel cannot change the target.
+        if (weight == 0) continue;
+      }
+      const uint32_t d = load32(row + 4 * x);
+      store32(row + 4 * x, mixPixels(d, Rule::blend(d, s), weight));
     }
   }
 }
+
+template <typename Rule, bool Faded, PixelFormat Format>
+void imageLoop(const RowWalk& walk, uint32_t opacityWeight) {
+  for (uint32_t y = 0; y < walk.height; ++y) {
+    imageRow<Rule, Faded, Format>(walk.target + y * walk.targetPitch,
+                                  walk.source + y * walk.sourcePitch, walk.width, opacityWeight);
+  }
+}
+
+// Every loop of one implementation, indexed by blend mode, then weight case
+// (fills) or faded and source format (images).
+using FillLoop = void (*)(const RowWalk&, uint32_t pixel, uint32_t weight);
+using ImageLoop = void (*)(const RowWalk&, uint32_t opacityWeight);
+struct LoopTable {
+  FillLoop fill[5][kWeightCases];
+  ImageLoop image[5][2][5];
+};
+
+// Fills a table with `Loops<Rule>::fill<Case>` and `Loops<Rule>::image<Faded, Format>`
+// for every rule, case, and format: one line per implementation.
+template <template <typename> class Loops>
+constexpr LoopTable makeLoopTable() {
+  LoopTable table{};
+  auto mode = [&table]<typename Rule>(int m) {
+    table.fill[m][0] = &Loops<Rule>::template fill<WeightCase::Opaque>;
+    table.fill[m][1] = &Loops<Rule>::template fill<WeightCase::Alpha>;
+    table.fill[m][2] = &Loops<Rule>::template fill<WeightCase::Faded>;
+    table.fill[m][3] = &Loops<Rule>::template fill<WeightCase::FadedAlpha>;
+    auto formats = [&]<bool Faded>() {
+      table.image[m][Faded][0] = &Loops<Rule>::template image<Faded, PixelFormat::Grey>;
+      table.image[m][Faded][1] = &Loops<Rule>::template image<Faded, PixelFormat::Rgb>;
+      table.image[m][Faded][2] = &Loops<Rule>::template image<Faded, PixelFormat::GreyAlpha>;
+      table.image[m][Faded][3] = &Loops<Rule>::template image<Faded, PixelFormat::Rgba>;
+      table.image[m][Faded][4] = &Loops<Rule>::template image<Faded, PixelFormat::Rgbx>;
+    };
+    formats.template operator()<false>();
+    formats.template operator()<true>();
+  };
+  mode.template operator()<NormalBlend>(0);
+  mode.template operator()<AddBlend>(1);
+  mode.template operator()<SubtractBlend>(2);
+  mode.template operator()<MultiplyBlend>(3);
+  mode.template operator()<InverseMultiplyBlend>(4);
+  return table;
+}
+
+// The implementations a processor can run, best last.
+enum class SimdLevel { Scalar, Sse2, Avx2 };
+
+// The loops of one implementation; a level the build or the processor lacks
+// gives the best one below it.
+const LoopTable& loopTable(SimdLevel level);
+// The best level this processor runs, decided once.
+SimdLevel bestSimdLevel();
+// The loops fillRect and drawImage use: the best level unless set otherwise
+// (for tests and benchmarks; not to be changed while anything draws).
+const LoopTable& activeLoops();
+void setActiveSimdLevel(SimdLevel level);
 
 }  // namespace nubrik::blit
 

@@ -1,28 +1,11 @@
 #include "engine/sprite/fill_blitters.h"
 
-#include <array>
-
 #include "engine/image/pixel_lock.h"
 #include "engine/sprite/blit_loops.h"
 
 namespace nubrik {
 
-namespace {
-
 using blit::WeightCase;
-using FillLoop = void (*)(const blit::RowWalk&, uint32_t pixel, uint32_t weight);
-
-template <typename Rule>
-constexpr std::array<FillLoop, blit::kWeightCases> kLoopsOf = {
-    &blit::fillLoop<Rule, WeightCase::Opaque>, &blit::fillLoop<Rule, WeightCase::Alpha>,
-    &blit::fillLoop<Rule, WeightCase::Faded>, &blit::fillLoop<Rule, WeightCase::FadedAlpha>};
-
-// Indexed by blend mode, then weight case.
-constexpr std::array<std::array<FillLoop, blit::kWeightCases>, 5> kFillLoops = {
-    kLoopsOf<NormalBlend>, kLoopsOf<AddBlend>, kLoopsOf<SubtractBlend>, kLoopsOf<MultiplyBlend>,
-    kLoopsOf<InverseMultiplyBlend>};
-
-}  // namespace
 
 void fillRect(IImage& target, const BandClip* clip, BlendMode mode, const Rect& bounds,
               const Colour& colour, uint8_t opacity) {
@@ -53,7 +36,8 @@ void fillRect(IImage& target, const BandClip* clip, BlendMode mode, const Rect& 
   walk.targetPitch = pitch;
   walk.width = static_cast<uint32_t>(area.right - area.left);
   walk.height = static_cast<uint32_t>(area.bottom - area.top);
-  kFillLoops[static_cast<int>(mode)][static_cast<int>(weightCase)](walk, toPixel(colour), weight);
+  blit::activeLoops().fill[static_cast<int>(mode)][static_cast<int>(weightCase)](
+      walk, toPixel(colour), weight);
 }
 
 }  // namespace nubrik

@@ -1,34 +1,9 @@
 #include "engine/sprite/image_blitters.h"
 
-#include <array>
-
 #include "engine/image/pixel_lock.h"
 #include "engine/sprite/blit_loops.h"
 
 namespace nubrik {
-
-namespace {
-
-using ImageLoop = void (*)(const blit::RowWalk&, uint32_t opacityWeight);
-
-template <typename Rule, bool Faded>
-constexpr std::array<ImageLoop, 5> kFormatLoops = {
-    &blit::imageLoop<Rule, Faded, PixelFormat::Grey>,
-    &blit::imageLoop<Rule, Faded, PixelFormat::Rgb>,
-    &blit::imageLoop<Rule, Faded, PixelFormat::GreyAlpha>,
-    &blit::imageLoop<Rule, Faded, PixelFormat::Rgba>,
-    &blit::imageLoop<Rule, Faded, PixelFormat::Rgbx>};
-
-template <typename Rule>
-constexpr std::array<std::array<ImageLoop, 5>, 2> kModeLoops = {kFormatLoops<Rule, false>,
-                                                                kFormatLoops<Rule, true>};
-
-// Indexed by blend mode, then faded (opacity below 255), then source format.
-constexpr std::array<std::array<std::array<ImageLoop, 5>, 2>, 5> kImageLoops = {
-    kModeLoops<NormalBlend>, kModeLoops<AddBlend>, kModeLoops<SubtractBlend>,
-    kModeLoops<MultiplyBlend>, kModeLoops<InverseMultiplyBlend>};
-
-}  // namespace
 
 void drawImage(const IImage& source, Point sourceOrigin, const BandClip* clip, IImage& target,
                BlendMode mode, const Rect& bounds, uint8_t opacity) {
@@ -64,7 +39,8 @@ void drawImage(const IImage& source, Point sourceOrigin, const BandClip* clip, I
   walk.height = static_cast<uint32_t>(area.bottom - area.top);
 
   const bool faded = opacity != 255;
-  kImageLoops[static_cast<int>(mode)][faded][static_cast<int>(format)](walk, toWeight(opacity));
+  blit::activeLoops().image[static_cast<int>(mode)][faded][static_cast<int>(format)](
+      walk, toWeight(opacity));
 }
 
 }  // namespace nubrik
