@@ -1,6 +1,8 @@
 #include "engine/sprite/blit_loops.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 namespace nubrik::blit {
 
@@ -64,8 +66,17 @@ const LoopTable& loopTable(SimdLevel level) {
 
 namespace {
 
+// NUBRIK_SIMD=scalar (or sse2) caps the loops used, to compare or to rule
+// the vector loops out when hunting a fault.
+SimdLevel startLevel() {
+  const char* wanted = std::getenv("NUBRIK_SIMD");
+  if (wanted != nullptr && std::strcmp(wanted, "scalar") == 0) return SimdLevel::Scalar;
+  if (wanted != nullptr && std::strcmp(wanted, "sse2") == 0) return SimdLevel::Sse2;
+  return bestSimdLevel();
+}
+
 std::atomic<const LoopTable*>& activeTable() {
-  static std::atomic<const LoopTable*> table{&loopTable(bestSimdLevel())};
+  static std::atomic<const LoopTable*> table{&loopTable(startLevel())};
   return table;
 }
 
