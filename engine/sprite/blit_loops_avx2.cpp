@@ -6,8 +6,12 @@
 
 #include "engine/sprite/blit_loops.h"
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace nubrik::blit {
 
@@ -83,4 +87,8 @@ const LoopTable& avx2Loops() { return avx2::kLoops; }
 
 }  // namespace nubrik::blit
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
