@@ -9,7 +9,7 @@ corpus=$(mktemp -d)
 mkdir -p "$build/artifacts"
 "$build/tests/fuzz/png_loader_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
   -print_final_stats=1 -artifact_prefix="$build/artifacts/" "$corpus" "$build/tests/fuzz/seeds" \
-  2>&1 | grep -E '^#[0-9]+ +DONE|^stat::|ERROR|SUMMARY' || true
+  2>&1 | grep -E '^#[0-9]+[[:space:]]+DONE|^stat::|ERROR|SUMMARY' || true
 rm -rf "$corpus"
 # A crash leaves an artifact and fails the run.
 if compgen -G "$build/artifacts/*" >/dev/null; then
