@@ -33,7 +33,7 @@ int usage(const char* why) {
   std::fprintf(stderr,
                "nubrik-headless: %s\n"
                "usage: nubrik-headless [--frames N] [--cursor X,Y] [--snapshot FILE]\n"
-               "  --frames N       run until at least N frames were composed (default 300)\n"
+               "  --frames N       compose N frames (default 300)\n"
                "  --cursor X,Y     the cursor position the scene sees (default 400,300)\n"
                "  --snapshot FILE  write the picture as an 8-bit RGB PNG at the end\n",
                why);
@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   try {
     SceneOptions sceneOptions;
+    sceneOptions.frameLimit = options.frames;
     sceneOptions.observer = [&](Screen& screen) {
       if (screen.getComposedFrameCount() != seen) {
         seen = screen.getComposedFrameCount();

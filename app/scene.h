@@ -30,6 +30,9 @@ struct SceneOptions {
   FrameCallback observer;
   // False builds the picture without starting the frame thread (for tests).
   bool startFrameThread = true;
+  // When not 0, the animation stops once this many frames were composed, so
+  // that exactly that many are: the last shows the scene after one step less.
+  uint64_t frameLimit = 0;
 };
 
 // The demonstration: a white background, a red square, fifty half-transparent
@@ -70,6 +73,7 @@ class Scene {
   IDeviceContext* hdc_;
   std::shared_ptr<Screen> screen_;
   std::vector<Snowflake> snowflakes_;
+  uint64_t frameLimit_;
 };
 
 // Where the cursor sprite goes: its centre on the cursor (halves rounded down).

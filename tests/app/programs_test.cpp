@@ -45,11 +45,25 @@ TEST(HeadlessTest, SameArgumentsGiveTheSamePicture) {
     ASSERT_EQ(run.wait(60), 0) << run.output();
     json = run.output();
   }
-  EXPECT_NE(json.find("\"frames\": "), std::string::npos) << json;
+  EXPECT_NE(json.find("\"frames\": 40,"), std::string::npos) << json;  // exactly as asked
   EXPECT_NE(json.find("\"median_ms\""), std::string::npos) << json;
   const std::string a = readBytes((folder / "a.png").string());
   EXPECT_GT(a.size(), 1000u);
   EXPECT_EQ(a, readBytes((folder / "b.png").string()));
+}
+
+// The vector blitters change no pixel of the whole animated scene.
+TEST(HeadlessTest, VectorAndScalarBlittersGiveTheSamePicture) {
+  const fs::path folder = freshFolder("levels");
+  for (const char* level : {"scalar", "sse2", "avx2"}) {
+    auto run = spawn({kRunDir + "/nubrik-headless", "--frames", "60", "--snapshot",
+                      (folder / level).string() + ".png"},
+                     kRunDir, {std::string("NUBRIK_SIMD=") + level});
+    ASSERT_EQ(run.wait(60), 0) << run.output();
+  }
+  const std::string scalar = readBytes((folder / "scalar.png").string());
+  EXPECT_EQ(readBytes((folder / "sse2.png").string()), scalar);
+  EXPECT_EQ(readBytes((folder / "avx2.png").string()), scalar);
 }
 
 TEST(HeadlessTest, BadArgumentsAndMissingPictures) {
