@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  clang
-  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  libgtest-dev libbenchmark-dev
   libpng-dev zlib1g-dev libx11-dev
   libpixman-1-dev
-  xvfb x11-utils xdotool
+  xvfb x11-utils
 )
 
 missing=()
