@@ -32,7 +32,8 @@ uint32_t draw() { return static_cast<uint32_t>(platform::random15()); }
 
 }  // namespace
 
-Scene::Scene(IWindow& window, SceneOptions options) : window_(&window), hdc_(window.getDC()) {
+Scene::Scene(IWindow& window, SceneOptions options)
+    : window_(&window), hdc_(window.getDC()), frameLimit_(options.frameLimit) {
   if (hdc_ == nullptr) throw std::runtime_error("the window gave no device context");
   try {
     screen_ = std::make_shared<Screen>(hdc_, window.getClientWidth(), window.getClientHeight());

@@ -73,7 +73,7 @@ class Scene {
   IDeviceContext* hdc_;
   std::shared_ptr<Screen> screen_;
   std::vector<Snowflake> snowflakes_;
-  uint64_t frameLimit_;
+  uint64_t frameLimit_ = 0;
 };
 
 // Where the cursor sprite goes: its centre on the cursor (halves rounded down).

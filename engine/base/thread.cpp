@@ -1,6 +1,7 @@
 #include "engine/base/thread.h"
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 namespace nubrik {
@@ -20,8 +21,14 @@ void Thread::start(ThreadBody body) {
   handle_ = platform::startThread(&Thread::threadEntry, this);
 }
 
+void Thread::refuseSelfJoin() const {
+  // A body that stopped its own thread would wait for itself for ever.
+  if (platform::isCurrentThread(handle_)) throw std::logic_error("a thread cannot join itself");
+}
+
 void Thread::join() {
   if (handle_ == nullptr) return;
+  refuseSelfJoin();
   lastExitCode_ = platform::joinThread(handle_);
   handle_ = nullptr;
 }

@@ -25,9 +25,11 @@ class Thread {
   // Runs `body` on a new thread. The thread must not be running. A thread
   // the platform cannot start is not reported: isRunning() stays false.
   void start(ThreadBody body);
-  // Interrupts and joins; does nothing when no thread runs.
+  // Interrupts and joins; does nothing when no thread runs. Called from the
+  // thread's own body it throws std::logic_error rather than hang.
   void stop() {
     if (!isRunning()) return;
+    refuseSelfJoin();
     interrupt();
     join();
   }
@@ -45,6 +47,7 @@ class Thread {
 
  private:
   static uint32_t threadEntry(void* thread);
+  void refuseSelfJoin() const;
 
   platform::ThreadObject* handle_ = nullptr;
   ThreadNotifier notifier_;

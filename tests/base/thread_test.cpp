@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 
 #include "engine/base/exception.h"
 
@@ -78,6 +79,20 @@ TEST(ThreadTest, StopWithoutStartOrTwiceDoesNothing) {
   thread.stop();
   thread.stop();
   EXPECT_FALSE(thread.isRunning());
+}
+
+TEST(ThreadTest, ABodyCannotStopItsOwnThread) {
+  Thread thread;
+  std::atomic<bool> refused{false};
+  thread.start([&](ThreadNotifier&) {
+    try {
+      thread.stop();
+    } catch (const std::logic_error&) {
+      refused = true;
+    }
+  });
+  thread.stop();
+  EXPECT_TRUE(refused);
 }
 
 TEST(ThreadTest, DestructionJoinsTheBody) {

@@ -216,6 +216,21 @@ TEST(ScreenTest, CallbacksRunInOrderAndRemoveThemselves) {
   screen.getSceneLock().unlock();
 }
 
+// Restarting from a frame callback would make the frame thread join itself:
+// it is refused, and the loop goes on.
+TEST(ScreenTest, CallbackCannotRestartItsOwnFrameThread) {
+  MemorySurface surface(10, 10);
+  Screen screen(&surface, 10, 10);
+  std::atomic<int> rounds{0};
+  screen.addFrameCallback([&](Screen& s) {
+    if (++rounds == 2) s.startFrameThread();
+    return false;
+  });
+  screen.startFrameThread();
+  ASSERT_TRUE(eventually(screen, [&] { return rounds > 5; }));
+  screen.stopFrameThread();
+}
+
 TEST(ScreenTest, StopsMidFrameRestartsAndLeavesNoThread) {
   // A first thread makes a sanitizer start its own helper thread now, not
   // in the middle of the count.
