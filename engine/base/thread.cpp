@@ -21,20 +21,28 @@ void Thread::start(ThreadBody body) {
   handle_ = platform::startThread(&Thread::threadEntry, this);
 }
 
+namespace {
+
+// The Thread whose body runs on this thread, if any.
+thread_local const Thread* runningBody = nullptr;
+
+}  // namespace
+
 void Thread::refuseSelfJoin() const {
   // A body that stopped its own thread would wait for itself for ever.
-  if (platform::isCurrentThread(handle_)) throw std::logic_error("a thread cannot join itself");
+  if (runningBody == this) throw std::logic_error("a thread cannot join itself");
 }
 
 void Thread::join() {
-  if (handle_ == nullptr) return;
   refuseSelfJoin();
+  if (handle_ == nullptr) return;
   lastExitCode_ = platform::joinThread(handle_);
   handle_ = nullptr;
 }
 
 uint32_t Thread::threadEntry(void* argument) {
   auto* thread = static_cast<Thread*>(argument);
+  runningBody = thread;
   try {
     if (!thread->body_) throw std::bad_function_call();
     thread->body_(thread->notifier_);

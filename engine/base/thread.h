@@ -28,8 +28,8 @@ class Thread {
   // Interrupts and joins; does nothing when no thread runs. Called from the
   // thread's own body it throws std::logic_error rather than hang.
   void stop() {
-    if (!isRunning()) return;
     refuseSelfJoin();
+    if (!isRunning()) return;
     interrupt();
     join();
   }

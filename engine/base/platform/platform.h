@@ -53,8 +53,6 @@ ThreadObject* startThread(ThreadRoutine routine, void* argument);
 // Waits without limit for the thread to end, releases it and returns the
 // routine's exit code.
 uint32_t joinThread(ThreadObject* thread);
-// True when called on `thread` itself.
-bool isCurrentThread(ThreadObject* thread);
 // The number of logical processors, at least 1.
 uint32_t logicalProcessorCount();
 

@@ -148,10 +148,6 @@ uint32_t joinThread(ThreadObject* thread) {
   return exitCode;
 }
 
-bool isCurrentThread(ThreadObject* thread) {
-  return thread != nullptr && pthread_equal(thread->thread, pthread_self()) != 0;
-}
-
 uint32_t logicalProcessorCount() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 // --- Files ---------------------------------------------------------------------
