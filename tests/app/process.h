@@ -47,9 +47,10 @@ struct Process {
 };
 
 // Runs `argv` in `folder` with `environment` added to ours (NAME=value; a
-// bare NAME removes the variable); stdout and stderr go to one file.
+// bare NAME removes the variable); stdout and stderr go to one file. When
+// `fd3` is given, the child gets it as its descriptor 3.
 inline Process spawn(const std::vector<std::string>& argv, const std::string& folder,
-                     const std::vector<std::string>& environment = {}) {
+                     const std::vector<std::string>& environment = {}, int fd3 = -1) {
   Process process;
   process.outputPath =
       "/tmp/nubrik_test_output_" + std::to_string(getpid()) + "_" + std::to_string(std::rand());
@@ -78,6 +79,7 @@ inline Process spawn(const std::vector<std::string>& argv, const std::string& fo
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  if (fd3 >= 0) posix_spawn_file_actions_adddup2(&actions, fd3, 3);
   if (posix_spawn(&process.pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) !=
       0) {
     process.pid = -1;

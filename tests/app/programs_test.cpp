@@ -90,14 +90,21 @@ class VirtualDisplay {
     const char* candidates[] = {"/usr/bin/Xvfb", "/usr/local/bin/Xvfb"};
     for (const char* path : candidates) {
       if (!fs::exists(path)) continue;
-      number_ = 90 + getpid() % 100;
+      // The server picks a free display number and writes it to descriptor 3,
+      // so that tests running side by side never share a server.
+      int ready[2];
+      if (pipe(ready) != 0) return;
+      server_ = spawn({path, "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                      "/", {}, ready[1]);
+      close(ready[1]);
+      std::string number;
+      char c;
+      while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+      close(ready[0]);
+      if (number.empty()) return;
       name_ = ":";
-      name_ += std::to_string(number_);
-      server_ = spawn({path, name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "/");
-      for (int i = 0; i < 500 && display_ == nullptr; ++i) {
-        display_ = XOpenDisplay(name_.c_str());
-        if (!display_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
+      name_ += number;
+      display_ = XOpenDisplay(name_.c_str());
       return;
     }
   }
@@ -149,7 +156,6 @@ class VirtualDisplay {
   }
 
  private:
-  int number_ = 0;
   std::string name_;
   testing::Process server_;
   Display* display_ = nullptr;
