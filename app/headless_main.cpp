@@ -125,12 +125,8 @@ int main(int argc, char** argv) {
         "\"p95_ms\": %.3f}\n",
         static_cast<unsigned long long>(frames), seconds, frames / seconds,
         percentile(frameTimes, 0.5), percentile(frameTimes, 0.95));
-  } catch (const PictureError& e) {
-    std::fprintf(stderr, "nubrik-headless: cannot load the picture %s\n", e.what());
-    return 1;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "nubrik-headless: %s\n", e.what());
-    return 1;
+    return reportStartFailure("nubrik-headless", e);
   }
   return 0;
 }

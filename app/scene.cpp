@@ -1,6 +1,7 @@
 #include "app/scene.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -93,6 +94,15 @@ Scene::~Scene() {
 }
 
 void Scene::paint() { screen_->invalidateAll(); }
+
+int reportStartFailure(const char* program, const std::exception& failure) {
+  if (dynamic_cast<const PictureError*>(&failure) != nullptr) {
+    std::fprintf(stderr, "%s: cannot load the picture %s\n", program, failure.what());
+  } else {
+    std::fprintf(stderr, "%s: %s\n", program, failure.what());
+  }
+  return 1;
+}
 
 Point cursorSpritePosition(Point cursor, uint32_t imageWidth, uint32_t imageHeight) {
   // Wrapping arithmetic: a far-away cursor must not overflow.

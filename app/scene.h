@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,10 @@ struct SceneOptions {
   // that exactly that many are: the last shows the scene after one step less.
   uint64_t frameLimit = 0;
 };
+
+// Prints the one line with which `program` reports a failed start (a picture
+// that cannot be loaded, or any other failure) and returns the exit code, 1.
+int reportStartFailure(const char* program, const std::exception& failure);
 
 // The demonstration: a white background, a red square, fifty half-transparent
 // pictures along a diagonal (the one with identifier 40 follows the cursor),

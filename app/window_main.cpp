@@ -33,12 +33,8 @@ int main(int argc, char**) {
       if (exposed) scene->paint();
     }
     scene.reset();  // threads stopped and joined, then the device context returned
-  } catch (const PictureError& e) {
-    std::fprintf(stderr, "nubrik: cannot load the picture %s\n", e.what());
-    return 1;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "nubrik: %s\n", e.what());
-    return 1;
+    return reportStartFailure("nubrik", e);
   }
   return 0;
 }

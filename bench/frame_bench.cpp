@@ -85,28 +85,33 @@ void animationFrame(benchmark::State& state, std::optional<uint32_t> workers,
   pipeline.screen.stopFrameThread();
 }
 
-// The blitters the processor runs best, and the plain scalar ones for comparison.
-const auto kBest = blit::bestSimdLevel();
-const auto kScalar = blit::SimdLevel::Scalar;
-const std::optional<uint32_t> kOne = 1u, kPerProcessor = std::nullopt;
-
-BENCHMARK_CAPTURE(fullFrame, 1 worker, kOne, kBest)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(fullFrame, worker per processor, kPerProcessor, kBest)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(fullFrame, worker per processor scalar, kPerProcessor, kScalar)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(animationFrame, 1 worker, kOne, kBest)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(animationFrame, worker per processor, kPerProcessor, kBest)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(animationFrame, worker per processor scalar, kPerProcessor, kScalar)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // The blitters the processor runs best, and the plain scalar ones for comparison.
+  const auto best = blit::bestSimdLevel(), scalar = blit::SimdLevel::Scalar;
+  const std::optional<uint32_t> one = 1u, perProcessor = std::nullopt;
+  using Run = void (*)(benchmark::State&, std::optional<uint32_t>, blit::SimdLevel);
+  const struct {
+    const char* name;
+    Run run;
+    std::optional<uint32_t> workers;
+    blit::SimdLevel level;
+  } cases[] = {
+      {"fullFrame/1 worker", fullFrame, one, best},
+      {"fullFrame/worker per processor", fullFrame, perProcessor, best},
+      {"fullFrame/worker per processor scalar", fullFrame, perProcessor, scalar},
+      {"animationFrame/1 worker", animationFrame, one, best},
+      {"animationFrame/worker per processor", animationFrame, perProcessor, best},
+      {"animationFrame/worker per processor scalar", animationFrame, perProcessor, scalar},
+  };
+  for (const auto& c : cases) {
+    benchmark::RegisterBenchmark(c.name, c.run, c.workers, c.level)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
