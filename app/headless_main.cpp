@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/scene.h"
-#include "engine/base/event.h"
-#include "engine/base/platform/memory_window.h"
-#include "engine/image/png_encoder.h"
+#include "nubrik/base/event.h"
+#include "nubrik/screen/memory_window.h"
+#include "nubrik/image/png_encoder.h"
 
 namespace {
 

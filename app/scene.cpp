@@ -6,10 +6,10 @@
 #include <exception>
 #include <stdexcept>
 
-#include "app/load_image.h"
+#include "nubrik/image/load_image.h"
 #include "app/sprite_rules.h"
-#include "engine/base/exception.h"
-#include "engine/base/platform/platform.h"
+#include "nubrik/base/exception.h"
+#include "nubrik/base/platform/platform.h"
 
 namespace nubrik {
 

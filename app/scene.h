@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/platform/device_context.h"
-#include "engine/screen/screen.h"
+#include "nubrik/base/platform/device_context.h"
+#include "nubrik/screen/screen.h"
 
 namespace nubrik {
 

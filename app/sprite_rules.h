@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "engine/sprite/sprite.h"
+#include "nubrik/sprite/sprite.h"
 
 namespace nubrik {
 

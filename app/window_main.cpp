@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/scene.h"
-#include "engine/base/platform/x11_window.h"
+#include "nubrik/base/platform/x11_window.h"
 
 int main(int argc, char**) {
   using namespace nubrik;

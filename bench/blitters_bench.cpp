@@ -10,11 +10,11 @@
 #include <random>
 #include <string>
 
-#include "engine/image/image.h"
-#include "engine/image/memory_helper.h"
-#include "engine/sprite/blit_loops.h"
-#include "engine/sprite/fill_blitters.h"
-#include "engine/sprite/image_blitters.h"
+#include "nubrik/image/image.h"
+#include "nubrik/image/memory_helper.h"
+#include "nubrik/sprite/blit_loops.h"
+#include "nubrik/sprite/fill_blitters.h"
+#include "nubrik/sprite/image_blitters.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "bench/demo_scene.h"
-#include "engine/image/memory_helper.h"
-#include "engine/sprite/blit_loops.h"
+#include "nubrik/image/memory_helper.h"
+#include "nubrik/sprite/blit_loops.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <random>
 #include <vector>
 
-#include "engine/image/image.h"
-#include "engine/screen/sprite_drawer.h"
-#include "engine/screen/sprite_manager.h"
-#include "engine/sprite/fill_rect_sprite.h"
-#include "engine/sprite/image_sprite.h"
+#include "nubrik/image/image.h"
+#include "nubrik/screen/sprite_drawer.h"
+#include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/fill_rect_sprite.h"
+#include "nubrik/sprite/image_sprite.h"
 
 namespace nubrik::bench {
 

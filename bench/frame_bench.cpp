@@ -9,10 +9,10 @@
 #include <mutex>
 
 #include "bench/demo_scene.h"
-#include "engine/base/event.h"
-#include "engine/base/platform/memory_window.h"
-#include "engine/screen/screen.h"
-#include "engine/sprite/blit_loops.h"
+#include "nubrik/base/event.h"
+#include "nubrik/screen/memory_window.h"
+#include "nubrik/screen/screen.h"
+#include "nubrik/sprite/blit_loops.h"
 
 namespace {
 

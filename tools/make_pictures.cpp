@@ -10,7 +10,7 @@
 #include <exception>
 #include <string>
 
-#include "engine/image/png_encoder.h"
+#include "nubrik/image/png_encoder.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "engine/image/png_encoder.h"
+#include "nubrik/image/png_encoder.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

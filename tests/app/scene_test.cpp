@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "app/sprite_rules.h"
-#include "engine/base/platform/memory_window.h"
-#include "engine/screen/sprite_manager.h"
+#include "nubrik/screen/memory_window.h"
+#include "nubrik/screen/sprite_manager.h"
 
 namespace nubrik {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/base/event.h"
+#include "nubrik/base/event.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "engine/base/exception.h"
-#include "engine/base/thread_notifier.h"
+#include "nubrik/base/exception.h"
+#include "nubrik/base/thread_notifier.h"
 
 namespace nubrik {
 namespace {

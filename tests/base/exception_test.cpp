@@ -1,4 +1,4 @@
-#include "engine/base/exception.h"
+#include "nubrik/base/exception.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/base/platform/platform.h"
+#include "nubrik/base/platform/platform.h"
 
 #include <gtest/gtest.h>
 

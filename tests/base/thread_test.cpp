@@ -1,4 +1,4 @@
-#include "engine/base/thread.h"
+#include "nubrik/base/thread.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "engine/base/exception.h"
+#include "nubrik/base/exception.h"
 
 namespace nubrik {
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/image/memory_stream_reader.h"
-#include "engine/image/png_loader.h"
+#include "nubrik/image/memory_stream_reader.h"
+#include "nubrik/image/png_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace nubrik;

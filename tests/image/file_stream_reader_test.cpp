@@ -1,4 +1,4 @@
-#include "engine/image/file_stream_reader.h"
+#include "nubrik/image/file_stream_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "engine/base/exception.h"
-#include "engine/image/memory_stream_reader.h"
+#include "nubrik/base/exception.h"
+#include "nubrik/image/memory_stream_reader.h"
 
 namespace nubrik {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/image/image.h"
+#include "nubrik/image/image.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <limits>
 #include <new>
 
-#include "engine/image/memory_helper.h"
-#include "engine/image/pixel_lock.h"
+#include "nubrik/image/memory_helper.h"
+#include "nubrik/image/pixel_lock.h"
 
 namespace nubrik {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/image/png_loader.h"
+#include "nubrik/image/png_loader.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "app/load_image.h"
-#include "engine/base/exception.h"
-#include "engine/image/memory_stream_reader.h"
-#include "engine/image/pixel_lock.h"
-#include "engine/image/png_encoder.h"
+#include "nubrik/image/load_image.h"
+#include "nubrik/base/exception.h"
+#include "nubrik/image/memory_stream_reader.h"
+#include "nubrik/image/pixel_lock.h"
+#include "nubrik/image/png_encoder.h"
 
 namespace nubrik {
 namespace {

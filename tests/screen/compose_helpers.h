@@ -3,10 +3,10 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/image/image.h"
-#include "engine/image/memory_helper.h"
-#include "engine/image/pixel_lock.h"
-#include "engine/screen/sprite_drawer.h"
+#include "nubrik/image/image.h"
+#include "nubrik/image/memory_helper.h"
+#include "nubrik/image/pixel_lock.h"
+#include "nubrik/screen/sprite_drawer.h"
 
 namespace nubrik::testing {
 

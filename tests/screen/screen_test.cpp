@@ -1,4 +1,4 @@
-#include "engine/screen/screen.h"
+#include "nubrik/screen/screen.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/base/platform/memory_window.h"
+#include "nubrik/screen/memory_window.h"
 #include "screen/compose_helpers.h"
 
 namespace nubrik {

@@ -1,4 +1,4 @@
-#include "engine/screen/sprite_drawer.h"
+#include "nubrik/screen/sprite_drawer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "engine/screen/sprite_manager.h"
-#include "engine/sprite/fill_rect_sprite.h"
-#include "engine/sprite/image_sprite.h"
+#include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/fill_rect_sprite.h"
+#include "nubrik/sprite/image_sprite.h"
 #include "screen/compose_helpers.h"
 
 namespace nubrik {

@@ -1,18 +1,18 @@
-#include "engine/screen/sprite_manager.h"
+#include "nubrik/screen/sprite_manager.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "engine/sprite/fill_rect_sprite.h"
+#include "nubrik/sprite/fill_rect_sprite.h"
 
 namespace nubrik {
 namespace {
 
 std::shared_ptr<ISprite> sprite(int32_t id, int32_t zOrder) {
-  return std::make_shared<FillRectSprite>(std::weak_ptr<SpriteManager>{},
-                                          std::weak_ptr<SpriteDrawer>{}, id, Rect{0, 0, 1, 1},
+  return std::make_shared<FillRectSprite>(std::weak_ptr<IOrderTarget>{},
+                                          std::weak_ptr<IRedrawTarget>{}, id, Rect{0, 0, 1, 1},
                                           zOrder, Colour{});
 }
 

@@ -1,11 +1,11 @@
-#include "engine/sprite/blend.h"
+#include "nubrik/sprite/blend.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "engine/base/rect.h"
-#include "engine/sprite/colour.h"
+#include "nubrik/base/rect.h"
+#include "nubrik/sprite/colour.h"
 #include "sprite/pixel_reference.h"
 
 namespace nubrik {

@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "engine/image/memory_helper.h"
-#include "engine/sprite/fill_blitters.h"
-#include "engine/sprite/image_blitters.h"
+#include "nubrik/image/memory_helper.h"
+#include "nubrik/sprite/fill_blitters.h"
+#include "nubrik/sprite/image_blitters.h"
 #include "sprite/pixel_reference.h"
 
 namespace nubrik {

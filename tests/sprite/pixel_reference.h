@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/base/rect.h"
-#include "engine/image/image.h"
-#include "engine/image/pixel_lock.h"
-#include "engine/sprite/band_clip.h"
-#include "engine/sprite/blend.h"
-#include "engine/sprite/colour.h"
+#include "nubrik/base/rect.h"
+#include "nubrik/image/image.h"
+#include "nubrik/image/pixel_lock.h"
+#include "nubrik/sprite/band_clip.h"
+#include "nubrik/sprite/blend.h"
+#include "nubrik/sprite/colour.h"
 
 namespace nubrik::reference {
 

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/sprite/blit_loops.h"
+#include "nubrik/sprite/blit_loops.h"
 
 namespace nubrik::blit {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "engine/screen/sprite_drawer.h"
-#include "engine/screen/sprite_manager.h"
-#include "engine/sprite/fill_rect_sprite.h"
-#include "engine/sprite/image_sprite.h"
+#include "nubrik/screen/sprite_drawer.h"
+#include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/fill_rect_sprite.h"
+#include "nubrik/sprite/image_sprite.h"
 
 namespace nubrik {
 namespace {

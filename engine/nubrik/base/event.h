@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "nubrik/base/platform/platform.h"
+
+namespace nubrik {
+
+// A manual-reset event: once set it stays set, for every waiter, until reset.
+// Failures of the platform throw Win32Exception.
+class Event {
+ public:
+  Event();
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  void set();
+  void reset();
+  // True when the event is set within `timeoutMs` (0 polls).
+  bool wait(uint32_t timeoutMs = platform::kInfinite);
+
+  // Waits without limit until any of the events is set and returns the
+  // lowest index of a set one.
+  template <typename Iterator>
+  static int32_t wait(Iterator first, Iterator last) {
+    std::vector<platform::EventObject*> handles;
+    for (; first != last; ++first) handles.push_back((*first)->handle_);
+    return waitAny(handles);
+  }
+
+ private:
+  static int32_t waitAny(const std::vector<platform::EventObject*>& handles);
+
+  platform::EventObject* handle_;
+};
+
+}  // namespace nubrik

@@ -1,0 +1,227 @@
+// The platform layer on Linux: POSIX threads and files, and manual-reset
+// events on one process-wide mutex with a condition variable per waiter.
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "nubrik/base/platform/platform.h"
+
+namespace nubrik::platform {
+
+uint32_t lastError() { return static_cast<uint32_t>(errno); }
+
+// --- Events --------------------------------------------------------------------
+
+struct EventObject {
+  bool signalled = false;
+  // Waiters blocked on this event; each is woken when the event is set.
+  std::vector<std::condition_variable*> waiters;
+};
+
+namespace {
+
+// Guards every event's state. The sections it covers are a few instructions
+// long, and a waiter is woken only by the events it waits for.
+std::mutex& eventMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
+
+EventObject* createEvent() {
+  auto* event = new (std::nothrow) EventObject;
+  if (event == nullptr) errno = ENOMEM;
+  return event;
+}
+
+void destroyEvent(EventObject* event) { delete event; }
+
+bool setEvent(EventObject* event) {
+  if (event == nullptr) return errno = EINVAL, false;
+  std::lock_guard lock(eventMutex());
+  event->signalled = true;
+  for (std::condition_variable* waiter : event->waiters) waiter->notify_one();
+  return true;
+}
+
+bool resetEvent(EventObject* event) {
+  if (event == nullptr) return errno = EINVAL, false;
+  std::lock_guard lock(eventMutex());
+  event->signalled = false;
+  return true;
+}
+
+WaitStatus waitForEvent(EventObject* event, uint32_t timeoutMs) {
+  size_t index = 0;
+  return waitForAnyEvent(&event, 1, timeoutMs, &index);
+}
+
+WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t timeoutMs,
+                           size_t* index) {
+  if (count == 0 || events == nullptr ||
+      std::any_of(events, events + count, [](EventObject* e) { return e == nullptr; })) {
+    errno = EINVAL;
+    return WaitStatus::Failed;
+  }
+  std::unique_lock lock(eventMutex());
+  auto firstSet = [&]() -> bool {
+    for (size_t i = 0; i < count; ++i) {
+      if (events[i]->signalled) {
+        *index = i;
+        return true;
+      }
+    }
+    return false;
+  };
+  if (firstSet()) return WaitStatus::Signalled;
+  if (timeoutMs == 0) return WaitStatus::TimedOut;
+
+  std::condition_variable wake;
+  for (size_t i = 0; i < count; ++i) events[i]->waiters.push_back(&wake);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool signalled = false;
+  while (!(signalled = firstSet())) {
+    if (timeoutMs == kInfinite) {
+      wake.wait(lock);
+    } else if (wake.wait_until(lock, deadline) == std::cv_status::timeout) {
+      signalled = firstSet();
+      break;
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    auto& waiters = events[i]->waiters;
+    waiters.erase(std::find(waiters.begin(), waiters.end(), &wake));
+  }
+  return signalled ? WaitStatus::Signalled : WaitStatus::TimedOut;
+}
+
+// --- Threads -------------------------------------------------------------------
+
+struct ThreadObject {
+  pthread_t thread{};
+  ThreadRoutine routine = nullptr;
+  void* argument = nullptr;
+  uint32_t exitCode = 0;
+};
+
+namespace {
+
+void* runThread(void* object) {
+  auto* thread = static_cast<ThreadObject*>(object);
+  thread->exitCode = thread->routine(thread->argument);
+  return nullptr;
+}
+
+}  // namespace
+
+ThreadObject* startThread(ThreadRoutine routine, void* argument) {
+  auto* thread = new (std::nothrow) ThreadObject;
+  if (thread == nullptr) return errno = ENOMEM, nullptr;
+  thread->routine = routine;
+  thread->argument = argument;
+  const int error = pthread_create(&thread->thread, nullptr, runThread, thread);
+  if (error != 0) {
+    delete thread;
+    errno = error;
+    return nullptr;
+  }
+  return thread;
+}
+
+uint32_t joinThread(ThreadObject* thread) {
+  if (thread == nullptr) return 0;
+  pthread_join(thread->thread, nullptr);
+  const uint32_t exitCode = thread->exitCode;
+  delete thread;
+  return exitCode;
+}
+
+uint32_t logicalProcessorCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+// --- Files ---------------------------------------------------------------------
+
+struct FileObject {
+  int descriptor = -1;
+};
+
+FileObject* openFileForReading(const char* path) {
+  int descriptor;
+  do {
+    descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) return nullptr;
+  struct stat status;
+  int error = 0;
+  if (::fstat(descriptor, &status) != 0) {
+    error = errno;
+  } else if (!S_ISREG(status.st_mode)) {
+    // Directories and devices are not files to read pictures from.
+    error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  }
+  if (error != 0) {
+    ::close(descriptor);
+    errno = error;
+    return nullptr;
+  }
+  auto* file = new (std::nothrow) FileObject{descriptor};
+  if (file == nullptr) {
+    ::close(descriptor);
+    errno = ENOMEM;
+  }
+  return file;
+}
+
+void closeFile(FileObject* file) {
+  if (file == nullptr) return;
+  ::close(file->descriptor);
+  delete file;
+}
+
+bool readFile(FileObject* file, void* buffer, uint32_t count, uint32_t* got) {
+  ssize_t result;
+  do {
+    result = ::read(file->descriptor, buffer, count);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return false;
+  *got = static_cast<uint32_t>(result);
+  return true;
+}
+
+bool seekFile(FileObject* file, int64_t offset, SeekMethod method, int64_t* position) {
+  const int whence = method == SeekMethod::Begin ? SEEK_SET
+                     : method == SeekMethod::End ? SEEK_END
+                                                 : SEEK_CUR;
+  const off_t result = ::lseek(file->descriptor, static_cast<off_t>(offset), whence);
+  if (result < 0) return false;
+  if (position != nullptr) *position = result;
+  return true;
+}
+
+bool fileLength(FileObject* file, int64_t* length) {
+  struct stat status;
+  if (::fstat(file->descriptor, &status) != 0) return false;
+  *length = status.st_size;
+  return true;
+}
+
+// --- Random numbers --------------------------------------------------------------
+
+int random15() {
+  thread_local uint32_t state = 1;
+  state = state * 214013u + 2531011u;
+  return static_cast<int>((state >> 16) & 0x7FFF);
+}
+
+}  // namespace nubrik::platform

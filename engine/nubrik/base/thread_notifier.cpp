@@ -1,0 +1,27 @@
+#include "nubrik/base/thread_notifier.h"
+
+#include "nubrik/base/exception.h"
+
+namespace nubrik {
+
+void ThreadNotifier::sleep() {
+  if (interruptEvent_.wait(1)) {
+    throw InterruptedException(
+        makeMessage(messages::kThreadInterrupted, "nubrik::ThreadNotifier::sleep"));
+  }
+}
+
+bool ThreadNotifier::wait(Event& target) {
+  Event* const events[] = {&interruptEvent_, &target};
+  switch (Event::wait(std::begin(events), std::end(events))) {
+    case 0:
+      throw InterruptedException(
+          makeMessage(messages::kThreadInterrupted, "nubrik::ThreadNotifier::wait"));
+    case 1:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace nubrik

@@ -1,0 +1,34 @@
+#include "nubrik/screen/memory_window.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "nubrik/image/memory_helper.h"
+
+namespace nubrik {
+
+MemorySurface::MemorySurface(uint32_t width, uint32_t height) {
+  const size_t bytes = size_t{width} * height * 4;
+  auto pixels = MemoryHelper::allocate(bytes);
+  std::memset(pixels.get(), 0, bytes);
+  framebuffer_ = std::make_shared<Image>(width, height, width * 4, std::move(pixels));
+}
+
+void MemorySurface::presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width,
+                                uint32_t rows, int32_t bandTop, const Rect& rect) {
+  presented_.push_back(rect);
+  // Only what lies in the band and in the framebuffer is copied.
+  const int64_t left = std::max<int64_t>(rect.left, 0);
+  const int64_t right = std::min<int64_t>({rect.right, width, framebuffer_->getWidth()});
+  const int64_t top = std::max<int64_t>({rect.top, bandTop, 0});
+  const int64_t bottom =
+      std::min<int64_t>({rect.bottom, int64_t{bandTop} + rows, framebuffer_->getHeight()});
+  if (left >= right || top >= bottom) return;
+  uint8_t* target = framebuffer_->lock();
+  for (int64_t y = top; y < bottom; ++y) {
+    std::memcpy(target + y * framebuffer_->getPitch() + left * 4,
+                pixels + (y - bandTop) * int64_t{pitch} + left * 4, (right - left) * 4);
+  }
+}
+
+}  // namespace nubrik

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "nubrik/base/platform/device_context.h"
+#include "nubrik/image/image.h"
+
+namespace nubrik {
+
+// A window surface in memory: a full-size 32-bit framebuffer that keeps what
+// was presented and counts the rectangles. For tests, benchmarks and the
+// headless runner.
+class MemorySurface final : public IDeviceContext {
+ public:
+  MemorySurface(uint32_t width, uint32_t height);
+
+  void presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width, uint32_t rows,
+                   int32_t bandTop, const Rect& rect) override;
+
+  // Read these only while nothing presents (the frame thread stopped, or
+  // from a frame callback, which runs after the frame's presentations).
+  const Image& getFramebuffer() const { return *framebuffer_; }
+  const std::vector<Rect>& getPresented() const { return presented_; }
+  void clearPresented() { presented_.clear(); }
+
+ private:
+  std::shared_ptr<Image> framebuffer_;
+  std::vector<Rect> presented_;
+};
+
+// A window that is only memory: its one device context is a MemorySurface,
+// and its cursor stays where it is put.
+class MemoryWindow final : public IWindow {
+ public:
+  MemoryWindow(uint32_t width, uint32_t height) : surface_(width, height) {}
+
+  uint32_t getClientWidth() const override { return surface_.getFramebuffer().getWidth(); }
+  uint32_t getClientHeight() const override { return surface_.getFramebuffer().getHeight(); }
+  IDeviceContext* getDC() override { return &surface_; }
+  void releaseDC(IDeviceContext*) override {}
+  Point getCursorPosition() const override { return {cursorX_.load(), cursorY_.load()}; }
+  void setCursorPosition(Point p) {
+    cursorX_ = p.x;
+    cursorY_ = p.y;
+  }
+
+  MemorySurface& getSurface() { return surface_; }
+
+ private:
+  MemorySurface surface_;
+  std::atomic<int32_t> cursorX_{0};
+  std::atomic<int32_t> cursorY_{0};
+};
+
+}  // namespace nubrik

@@ -1,0 +1,261 @@
+#pragma once
+
+// The pixel loops behind fillRect and drawImage, written once as templates
+// over the blend rule, the weight case and the source reader. The
+// dispatchers instantiate every combination into tables, so no loop tests
+// the mode, the opacity or the format per pixel.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+
+#include "nubrik/image/pixel_format.h"
+#include "nubrik/sprite/band_clip.h"
+#include "nubrik/sprite/blend.h"
+
+namespace nubrik::blit {
+
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline uint32_t load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+
+// Stores `count` copies of `pixel`. Where wchar_t is 32 bits, the C library's
+// wmemset is a tuned word fill (as fast as memset); elsewhere a plain loop.
+inline void storeRun(uint8_t* row, size_t count, uint32_t pixel) {
+  if constexpr (sizeof(wchar_t) == 4) {
+    std::wmemset(reinterpret_cast<wchar_t*>(row), static_cast<wchar_t>(pixel), count);
+  } else {
+    for (size_t x = 0; x < count; ++x) store32(row + 4 * x, pixel);
+  }
+}
+
+// The clipped work of one call: `height` rows of `width` target pixels,
+// and for images the matching source rows.
+struct RowWalk {
+  uint8_t* target = nullptr;
+  size_t targetPitch = 0;
+  const uint8_t* source = nullptr;
+  size_t sourcePitch = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// How a fill weights its blend result.
+enum class WeightCase {
+  Opaque,      // 256: the blend result itself
+  Alpha,       // from the colour's alpha
+  Faded,       // from the opacity
+  FadedAlpha,  // from both
+};
+inline constexpr int kWeightCases = 4;
+
+// One row of a fill: `width` pixels from `row`.
+template <typename Rule, WeightCase Case>
+void fillRow(uint8_t* row, uint32_t width, uint32_t pixel, uint32_t weight) {
+  if constexpr (Case == WeightCase::Opaque && Rule::kMode == BlendMode::Normal) {
+    storeRun(row, width, pixel);
+  } else if constexpr (Case == WeightCase::Opaque) {
+    for (uint32_t x = 0; x < width; ++x) {
+      store32(row + 4 * x, Rule::blend(load32(row + 4 * x), pixel));
+    }
+  } else if constexpr (Rule::kMode == BlendMode::Normal) {
+    // The colour's share of the mix is the same for every pixel.
+    const uint32_t keep = 256 - weight;
+    const uint32_t rbShare = (pixel & 0x00FF00FFu) * weight;
+    const uint32_t agShare = ((pixel >> 8) & 0x00FF00FFu) * weight;
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t d = load32(row + 4 * x);
+      const uint32_t rb = (((d & 0x00FF00FFu) * keep + rbShare) >> 8) & 0x00FF00FFu;
+      const uint32_t ag = (((d >> 8) & 0x00FF00FFu) * keep + agShare) & 0xFF00FF00u;
+      store32(row + 4 * x, rb | ag);
+    }
+  } else {
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t d = load32(row + 4 * x);
+      store32(row + 4 * x, mixPixels(d, Rule::blend(d, pixel), weight));
+    }
+  }
+}
+
+// The plain loops: every row through the row function. These are the
+// reference that the vector loops are checked against, and the fallback.
+template <typename Rule, WeightCase Case>
+void fillLoop(const RowWalk& walk, uint32_t pixel, uint32_t weight) {
+  if constexpr (Case == WeightCase::Opaque && Rule::kMode == BlendMode::Normal) {
+    // Whole rows of a packed target are one run.
+    if (walk.targetPitch == size_t{walk.width} * 4) {
+      storeRun(walk.target, size_t{walk.width} * walk.height, pixel);
+      return;
+    }
+  }
+  for (uint32_t y = 0; y < walk.height; ++y) {
+    fillRow<Rule, Case>(walk.target + y * walk.targetPitch, walk.width, pixel, weight);
+  }
+}
+
+// How each source layout reads as a target pixel and (where it has one) an alpha.
+template <PixelFormat Format>
+struct SourceReader;
+
+template <>
+struct SourceReader<PixelFormat::Grey> {
+  static constexpr uint32_t kBytes = 1;
+  static constexpr bool kHasAlpha = false;
+  static uint32_t pixel(const uint8_t* p) { return p[0] * 0x010101u; }
+};
+
+template <>
+struct SourceReader<PixelFormat::Rgb> {
+  static constexpr uint32_t kBytes = 3;
+  static constexpr bool kHasAlpha = false;
+  static uint32_t pixel(const uint8_t* p) { return (load16(p + 1) << 8) | p[0]; }
+};
+
+template <>
+struct SourceReader<PixelFormat::GreyAlpha> {
+  static constexpr uint32_t kBytes = 2;
+  static constexpr bool kHasAlpha = true;
+  static uint32_t pixel(const uint8_t* p) { return (uint32_t{p[1]} << 24) | p[0] * 0x010101u; }
+  static uint32_t alpha(const uint8_t* p) { return p[1]; }
+};
+
+template <>
+struct SourceReader<PixelFormat::Rgba> {
+  static constexpr uint32_t kBytes = 4;
+  static constexpr bool kHasAlpha = true;
+  static uint32_t pixel(const uint8_t* p) { return load32(p); }
+  static uint32_t alpha(const uint8_t* p) { return p[3]; }
+};
+
+template <>
+struct SourceReader<PixelFormat::Rgbx> {
+  static constexpr uint32_t kBytes = 4;
+  static constexpr bool kHasAlpha = false;
+  static uint32_t pixel(const uint8_t* p) { return load32(p); }
+};
+
+// One row of an image draw: `width` pixels from `row`, read from `src`.
+// `opacityWeight` is toWeight(opacity) for the faded loops and unused otherwise.
+template <typename Rule, bool Faded, PixelFormat Format>
+void imageRow(uint8_t* row, const uint8_t* src, uint32_t width, uint32_t opacityWeight) {
+  using Reader = SourceReader<Format>;
+  if constexpr (Rule::kMode == BlendMode::Normal && Format == PixelFormat::Rgbx && !Faded) {
+    std::memcpy(row, src, size_t{width} * 4);
+    return;
+  }
+  for (uint32_t x = 0; x < width; ++x, src += Reader::kBytes) {
+    const uint32_t s = Reader::pixel(src);
+    if constexpr (!Reader::kHasAlpha && !Faded) {
+      if constexpr (Rule::kMode == BlendMode::Normal) {
+        store32(row + 4 * x, s);
+      } else {
+        store32(row + 4 * x, Rule::blend(load32(row + 4 * x), s));
+      }
+    } else {
+      uint32_t weight = opacityWeight;
+      if constexpr (Reader::kHasAlpha) {
+        weight = Faded ? toWeight((Reader::alpha(src) * opacityWeight) >> 8)
+                       : toWeight(Reader::alpha(src));
+        // A transparent source pixel cannot change the target.
+        if (weight == 0) continue;
+      }
+      const uint32_t d = load32(row + 4 * x);
+      store32(row + 4 * x, mixPixels(d, Rule::blend(d, s), weight));
+    }
+  }
+}
+
+template <typename Rule, bool Faded, PixelFormat Format>
+void imageLoop(const RowWalk& walk, uint32_t opacityWeight) {
+  for (uint32_t y = 0; y < walk.height; ++y) {
+    imageRow<Rule, Faded, Format>(walk.target + y * walk.targetPitch,
+                                  walk.source + y * walk.sourcePitch, walk.width, opacityWeight);
+  }
+}
+
+// Every loop of one implementation, indexed by blend mode, then weight case
+// (fills) or faded and source format (images).
+using FillLoop = void (*)(const RowWalk&, uint32_t pixel, uint32_t weight);
+using ImageLoop = void (*)(const RowWalk&, uint32_t opacityWeight);
+struct LoopTable {
+  FillLoop fill[5][kWeightCases];
+  ImageLoop image[5][2][5];
+};
+
+// Fills a table with `Loops<Rule>::fill<Case>` and `Loops<Rule>::image<Faded, Format>`
+// for every rule, case, and format: one line per implementation.
+template <template <typename> class Loops>
+constexpr LoopTable makeLoopTable() {
+  LoopTable table{};
+  auto mode = [&table]<typename Rule>(int m) {
+    table.fill[m][0] = &Loops<Rule>::template fill<WeightCase::Opaque>;
+    table.fill[m][1] = &Loops<Rule>::template fill<WeightCase::Alpha>;
+    table.fill[m][2] = &Loops<Rule>::template fill<WeightCase::Faded>;
+    table.fill[m][3] = &Loops<Rule>::template fill<WeightCase::FadedAlpha>;
+    auto formats = [&]<bool Faded>() {
+      table.image[m][Faded][0] = &Loops<Rule>::template image<Faded, PixelFormat::Grey>;
+      table.image[m][Faded][1] = &Loops<Rule>::template image<Faded, PixelFormat::Rgb>;
+      table.image[m][Faded][2] = &Loops<Rule>::template image<Faded, PixelFormat::GreyAlpha>;
+      table.image[m][Faded][3] = &Loops<Rule>::template image<Faded, PixelFormat::Rgba>;
+      table.image[m][Faded][4] = &Loops<Rule>::template image<Faded, PixelFormat::Rgbx>;
+    };
+    formats.template operator()<false>();
+    formats.template operator()<true>();
+  };
+  mode.template operator()<NormalBlend>(0);
+  mode.template operator()<AddBlend>(1);
+  mode.template operator()<SubtractBlend>(2);
+  mode.template operator()<MultiplyBlend>(3);
+  mode.template operator()<InverseMultiplyBlend>(4);
+  return table;
+}
+
+// The implementations a processor can run, best last.
+enum class SimdLevel { Scalar, Sse2, Avx2 };
+
+// The loops of one implementation; a level the build or the processor lacks
+// gives the best one below it.
+const LoopTable& loopTable(SimdLevel level);
+// The best level this processor runs, decided once.
+SimdLevel bestSimdLevel();
+// The loops fillRect and drawImage use: the best level unless set otherwise
+// (for tests and benchmarks; not to be changed while anything draws).
+const LoopTable& activeLoops();
+void setActiveSimdLevel(SimdLevel level);
+
+}  // namespace nubrik::blit
+
+namespace nubrik::blit {
+
+// A clipped area in 64 bits, so that translating extreme coordinates by a
+// band's offset cannot overflow.
+struct Area {
+  int64_t left = 0;
+  int64_t top = 0;
+  int64_t right = 0;
+  int64_t bottom = 0;
+
+  bool hasArea() const { return left < right && top < bottom; }
+  Area clippedTo(int64_t l, int64_t t, int64_t r, int64_t b) const {
+    return Area{left > l ? left : l, top > t ? top : t, right < r ? right : r,
+                bottom < b ? bottom : b};
+  }
+};
+
+// The part of `bounds` (surface coordinates) that a blitter may write, in
+// target coordinates: translated by the band clip, cut by its rectangle
+// unless that is empty (no clipping), and cut by the target's edges.
+// A rectangle whose left exceeds its right, or top its bottom, covers nothing.
+Area visibleArea(const Rect& bounds, const BandClip* clip, uint32_t targetWidth,
+                 uint32_t targetHeight);
+
+}  // namespace nubrik::blit

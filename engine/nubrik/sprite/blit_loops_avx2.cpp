@@ -1,0 +1,94 @@
+// The vector loops for AVX2: eight pixels per vector. Chosen at run time on
+// processors that have it; everything in this file past the includes is
+// compiled for AVX2, and only reached through avx2Loops().
+
+#include <immintrin.h>
+
+#include "nubrik/sprite/blit_loops.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+namespace nubrik::blit {
+
+namespace avx2 {
+
+struct Vec {
+  using V = __m256i;
+  static constexpr uint32_t kPixels = 8;
+
+  static V zero() { return _mm256_setzero_si256(); }
+  static V set32(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+  static V set16(uint32_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
+  static V load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); }
+  static void store(uint8_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<V*>(p), v); }
+
+  static V and_(V a, V b) { return _mm256_and_si256(a, b); }
+  static V or_(V a, V b) { return _mm256_or_si256(a, b); }
+  static V xor_(V a, V b) { return _mm256_xor_si256(a, b); }
+  static V add8(V a, V b) { return _mm256_add_epi8(a, b); }
+  static V adds8(V a, V b) { return _mm256_adds_epu8(a, b); }
+  static V sub8(V a, V b) { return _mm256_sub_epi8(a, b); }
+  static V subs8(V a, V b) { return _mm256_subs_epu8(a, b); }
+  static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
+  static V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
+  static V mullo16(V a, V b) { return _mm256_mullo_epi16(a, b); }
+  static V srl16by8(V a) { return _mm256_srli_epi16(a, 8); }
+  static V add32(V a, V b) { return _mm256_add_epi32(a, b); }
+  template <int N>
+  static V srl32(V a) {
+    return _mm256_srli_epi32(a, N);
+  }
+  static bool allEqual32(V a, V b) { return _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, b)) == -1; }
+
+  // Within each 128-bit half, as the unpacks work: pixels 0, 1 and 4, 5
+  // (lo), 2, 3 and 6, 7 (hi); pack16 puts them back in order.
+  static V lo16(V v) { return _mm256_unpacklo_epi8(v, _mm256_setzero_si256()); }
+  static V hi16(V v) { return _mm256_unpackhi_epi8(v, _mm256_setzero_si256()); }
+  static V pack16(V lo, V hi) { return _mm256_packus_epi16(lo, hi); }
+  static V spreadLo(V w) {
+    const V both = _mm256_or_si256(w, _mm256_slli_epi32(w, 16));
+    return _mm256_unpacklo_epi32(both, both);
+  }
+  static V spreadHi(V w) {
+    const V both = _mm256_or_si256(w, _mm256_slli_epi32(w, 16));
+    return _mm256_unpackhi_epi32(both, both);
+  }
+
+  static V grey(const uint8_t* p) {
+    const V level = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    return _mm256_mullo_epi32(level, _mm256_set1_epi32(0x010101));
+  }
+  static V greyAlpha(const uint8_t* p) {
+    const V pair = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    const V level = _mm256_and_si256(pair, _mm256_set1_epi32(0xFF));
+    return _mm256_or_si256(_mm256_mullo_epi32(level, _mm256_set1_epi32(0x010101)),
+                           _mm256_slli_epi32(_mm256_srli_epi32(pair, 8), 24));
+  }
+  static V rgb(const uint8_t* p) {
+    using Reader = SourceReader<PixelFormat::Rgb>;
+    return _mm256_setr_epi32(
+        static_cast<int>(Reader::pixel(p)), static_cast<int>(Reader::pixel(p + 3)),
+        static_cast<int>(Reader::pixel(p + 6)), static_cast<int>(Reader::pixel(p + 9)),
+        static_cast<int>(Reader::pixel(p + 12)), static_cast<int>(Reader::pixel(p + 15)),
+        static_cast<int>(Reader::pixel(p + 18)), static_cast<int>(Reader::pixel(p + 21)));
+  }
+};
+
+#include "nubrik/sprite/simd_loops.inc"
+
+}  // namespace avx2
+
+const LoopTable& avx2Loops() { return avx2::kLoops; }
+
+}  // namespace nubrik::blit
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif

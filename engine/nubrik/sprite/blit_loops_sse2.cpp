@@ -1,0 +1,79 @@
+// The vector loops for SSE2, the x86-64 baseline: four pixels per vector.
+
+#include <emmintrin.h>
+
+#include "nubrik/sprite/blit_loops.h"
+
+namespace nubrik::blit {
+
+namespace sse2 {
+
+struct Vec {
+  using V = __m128i;
+  static constexpr uint32_t kPixels = 4;
+
+  static V zero() { return _mm_setzero_si128(); }
+  static V set32(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
+  static V set16(uint32_t v) { return _mm_set1_epi16(static_cast<short>(v)); }
+  static V load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
+  static void store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<V*>(p), v); }
+
+  static V and_(V a, V b) { return _mm_and_si128(a, b); }
+  static V or_(V a, V b) { return _mm_or_si128(a, b); }
+  static V xor_(V a, V b) { return _mm_xor_si128(a, b); }
+  static V add8(V a, V b) { return _mm_add_epi8(a, b); }
+  static V adds8(V a, V b) { return _mm_adds_epu8(a, b); }
+  static V sub8(V a, V b) { return _mm_sub_epi8(a, b); }
+  static V subs8(V a, V b) { return _mm_subs_epu8(a, b); }
+  static V add16(V a, V b) { return _mm_add_epi16(a, b); }
+  static V sub16(V a, V b) { return _mm_sub_epi16(a, b); }
+  static V mullo16(V a, V b) { return _mm_mullo_epi16(a, b); }
+  static V srl16by8(V a) { return _mm_srli_epi16(a, 8); }
+  static V add32(V a, V b) { return _mm_add_epi32(a, b); }
+  template <int N>
+  static V srl32(V a) {
+    return _mm_srli_epi32(a, N);
+  }
+  static bool allEqual32(V a, V b) { return _mm_movemask_epi8(_mm_cmpeq_epi32(a, b)) == 0xFFFF; }
+
+  // Bytes to 16-bit lanes: pixels 0 and 1 (lo), 2 and 3 (hi), and back.
+  static V lo16(V v) { return _mm_unpacklo_epi8(v, _mm_setzero_si128()); }
+  static V hi16(V v) { return _mm_unpackhi_epi8(v, _mm_setzero_si128()); }
+  static V pack16(V lo, V hi) { return _mm_packus_epi16(lo, hi); }
+  // One weight per 32-bit lane to that pixel's four 16-bit channel lanes.
+  static V spreadLo(V w) {
+    const V both = _mm_or_si128(w, _mm_slli_epi32(w, 16));
+    return _mm_unpacklo_epi32(both, both);
+  }
+  static V spreadHi(V w) {
+    const V both = _mm_or_si128(w, _mm_slli_epi32(w, 16));
+    return _mm_unpackhi_epi32(both, both);
+  }
+
+  static V grey(const uint8_t* p) {
+    V v = _mm_cvtsi32_si128(static_cast<int>(load32(p)));
+    v = _mm_unpacklo_epi8(v, v);
+    return _mm_and_si128(_mm_unpacklo_epi16(v, v), _mm_set1_epi32(0x00FFFFFF));
+  }
+  static V greyAlpha(const uint8_t* p) {
+    V v = _mm_loadl_epi64(reinterpret_cast<const V*>(p));
+    v = _mm_unpacklo_epi16(v, v);  // level, alpha, level, alpha
+    const V level = _mm_and_si128(v, _mm_set1_epi32(0xFF));
+    return _mm_or_si128(_mm_and_si128(v, _mm_set1_epi32(static_cast<int>(0xFFFF00FFu))),
+                        _mm_slli_epi32(level, 8));
+  }
+  static V rgb(const uint8_t* p) {
+    using Reader = SourceReader<PixelFormat::Rgb>;
+    return _mm_setr_epi32(
+        static_cast<int>(Reader::pixel(p)), static_cast<int>(Reader::pixel(p + 3)),
+        static_cast<int>(Reader::pixel(p + 6)), static_cast<int>(Reader::pixel(p + 9)));
+  }
+};
+
+#include "nubrik/sprite/simd_loops.inc"
+
+}  // namespace sse2
+
+const LoopTable& sse2Loops() { return sse2::kLoops; }
+
+}  // namespace nubrik::blit

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "nubrik/sprite/sprite_base.h"
+
+namespace nubrik {
+
+// A rectangle filled with one colour; moving keeps its size.
+class FillRectSprite final : public SpriteBase {
+ public:
+  FillRectSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer,
+                 int32_t id, const Rect& rect, int32_t zOrder, const Colour& colour);
+
+  void setPosition(int32_t x, int32_t y) override;
+  int32_t getX() const override { return rect_.left; }
+  int32_t getY() const override { return rect_.top; }
+  DrawCommand getDrawCommand() const override;
+
+ protected:
+  Rect bounds() const override { return rect_; }
+
+ private:
+  Rect rect_;
+  Colour colour_;
+};
+
+}  // namespace nubrik
