@@ -2,75 +2,20 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <stdexcept>
 
-#include "nubrik/image/load_image.h"
 #include "app/sprite_rules.h"
-#include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 
 namespace nubrik {
-
-namespace {
-
-constexpr int32_t kSnowOpacities[] = {32, 64, 128, 192};
-
-std::shared_ptr<Image> loadPicture(const std::string& folder, const std::string& name) {
-  const std::string path = folder.empty() ? name : folder + "/" + name;
-  try {
-    return loadImageFromFile(path);
-  } catch (const Win32Exception& e) {
-    throw PictureError(
-        path, std::string(e.what()) + " (" + std::strerror(static_cast<int>(e.errorCode())) + ")");
-  } catch (const std::exception& e) {
-    throw PictureError(path, e.what());
-  }
-}
-
-uint32_t draw() { return static_cast<uint32_t>(platform::random15()); }
-
-}  // namespace
 
 Scene::Scene(IWindow& window, SceneOptions options)
     : window_(&window), hdc_(window.getDC()), frameLimit_(options.frameLimit) {
   if (hdc_ == nullptr) throw std::runtime_error("the window gave no device context");
   try {
     screen_ = std::make_shared<Screen>(hdc_, window.getClientWidth(), window.getClientHeight());
-    const auto width = static_cast<int32_t>(screen_->getWidth());
-    const auto height = static_cast<int32_t>(screen_->getHeight());
-
-    auto fill = [&](int32_t id, Rect rect, int32_t zOrder, Colour colour) {
-      showSprite(*screen_->createFillRectSprite(id, rect, zOrder, colour));
-    };
-    fill(0, {0, 0, width, height}, 0, Colour{PixelFormat::Rgb, {255, 255, 255, 0}});
-    fill(10, {50, 50, 160, 160}, 2, Colour{PixelFormat::Rgb, {255, 0, 0, 0}});
-
-    if (auto picture = loadPicture(options.pictureFolder, "load.gra")) {
-      for (int32_t k = 0; k < 50; ++k) {
-        auto sprite = screen_->createImageSprite(11 + k, 75 + 5 * k, 75 + 5 * k, 3 + k, picture);
-        changeOpacity(*sprite, 128);
-        showSprite(*sprite);
-      }
-    }
-    fill(50, {100, 100, 200, 200}, 100, Colour{PixelFormat::Rgba, {0, 255, 0, 60}});
-
-    const auto snow = loadPicture(options.pictureFolder, "snow.png");
-    const auto snow2 = loadPicture(options.pictureFolder, "snow2.png");
-    snowflakes_.reserve(900);
-    for (int32_t id = 100; id <= 999; ++id) {
-      const auto x = static_cast<int32_t>(draw() % static_cast<uint32_t>(width));
-      const auto y = static_cast<int32_t>(draw() % static_cast<uint32_t>(height));
-      const int32_t speed = std::max<int32_t>(static_cast<int32_t>(draw() % 5), 1);
-      auto sprite = screen_->createImageSprite(id, x, y, 500, speed == 1 ? snow2 : snow);
-      if (!sprite) continue;
-      Snowflake flake{id, 0, speed, kSnowOpacities[id & 3], sprite};
-      changeBlendMode(*sprite, BlendMode::Add);
-      changeOpacity(*sprite, static_cast<uint8_t>(flake.baseOpacity));
-      showSprite(*sprite);
-      snowflakes_.push_back(std::move(flake));
-    }
+    snowflakes_ = buildDemoLayout(*screen_, loadDemoPictures(options.pictureFolder));
 
     screen_->addFrameCallback([this](Screen&) { return update(); });
     if (options.observer) screen_->addFrameCallback(std::move(options.observer));

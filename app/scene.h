@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/demo_layout.h"
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/screen/screen.h"
 
@@ -46,13 +47,7 @@ int reportStartFailure(const char* program, const std::exception& failure);
 // wobble, flicker and re-enter at the top.
 class Scene {
  public:
-  struct Snowflake {
-    int32_t id;
-    int32_t drift;        // base horizontal step: 0
-    int32_t speed;        // rows per frame, 1 to 4; also bounds the horizontal step
-    int32_t baseOpacity;  // 32, 64, 128 or 192, by the two lowest bits of id
-    std::shared_ptr<ISprite> sprite;
-  };
+  using Snowflake = nubrik::Snowflake;
 
   static constexpr int32_t kCursorSpriteId = 40;
 
