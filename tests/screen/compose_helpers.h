@@ -5,8 +5,11 @@
 
 #include "nubrik/image/image.h"
 #include "nubrik/image/memory_helper.h"
-#include "nubrik/image/pixel_lock.h"
+#include "nubrik/screen/frame_pipeline.h"
+#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/sprite_drawer.h"
+#include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/draw_command.h"
 
 namespace nubrik::testing {
 
@@ -16,26 +19,29 @@ inline std::shared_ptr<Image> rgbxImage(uint32_t width, uint32_t height, uint8_t
   return std::make_shared<Image>(width, height, width * 4, bytes);
 }
 
-// One frame as the workers run it: every band with a region is composed into
-// `band` (reused, never cleared) and only its region is copied to `surface`.
-// Returns the number of rectangles presented.
-inline int composeFrame(SpriteDrawer& drawer, Image& surface, Image& band) {
-  int presented = 0;
-  drawer.prepareFrame();
-  for (uint32_t b = 0; b < drawer.getBandCount(); ++b) {
-    const Rect r = drawer.getBandRegion(b);
-    if (r.isEmpty()) continue;
-    drawer.drawBand(b, band);
-    const int32_t bandTop = static_cast<int32_t>(b * drawer.getBandHeight());
-    for (int32_t y = r.top; y < r.bottom; ++y) {
-      std::memcpy(surface.lock() + size_t(y) * surface.getPitch() + size_t(r.left) * 4,
-                  band.lockConst() + size_t(y - bandTop) * band.getPitch() + size_t(r.left) * 4,
-                  size_t(r.right - r.left) * 4);
-    }
-    ++presented;
+// One frame through the real pipeline on the calling thread alone.
+inline void composeFrame(SpriteDrawer& drawer, MemorySurface& surface) {
+  FramePipeline(drawer, &surface, 1).composeFrame();
+}
+
+// The picture the commands make from scratch on a cleared surface: every
+// command drawn over the whole surface at once, with no bands and no damage.
+inline std::shared_ptr<Image> plainComposition(const std::vector<DrawCommand>& commands,
+                                               uint32_t width, uint32_t height) {
+  auto picture = rgbxImage(width, height, 0);
+  const BandClip whole{Rect{0, 0, int32_t(width), int32_t(height)}, 0, 0};
+  for (const DrawCommand& command : commands) drawCommand(*picture, whole, command);
+  return picture;
+}
+
+// The commands of the registry's visible sprites, in drawing order.
+inline std::vector<DrawCommand> visibleCommands(SpriteManager& manager) {
+  manager.sortIfDirty();
+  std::vector<DrawCommand> commands;
+  for (const auto& entry : manager) {
+    if (entry.sprite->isVisible()) commands.push_back(entry.sprite->getDrawCommand());
   }
-  drawer.finishFrame();
-  return presented;
+  return commands;
 }
 
 inline bool samePixels(const Image& a, const Image& b) {

@@ -52,13 +52,8 @@ int settledThreadCount(int expected) {
 
 // A full composition of the registry's current state, from scratch.
 std::shared_ptr<Image> fullComposition(Screen& screen) {
-  auto surface = testing::rgbxImage(screen.getWidth(), screen.getHeight(), 0xEE);
-  SpriteDrawer drawer(screen.getWidth(), screen.getHeight(),
-                      screen.getSpriteDrawer()->getBandHeight(), screen.getSpriteManager());
-  auto band = testing::rgbxImage(screen.getWidth(), drawer.getBandHeight(), 0x11);
-  drawer.invalidateRect({});
-  testing::composeFrame(drawer, *surface, *band);
-  return surface;
+  return testing::plainComposition(testing::visibleCommands(*screen.getSpriteManager()),
+                                   screen.getWidth(), screen.getHeight());
 }
 
 std::shared_ptr<Image> randomImage(std::mt19937& random) {

@@ -28,6 +28,8 @@ thread_local const Thread* runningBody = nullptr;
 
 }  // namespace
 
+bool Thread::isCallingThread() const { return runningBody == this; }
+
 void Thread::refuseSelfJoin() const {
   // A body that stopped its own thread would wait for itself for ever.
   if (runningBody == this) throw std::logic_error("a thread cannot join itself");

@@ -38,6 +38,8 @@ class Thread {
   void interrupt() { notifier_.interruptEvent().set(); }
   void join();
 
+  // True when called from this thread's own body.
+  bool isCallingThread() const;
   // True from a successful start until the thread is joined.
   bool isRunning() const { return handle_ != nullptr; }
   // kExitSuccess when the last joined body returned, kExitFailure when a

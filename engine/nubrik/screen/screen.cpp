@@ -1,11 +1,14 @@
 #include "nubrik/screen/screen.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
 
-#include "nubrik/image/pixel_lock.h"
-#include "nubrik/screen/frame_loop.h"
+#include "nubrik/base/exception.h"
+#include "nubrik/screen/frame_pipeline.h"
 
 namespace nubrik {
 
@@ -32,6 +35,15 @@ Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
 Screen::~Screen() {
   try {
     stopFrameThread();
+  } catch (const std::logic_error& e) {
+    // The frame thread cannot wait for itself, and must not outlive the
+    // Screen it draws: nothing sound is left to do.
+    std::fprintf(stderr, "nubrik::Screen destroyed %s: a caller error; the process ends\n",
+                 sceneLock_.isHeldByCurrentThread() && !frameThread_.isCallingThread()
+                     ? "while its scene lock is held"
+                     : "from its own frame thread");
+    (void)e;
+    std::abort();
   } catch (...) {
     // The interrupt could not be set; the Thread's destructor still joins.
   }
@@ -58,16 +70,26 @@ std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, in
 
 void Screen::addFrameCallback(FrameCallback callback) {
   if (!callback) throw std::invalid_argument("addFrameCallback needs a callable");
-  frameCallbacks_.push_back(std::move(callback));
+  std::lock_guard lock(sceneLock_);
+  // The running round walks frameCallbacks_: growing it now would move the
+  // callable that is running.
+  (runningCallbacks_ ? addedCallbacks_ : frameCallbacks_).push_back(std::move(callback));
 }
 
 void Screen::startFrameThread() {
   stopFrameThread();
   // The Screen stops this thread before any member goes, so `this` holds.
-  frameThread_.start([this](ThreadNotifier& notifier) { frameLoop(*this, notifier); });
+  frameThread_.start([this](ThreadNotifier& notifier) { runFrames(notifier); });
 }
 
-void Screen::stopFrameThread() { frameThread_.stop(); }
+void Screen::stopFrameThread() {
+  if (frameThread_.isRunning() && !frameThread_.isCallingThread() &&
+      sceneLock_.isHeldByCurrentThread()) {
+    throw std::logic_error(
+        "stopFrameThread while holding the scene lock would wait for ever for the frame thread");
+  }
+  frameThread_.stop();
+}
 
 void Screen::invalidateAll() {
   std::lock_guard lock(sceneLock_);
@@ -75,11 +97,69 @@ void Screen::invalidateAll() {
                                      static_cast<int32_t>(spriteDrawer_->getHeight())});
 }
 
-void presentBand(IImage& image, const Rect& rect, IDeviceContext* hdc, int32_t bandTop) {
-  if (hdc == nullptr) return;
-  PixelLock lock(image);
-  hdc->presentBand(lock.pixels(), image.getPitch(), image.getWidth(), image.getHeight(), bandTop,
-                   rect);
+void Screen::runFrames(ThreadNotifier& notifier) {
+  // A pipeline that cannot be built ends the frame thread: no frame could
+  // be composed.
+  FramePipeline pipeline(*spriteDrawer_, hdc_,
+                         workerCount_.value_or(platform::logicalProcessorCount()));
+  while (!notifier.isInterrupted()) {
+    try {
+      std::lock_guard lock(sceneLock_);
+      const auto start = std::chrono::steady_clock::now();
+      if (pipeline.composeFrame()) {
+        lastFrameMilliseconds_ =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        ++composedFrames_;
+      }
+      runFrameCallbacks();
+    } catch (...) {
+      // Dropped: the frame loop carries on with the next iteration.
+    }
+    try {
+      notifier.sleep();
+    } catch (const InterruptedException&) {
+      break;
+    }
+  }
+}
+
+// Runs every callback once, in order, and takes out those that returned
+// true. A throwing callback ends the round; the list still keeps every
+// callback that has not returned true, once, in order, followed by those
+// added during the round.
+void Screen::runFrameCallbacks() {
+  std::vector<bool> finished(frameCallbacks_.size(), false);
+  runningCallbacks_ = true;
+  try {
+    for (size_t i = 0; i < frameCallbacks_.size(); ++i) finished[i] = frameCallbacks_[i](*this);
+  } catch (...) {
+    endCallbackRound(finished);
+    throw;
+  }
+  endCallbackRound(finished);
+}
+
+void Screen::endCallbackRound(const std::vector<bool>& finished) {
+  runningCallbacks_ = false;
+  size_t kept = 0;
+  for (size_t i = 0; i < frameCallbacks_.size(); ++i) {
+    if (finished[i]) continue;
+    if (kept != i) frameCallbacks_[kept] = std::move(frameCallbacks_[i]);
+    ++kept;
+  }
+  frameCallbacks_.resize(kept);
+  // Should the list fail to grow, what is left waits for the next round.
+  size_t moved = 0;
+  try {
+    for (; moved < addedCallbacks_.size(); ++moved) {
+      frameCallbacks_.push_back(std::move(addedCallbacks_[moved]));
+    }
+  } catch (...) {
+    addedCallbacks_.erase(addedCallbacks_.begin(), addedCallbacks_.begin() + moved);
+    throw;
+  }
+  addedCallbacks_.clear();
 }
 
 }  // namespace nubrik

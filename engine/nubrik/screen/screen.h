@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "nubrik/base/platform/device_context.h"
-#include "nubrik/base/platform/platform.h"
+#include "nubrik/base/recursive_lock.h"
 #include "nubrik/base/thread.h"
 #include "nubrik/image/image.h"
 #include "nubrik/screen/sprite_drawer.h"
@@ -40,6 +40,10 @@ class Screen {
   // `hdc` is not owned and must outlive the Screen. Throws
   // std::invalid_argument for a width of 0 or above 16384, or a height of 0.
   Screen(IDeviceContext* hdc, uint32_t width, uint32_t height);
+  // Stops the frame thread. Destroying a Screen from its own frame thread
+  // (dropping its last handle inside a frame callback) or while holding its
+  // scene lock is a caller error: it is reported on standard error and the
+  // process ends.
   virtual ~Screen();
   Screen(const Screen&) = delete;
   Screen& operator=(const Screen&) = delete;
@@ -55,22 +59,26 @@ class Screen {
   std::shared_ptr<ImageSprite> createImageSprite(int32_t id, int32_t x, int32_t y, int32_t zOrder,
                                                  std::shared_ptr<IImage> image);
 
-  // Only while the frame thread is stopped. Throws std::invalid_argument for
-  // an empty callback.
+  // Appends a callback. Callable at any time and from any thread (it takes
+  // the scene lock); one added by a running callback joins the list after
+  // the current round. Throws std::invalid_argument for an empty callback.
   void addFrameCallback(FrameCallback callback);
   // (Re)starts the frame thread with a fresh set of workers.
   void startFrameThread();
-  // Stops the frame thread and, before it ends, all its workers.
+  // Stops the frame thread and, before it ends, all its workers. Throws
+  // std::logic_error instead of waiting for ever when called from the frame
+  // thread itself (a frame callback) or while the caller holds the scene
+  // lock, which the frame thread may be waiting for.
   void stopFrameThread();
   bool isFrameThreadRunning() const { return frameThread_.isRunning(); }
   // Marks the whole surface for redrawing in the next frame.
   void invalidateAll();
 
-  platform::RecursiveLock& getSceneLock() { return sceneLock_; }
+  RecursiveLock& getSceneLock() { return sceneLock_; }
 
-  // Workers per run of the frame thread: one per logical processor unless
-  // set here before startFrameThread. With 0 the frame thread composes the
-  // bands itself.
+  // How many threads compose each frame: the frame thread and count - 1
+  // workers, so 0 and 1 both mean the frame thread alone. One per logical
+  // processor unless set here before startFrameThread.
   void setWorkerCount(std::optional<uint32_t> count) { workerCount_ = count; }
 
   // Frames composed since construction, and how long the last one took to
@@ -79,30 +87,29 @@ class Screen {
   double getLastFrameMilliseconds() const { return lastFrameMilliseconds_.load(); }
 
  private:
-  friend void frameLoop(Screen& screen, ThreadNotifier& notifier);
-  friend void composeBands(Screen& screen, Image& bandImage);
+  // The frame thread's body: composes every invalidated frame, runs the
+  // callbacks and pauses, until interrupted.
+  void runFrames(ThreadNotifier& notifier);
+  void runFrameCallbacks();
+  void endCallbackRound(const std::vector<bool>& finished);
 
   IDeviceContext* hdc_;
   uint32_t width_;
   uint32_t height_;
-  // Declared so that destruction runs in the required order: the workers'
-  // lock and drawer first, the registry last.
   std::shared_ptr<SpriteManager> spriteManager_;
   std::shared_ptr<SpriteDrawer> spriteDrawer_;
   std::vector<FrameCallback> frameCallbacks_;
+  // Callbacks added while a round of callbacks runs, appended after it.
+  std::vector<FrameCallback> addedCallbacks_;
+  bool runningCallbacks_ = false;
+  RecursiveLock sceneLock_;
+  // Declared last, so that the frame thread is stopped before anything it
+  // uses goes.
   Thread frameThread_;
-  platform::RecursiveLock sceneLock_;
-  std::shared_ptr<SpriteDrawer> bandDrawer_;
-  uint32_t nextBand_ = 0;
-  platform::RecursiveLock presentLock_;
 
   std::optional<uint32_t> workerCount_;
   std::atomic<uint64_t> composedFrames_{0};
   std::atomic<double> lastFrameMilliseconds_{0};
 };
-
-// Copies `rect` (surface coordinates) of a band image whose first row is
-// surface row `bandTop` to the device context.
-void presentBand(IImage& image, const Rect& rect, IDeviceContext* hdc, int32_t bandTop);
 
 }  // namespace nubrik

@@ -7,7 +7,6 @@
 
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_blitters.h"
-#include "nubrik/sprite/image_blitters.h"
 
 namespace nubrik {
 
@@ -22,20 +21,16 @@ SpriteDrawer::SpriteDrawer(uint32_t width, uint32_t height, uint32_t requestedBa
     throw std::invalid_argument("a SpriteDrawer needs a surface and bands of at least one row");
   }
   const uint64_t bands = (uint64_t{height} + bandHeight_ - 1) / bandHeight_;
-  bandRegions_.assign(bands, Rect{});
+  damage_.resize(bands);
+  dirtyBands_.reserve(bands);
+  bandStart_.assign(bands + 1, 0);
 }
 
 Rect SpriteDrawer::getBandRegion(uint32_t band) const {
-  return band < bandRegions_.size() ? bandRegions_[band] : Rect{};
+  return band < damage_.size() ? damage_[band].bounds() : Rect{};
 }
 
 namespace {
-
-Rect unite(const Rect& a, const Rect& b) {
-  if (a.isEmpty()) return b;
-  return Rect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-              std::max(a.bottom, b.bottom)};
-}
 
 bool overlaps(const Rect& a, const Rect& b) {
   return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
@@ -50,48 +45,83 @@ void SpriteDrawer::invalidateRect(const Rect& rect) {
   if (!k.hasArea()) return;
 
   const uint32_t first = static_cast<uint32_t>(k.top) / bandHeight_;
-  const uint32_t end = std::min<uint64_t>(
-      bandRegions_.size(),
-      (uint64_t{static_cast<uint32_t>(k.bottom)} + bandHeight_ - 1) / bandHeight_);
-  for (uint32_t band = first; band < end; ++band) {
-    const int64_t top = int64_t{band} * bandHeight_;
-    const Rect bandRect{0, static_cast<int32_t>(top), surface.right,
-                        static_cast<int32_t>(std::min<int64_t>(height_, top + bandHeight_))};
-    const Rect part = intersect(bandRect, k);
-    if (!part.isEmpty()) bandRegions_[band] = unite(bandRegions_[band], part);
+  const uint32_t last = static_cast<uint32_t>(k.bottom - 1) / bandHeight_;
+  for (uint32_t band = first; band <= last; ++band) {
+    const int32_t top = static_cast<int32_t>(band * bandHeight_);
+    const Rect part{k.left, std::max(k.top, top), k.right,
+                    std::min<int32_t>(k.bottom, top + static_cast<int32_t>(bandHeight_))};
+    BandDamage& damage = damage_[band];
+    if (damage.empty()) dirtyBands_.push_back(band);
+    damage.add(part);
   }
   dirty_ = true;
 }
 
 void SpriteDrawer::prepareFrame() {
-  const std::shared_ptr<SpriteManager> manager = manager_.lock();
-  if (!dirty_ || !manager) return;
-  manager->sortIfDirty();
-  commands_.reserve(manager->size());
-  for (const auto& entry : *manager) {
-    if (entry.sprite->isVisible()) commands_.push_back(entry.sprite->getDrawCommand());
+  if (!dirty_) return;
+  if (const std::shared_ptr<SpriteManager> manager = manager_.lock()) {
+    manager->sortIfDirty();
+    commands_.reserve(manager->size());
+    for (const auto& entry : *manager) {
+      if (entry.sprite->isVisible()) commands_.push_back(entry.sprite->getDrawCommand());
+    }
   }
+  std::sort(dirtyBands_.begin(), dirtyBands_.end());
+  sortCommandsIntoBands();
+}
+
+void SpriteDrawer::sortCommandsIntoBands() {
+  // Counting, then placing: two passes over the commands, no allocation per
+  // band. Band b's count is kept in bandStart_[b + 1] until the prefix sum.
+  std::fill(bandStart_.begin(), bandStart_.end(), 0);
+  const int64_t lastRow = int64_t{height_} - 1;
+  auto forEachDirtyBand = [&](const DrawCommand& command, auto visit) {
+    const Rect& b = command.bounds;
+    if (b.left >= b.right || b.top >= b.bottom || b.bottom <= 0 || b.top > lastRow ||
+        b.right <= 0 || b.left >= static_cast<int32_t>(width_)) {
+      return;
+    }
+    const uint32_t first = static_cast<uint32_t>(std::max<int64_t>(b.top, 0)) / bandHeight_;
+    const uint32_t last =
+        static_cast<uint32_t>(std::min<int64_t>(int64_t{b.bottom} - 1, lastRow)) / bandHeight_;
+    for (uint32_t band = first; band <= last; ++band) {
+      if (!damage_[band].empty()) visit(band);
+    }
+  };
+  for (const DrawCommand& command : commands_) {
+    forEachDirtyBand(command, [&](uint32_t band) { ++bandStart_[band + 1]; });
+  }
+  for (size_t band = 1; band < bandStart_.size(); ++band) bandStart_[band] += bandStart_[band - 1];
+  bandCommands_.resize(bandStart_.back());
+  // bandStart_[b] walks forward while band b is filled, then is put back.
+  for (uint32_t index = 0; index < commands_.size(); ++index) {
+    forEachDirtyBand(commands_[index],
+                     [&](uint32_t band) { bandCommands_[bandStart_[band]++] = index; });
+  }
+  for (size_t band = bandStart_.size() - 1; band > 0; --band)
+    bandStart_[band] = bandStart_[band - 1];
+  bandStart_[0] = 0;
 }
 
 void SpriteDrawer::drawBand(uint32_t band, IImage& target) const {
-  if (!dirty_ || band >= bandRegions_.size()) return;
-  const Rect region = bandRegions_[band];
-  if (!region.hasArea()) return;
+  if (!dirty_ || band >= damage_.size()) return;
   const int32_t bandTop = static_cast<int32_t>(band * bandHeight_);
-  const BandClip clip{
-      Rect{region.left, region.top - bandTop, region.right, region.bottom - bandTop}, 0, -bandTop};
-  for (const DrawCommand& command : commands_) {
-    if (culling_ && !overlaps(command.bounds, region)) continue;
-    switch (command.kind) {
-      case DrawCommandKind::Fill:
-        fillRect(target, &clip, command.blendMode, command.bounds, command.colour, command.opacity);
-        break;
-      case DrawCommandKind::Image:
-        if (command.image != nullptr) {
-          drawImage(*command.image, command.sourceOrigin, &clip, target, command.blendMode,
-                    command.bounds, command.opacity);
-        }
-        break;
+  const uint32_t* first = bandCommands_.data() + bandStart_[band];
+  const uint32_t* last = bandCommands_.data() + bandStart_[band + 1];
+  for (const Rect& r : damage_[band]) {
+    const BandClip clip{Rect{r.left, r.top - bandTop, r.right, r.bottom - bandTop}, 0, -bandTop};
+    // Drawing starts at the topmost command that hides everything below it
+    // here; without one, the rectangle starts cleared.
+    const uint32_t* start = last;
+    while (start != first && !hidesBelow(commands_[*(start - 1)], r)) --start;
+    if (start == first) {
+      fillRect(target, &clip, BlendMode::Normal, r, Colour{PixelFormat::Rgb, {0, 0, 0, 0}}, 255);
+    } else {
+      --start;
+    }
+    for (const uint32_t* c = start; c != last; ++c) {
+      const DrawCommand& command = commands_[*c];
+      if (overlaps(command.bounds, r)) drawCommand(target, clip, command);
     }
   }
 }
@@ -99,7 +129,9 @@ void SpriteDrawer::drawBand(uint32_t band, IImage& target) const {
 void SpriteDrawer::finishFrame() {
   if (!dirty_) return;
   commands_.clear();
-  std::fill(bandRegions_.begin(), bandRegions_.end(), Rect{});
+  for (uint32_t band : dirtyBands_) damage_[band].clear();
+  dirtyBands_.clear();
+  std::fill(bandStart_.begin(), bandStart_.end(), 0);
   dirty_ = false;
 }
 

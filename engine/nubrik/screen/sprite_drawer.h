@@ -6,7 +6,8 @@
 
 #include "nubrik/base/rect.h"
 #include "nubrik/image/image.h"
-#include "nubrik/sprite/sprite.h"
+#include "nubrik/screen/band_damage.h"
+#include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/sprite_owners.h"
 
 namespace nubrik {
@@ -14,14 +15,18 @@ namespace nubrik {
 class SpriteManager;
 
 // The band compositor. The surface is cut into horizontal bands of
-// `bandHeight` rows (the last may be shorter); each band keeps the bounding
-// box of what was invalidated in it since the last frame. A frame collects one
-// command per visible sprite, then every band with a region is composed by
-// replaying the commands clipped to that region.
+// `bandHeight` rows (the last may be shorter); each band keeps a few disjoint
+// rectangles of what was invalidated in it since the last frame. A frame
+// collects one command per visible sprite and sorts the commands into the
+// bands they reach, so that composing a band replays only its own commands,
+// and only inside its rectangles.
+//
+// What no command covers is composed as if drawn onto a cleared surface:
+// pixel value 0.
 //
 // invalidateRect, isDirty, prepareFrame and finishFrame run under the Screen's
-// scene lock; drawBand and the accessors run on workers, concurrently, between
-// prepareFrame and finishFrame only.
+// scene lock; drawBand and the accessors run on the composing threads,
+// concurrently, between prepareFrame and finishFrame only.
 class SpriteDrawer final : public IRedrawTarget {
  public:
   // Throws std::invalid_argument when width, height or the band height is 0.
@@ -34,38 +39,47 @@ class SpriteDrawer final : public IRedrawTarget {
   uint32_t getWidth() const { return width_; }
   uint32_t getHeight() const { return height_; }
   uint32_t getBandHeight() const { return bandHeight_; }
-  uint32_t getBandCount() const { return static_cast<uint32_t>(bandRegions_.size()); }
-  // The band's region in surface coordinates; empty when nothing is to be
-  // redrawn there (or the band does not exist).
+  uint32_t getBandCount() const { return static_cast<uint32_t>(damage_.size()); }
+  // The bounding box of the band's rectangles in surface coordinates; empty
+  // when nothing is to be redrawn there (or the band does not exist).
   Rect getBandRegion(uint32_t band) const;
+  // The rectangles to redraw in band `band` (surface coordinates, disjoint).
+  const BandDamage& getBandDamage(uint32_t band) const { return damage_.at(band); }
+  // The bands with something to redraw, in increasing order (valid from
+  // prepareFrame to finishFrame).
+  const std::vector<uint32_t>& getDirtyBands() const { return dirtyBands_; }
 
   // Marks `rect` (surface coordinates) for redrawing. An empty rectangle
   // marks the whole surface; one outside the surface, or covering no pixel,
-  // marks nothing.
+  // marks nothing. Costs in proportion to the bands it reaches.
   void invalidateRect(const Rect& rect) override;
   bool isDirty() const { return dirty_; }
 
   void prepareFrame();
-  // Composes band `band` into `target` (as wide as the surface, at least
-  // bandHeight rows), writing only inside the band's region.
+  // Composes every rectangle of band `band` into `target` (as wide as the
+  // surface, at least bandHeight rows; the band's first row is the target's
+  // first), writing only inside those rectangles.
   void drawBand(uint32_t band, IImage& target) const;
   void finishFrame();
 
   const std::vector<DrawCommand>& getCommands() const { return commands_; }
 
-  // Whether drawBand skips commands whose bounds miss the band's region. The
-  // pixels are the same either way; skipping only saves the blitters' setup.
-  void setCulling(bool culling) { culling_ = culling; }
-
  private:
+  void sortCommandsIntoBands();
+
   std::weak_ptr<SpriteManager> manager_;
   uint32_t width_;
   uint32_t height_;
   uint32_t bandHeight_;
-  std::vector<Rect> bandRegions_;
+  std::vector<BandDamage> damage_;
+  std::vector<uint32_t> dirtyBands_;
   bool dirty_ = false;
-  bool culling_ = true;
   std::vector<DrawCommand> commands_;
+  // The frame's commands by band: band b's are bandCommands_[bandStart_[b]]
+  // up to bandCommands_[bandStart_[b + 1]], in drawing order. Only bands
+  // with something to redraw have any.
+  std::vector<uint32_t> bandStart_;
+  std::vector<uint32_t> bandCommands_;
 };
 
 }  // namespace nubrik

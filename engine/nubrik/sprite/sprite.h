@@ -3,31 +3,10 @@
 #include <cstdint>
 
 #include "nubrik/base/rect.h"
-#include "nubrik/image/image.h"
-#include "nubrik/sprite/band_clip.h"
 #include "nubrik/sprite/blend.h"
-#include "nubrik/sprite/colour.h"
+#include "nubrik/sprite/draw_command.h"
 
 namespace nubrik {
-
-enum class DrawCommandKind : int32_t {
-  Fill = 0,   // `bounds` filled with `colour`
-  Image = 1,  // `image` drawn from `sourceOrigin` at the top-left of `bounds`
-};
-
-// What a visible sprite draws in one frame; copied by value into the frame's
-// command list, so workers never touch the sprites themselves.
-struct DrawCommand {
-  DrawCommandKind kind = DrawCommandKind::Fill;
-  BlendMode blendMode = BlendMode::Normal;
-  uint8_t opacity = 255;
-  Rect bounds;
-  Colour colour;       // Fill
-  Point sourceOrigin;  // Image
-  // Image: not owning. The sprite keeps the image alive, and the registry keeps
-  // the sprite alive for as long as its Screen lives.
-  const IImage* image = nullptr;
-};
 
 // A drawable thing. Setters only store: the owner reports what must be
 // redrawn with invalidate() (before a change and again after a move) and a

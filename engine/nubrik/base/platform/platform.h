@@ -8,6 +8,7 @@
 // Calls that can fail return false or null and leave the reason in
 // lastError(), as the platform's own calls do.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -42,6 +43,14 @@ WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t ti
 
 // Mutual exclusion that the holding thread may enter again.
 using RecursiveLock = std::recursive_mutex;
+
+// --- Waiting on a word ------------------------------------------------------------
+
+// Blocks while `word` holds `expected`; may also return early. Cheaper than an
+// event for hand-overs that are usually caught by spinning first.
+void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected);
+// Wakes every thread blocked in waitOnWord on `word`.
+void wakeWord(const std::atomic<uint32_t>& word);
 
 // --- Threads -------------------------------------------------------------------
 

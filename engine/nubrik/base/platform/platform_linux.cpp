@@ -2,13 +2,16 @@
 // events on one process-wide mutex with a condition variable per waiter.
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -222,6 +225,21 @@ int random15() {
   thread_local uint32_t state = 1;
   state = state * 214013u + 2531011u;
   return static_cast<int>((state >> 16) & 0x7FFF);
+}
+
+// --- Waiting on a word ------------------------------------------------------------
+
+void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected) {
+  static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+  // The kernel compares the word with `expected` before it sleeps, so a
+  // change made after the caller's last look is never missed.
+  syscall(SYS_futex, reinterpret_cast<const uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
+          nullptr, nullptr, 0);
+}
+
+void wakeWord(const std::atomic<uint32_t>& word) {
+  syscall(SYS_futex, reinterpret_cast<const uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
+          nullptr, 0);
 }
 
 }  // namespace nubrik::platform

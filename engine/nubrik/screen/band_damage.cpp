@@ -1,0 +1,60 @@
+#include "nubrik/screen/band_damage.h"
+
+#include <algorithm>
+
+namespace nubrik {
+
+namespace {
+
+int64_t area(const Rect& r) { return int64_t{r.right - r.left} * (r.bottom - r.top); }
+
+Rect unite(const Rect& a, const Rect& b) {
+  return Rect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+              std::max(a.bottom, b.bottom)};
+}
+
+bool overlaps(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool contains(const Rect& outer, const Rect& inner) {
+  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
+         outer.bottom >= inner.bottom;
+}
+
+// The pixels a union adds beyond its two (disjoint) parts.
+int64_t waste(const Rect& a, const Rect& b) { return area(unite(a, b)) - area(a) - area(b); }
+
+}  // namespace
+
+void BandDamage::add(const Rect& rect) {
+  for (size_t i = 0; i < count_; ++i) {
+    if (contains(rects_[i], rect)) return;
+  }
+  Rect merged = rect;
+  while (true) {
+    // Absorb every rectangle the growing one overlaps or nearly touches;
+    // what is left is disjoint from it.
+    for (size_t i = 0; i < count_;) {
+      if (overlaps(rects_[i], merged) || waste(rects_[i], merged) <= kMergeSlack) {
+        merged = unite(merged, rects_[i]);
+        removeAt(i);
+        i = 0;
+      } else {
+        ++i;
+      }
+    }
+    if (count_ < kMaxRects) break;
+    // Full: merge with the neighbour that costs the fewest extra pixels.
+    size_t best = 0;
+    for (size_t i = 1; i < count_; ++i) {
+      if (waste(rects_[i], merged) < waste(rects_[best], merged)) best = i;
+    }
+    merged = unite(merged, rects_[best]);
+    removeAt(best);
+  }
+  rects_[count_++] = merged;
+  bounds_ = count_ == 1 ? merged : unite(bounds_, merged);
+}
+
+}  // namespace nubrik
