@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the engine from a build folder into an empty temporary prefix and
-# builds, against that prefix alone, what a user of the package builds: both
-# examples through find_package, one of them again through pkg-config, a
-# consumer of the x11 component, and a headless add_subdirectory consumer
-# that has neither X11, GoogleTest, Google Benchmark nor pixman.
+# builds and runs, against that prefix alone, what a user of the package
+# builds: both examples through find_package, one of them again and the
+# README's example through pkg-config, a consumer of the x11 component, and
+# a headless add_subdirectory consumer that has neither X11, GoogleTest,
+# Google Benchmark nor pixman.
 #
 #   scripts/check-install.sh [build folder, default build/release]
 set -euo pipefail
@@ -56,6 +57,14 @@ rpath="-Wl,-rpath,$(pkg-config --variable=libdir nubrik)"
 g++ -std=c++20 $flags "$root/examples/blend_modes/main.cpp" -o "$work/blend_modes_pc" \
   $(pkg-config --cflags --libs nubrik) "$rpath"
 run "$work/blend_modes_pc" >/dev/null
+# The README's complete example, as a reader copies it.
+awk '/^```cpp$/ { block = ""; inside = 1; next }
+     /^```$/ && inside { if (block ~ /^#include <nubrik\/nubrik.h>/) printf "%s", block; inside = 0; next }
+     inside { block = block $0 "\n" }' "$root/README.md" >"$work/readme.cpp"
+[ -s "$work/readme.cpp" ] || fail "no complete example in README.md"
+# shellcheck disable=SC2046
+g++ -std=c++20 $flags "$work/readme.cpp" -o "$work/readme" $(pkg-config --cflags --libs nubrik) "$rpath"
+run "$work/readme"
 
 if [ -f "$prefix/lib/cmake/nubrik/nubrikX11Targets.cmake" ]; then
   step "the x11 component"
