@@ -14,11 +14,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/nubrik-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 # Consumers are built warning-free, installed headers included.
-flags="-Wall -Wextra -Wpedantic -Werror"
+flags=(-std=c++20 -Wall -Wextra -Wpedantic -Werror)
 step() { echo "== $*"; }
 fail() { echo "check-install: $*" >&2; exit 1; }
 # Configures quietly; the log is shown when a configuration that must work fails.
-try_configure() { cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="$flags" "$@" >"$work/configure.log" 2>&1; }
+try_configure() { cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="${flags[*]:1}" "$@" >"$work/configure.log" 2>&1; }
 configure() { try_configure "$@" || { cat "$work/configure.log"; fail "cannot configure $2"; }; }
 run() { (cd "$work" && timeout 60 "$@"); }
 
@@ -34,7 +34,7 @@ pcfile=$(find "$prefix" -name nubrik.pc)
 
 step "every installed header compiles on its own"
 for header in $(cd "$prefix/include" && find nubrik -name '*.h' | sort); do
-  echo "#include <$header>" | g++ -std=c++20 $flags -fsyntax-only -I"$prefix/include" -x c++ - ||
+  echo "#include <$header>" | g++ "${flags[@]}" -fsyntax-only -I"$prefix/include" -x c++ - ||
     fail "$header does not compile on its own"
 done
 
@@ -48,13 +48,14 @@ done
 [ -s "$work/moving_square.png" ] || fail "moving_square wrote no picture"
 
 step "pkg-config"
-export PKG_CONFIG_PATH=$(dirname "$pcfile")
+PKG_CONFIG_PATH=$(dirname "$pcfile")
+export PKG_CONFIG_PATH
 version=$(sed -n 's/^#define NUBRIK_VERSION_STRING "\(.*\)"$/\1/p' "$prefix/include/nubrik/version.h")
 [ "$(pkg-config --modversion nubrik)" = "$version" ] || fail "nubrik.pc and version.h disagree"
 # A shared engine is found at run time through the rpath.
 rpath="-Wl,-rpath,$(pkg-config --variable=libdir nubrik)"
 # shellcheck disable=SC2046  # the flags are words
-g++ -std=c++20 $flags "$root/examples/blend_modes/main.cpp" -o "$work/blend_modes_pc" \
+g++ "${flags[@]}" "$root/examples/blend_modes/main.cpp" -o "$work/blend_modes_pc" \
   $(pkg-config --cflags --libs nubrik) "$rpath"
 run "$work/blend_modes_pc" >/dev/null
 # The README's complete example, as a reader copies it.
@@ -63,7 +64,7 @@ awk '/^```cpp$/ { block = ""; inside = 1; next }
      inside { block = block $0 "\n" }' "$root/README.md" >"$work/readme.cpp"
 [ -s "$work/readme.cpp" ] || fail "no complete example in README.md"
 # shellcheck disable=SC2046
-g++ -std=c++20 $flags "$work/readme.cpp" -o "$work/readme" $(pkg-config --cflags --libs nubrik) "$rpath"
+g++ "${flags[@]}" "$work/readme.cpp" -o "$work/readme" $(pkg-config --cflags --libs nubrik) "$rpath"
 run "$work/readme"
 
 if [ -f "$prefix/lib/cmake/nubrik/nubrikX11Targets.cmake" ]; then
@@ -93,7 +94,7 @@ CPP
   cmake --build "$work/x11/build" >/dev/null
   (unset DISPLAY; run "$work/x11/build/x11_consumer")
   # shellcheck disable=SC2046
-  g++ -std=c++20 $flags "$work/x11/main.cpp" -o "$work/x11_pc" \
+  g++ "${flags[@]}" "$work/x11/main.cpp" -o "$work/x11_pc" \
     $(pkg-config --cflags --libs nubrik-x11) "$rpath"
   (unset DISPLAY; run "$work/x11_pc" >/dev/null)
   sed -i 's/COMPONENTS x11/COMPONENTS x11 nothing/' "$work/x11/CMakeLists.txt"
