@@ -1,7 +1,7 @@
 # A thin front over the CMake presets. Every target first makes sure the
 # Debian packages are there (scripts/install-deps.sh).
 
-.PHONY: deps build test run bench asan tsan fuzz clean
+.PHONY: deps build test check-install run bench asan tsan fuzz clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -12,6 +12,10 @@ build: deps
 
 test: build
 	ctest --preset default
+
+# Installs into a temporary prefix and builds the examples against it.
+check-install: build
+	./scripts/check-install.sh build/release
 
 run: build
 	./scripts/run-demo.sh build/release

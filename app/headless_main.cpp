@@ -2,80 +2,145 @@
 // window, with the frame thread and workers running as in the real window.
 // Prints one JSON line of figures; optionally writes the picture as a PNG.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/scene.h"
 #include "nubrik/base/event.h"
-#include "nubrik/screen/memory_window.h"
+#include "nubrik/base/exception.h"
 #include "nubrik/image/png_encoder.h"
+#include "nubrik/screen/memory_window.h"
+#include "nubrik/version.h"
 
 namespace {
 
 using namespace nubrik;
+namespace fs = std::filesystem;
+
+constexpr const char* kProgram = "nubrik-headless";
+constexpr long long kMaxFrames = 100'000'000;
+constexpr long long kCursorLimit = 100'000;
 
 struct Options {
   uint64_t frames = 300;
   Point cursor{400, 300};
   std::string snapshot;
+  std::string pictures;
 };
 
-int usage(const char* why) {
-  std::fprintf(stderr,
-               "nubrik-headless: %s\n"
-               "usage: nubrik-headless [--frames N] [--cursor X,Y] [--snapshot FILE]\n"
-               "  --frames N       compose N frames (default 300)\n"
-               "  --cursor X,Y     the cursor position the scene sees (default 400,300)\n"
-               "  --snapshot FILE  write the picture as an 8-bit RGB PNG at the end\n",
-               why);
-  return 2;
+void printUsage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: nubrik-headless [--frames N] [--cursor X,Y] [--pictures DIR] "
+               "[--snapshot FILE]\n"
+               "  --frames N       compose N frames, 1 to %lld (default 300)\n"
+               "  --cursor X,Y     the cursor position the scene sees, each from -%lld to %lld\n"
+               "                   (default 400,300)\n"
+               "  --pictures DIR   the folder of load.gra, snow.png and snow2.png\n"
+               "                   (default: the working directory)\n"
+               "  --snapshot FILE  write the picture as an 8-bit RGB PNG at the end\n"
+               "  --help           print this and exit\n"
+               "  --version        print the version and exit\n",
+               kMaxFrames, kCursorLimit, kCursorLimit);
 }
 
-bool parseNumber(const char* text, long long low, long long high, long long& value) {
+bool parseNumber(const std::string& text, long long low, long long high, long long& value) {
   char* end = nullptr;
   errno = 0;
-  value = std::strtoll(text, &end, 10);
-  return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+  value = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && end != text.c_str() && *end == '\0' && value >= low && value <= high;
 }
 
-bool parse(int argc, char** argv, Options& options, std::string& error) {
+enum class Parsed { Run, Exit, Fail };
+
+// Reads the arguments into `options`; on failure `error` says which
+// argument and why.
+Parsed parse(int argc, char** argv, Options& options, std::string& error) {
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (i + 1 >= argc) {
-      error = "missing value for " + arg;
-      return false;
+    std::string name = argv[i];
+    if (name == "--help" || name == "-h") {
+      printUsage(stdout);
+      return Parsed::Exit;
     }
-    const char* value = argv[++i];
+    if (name == "--version") {
+      std::printf("%s %s\n", kProgram, NUBRIK_VERSION_STRING);
+      return Parsed::Exit;
+    }
+    // Both "--name value" and "--name=value".
+    std::optional<std::string> value;
+    if (const size_t equals = name.find('=');
+        name.starts_with("--") && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    const bool known =
+        name == "--frames" || name == "--cursor" || name == "--pictures" || name == "--snapshot";
+    if (!known) {
+      error = name.starts_with("-") ? "unknown option " + name : "unexpected argument " + name;
+      return Parsed::Fail;
+    }
+    if (!value) {
+      if (i + 1 >= argc) return error = "missing value for " + name, Parsed::Fail;
+      value = argv[++i];
+    }
+    const std::string bad = "bad value \"" + *value + "\" for " + name + ": ";
     long long n = 0;
-    if (arg == "--frames") {
-      if (!parseNumber(value, 1, 100'000'000, n)) return error = "bad --frames", false;
+    if (name == "--frames") {
+      if (!parseNumber(*value, 1, kMaxFrames, n)) {
+        error = bad + "expected a whole number from 1 to " + std::to_string(kMaxFrames);
+        return Parsed::Fail;
+      }
       options.frames = static_cast<uint64_t>(n);
-    } else if (arg == "--cursor") {
-      const char* comma = std::strchr(value, ',');
+    } else if (name == "--cursor") {
+      const size_t comma = value->find(',');
       long long x = 0, y = 0;
-      if (comma == nullptr || !parseNumber(std::string(value, comma).c_str(), -100000, 100000, x) ||
-          !parseNumber(comma + 1, -100000, 100000, y)) {
-        return error = "bad --cursor", false;
+      if (comma == std::string::npos ||
+          !parseNumber(value->substr(0, comma), -kCursorLimit, kCursorLimit, x) ||
+          !parseNumber(value->substr(comma + 1), -kCursorLimit, kCursorLimit, y)) {
+        error = bad + "expected X,Y with each a whole number from " +
+                std::to_string(-kCursorLimit) + " to " + std::to_string(kCursorLimit);
+        return Parsed::Fail;
       }
       options.cursor = Point{static_cast<int32_t>(x), static_cast<int32_t>(y)};
-    } else if (arg == "--snapshot") {
-      if (*value == '\0') return error = "bad --snapshot", false;
-      options.snapshot = value;
+    } else if (value->empty()) {
+      error = bad + (name == "--pictures" ? "expected a folder" : "expected a file name");
+      return Parsed::Fail;
     } else {
-      error = "unknown argument " + arg;
-      return false;
+      (name == "--pictures" ? options.pictures : options.snapshot) = *value;
     }
   }
-  return true;
+  return Parsed::Run;
+}
+
+// Why the snapshot could not be written at `path`, or nothing when its
+// folder is there and writable: checked before any frame is composed, so
+// that a long run is not lost at its end.
+std::optional<std::string> snapshotProblem(const std::string& path) {
+  std::error_code error;
+  if (fs::is_directory(path, error)) return "it is a folder";
+  fs::path folder = fs::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  if (!fs::is_directory(folder, error)) {
+    return "the folder \"" + folder.string() + "\" " +
+           (fs::exists(folder, error) ? "is not a folder" : "does not exist");
+  }
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "the folder \"" + folder.string() + "\": " + std::strerror(errno);
+  }
+  return std::nullopt;
 }
 
 double percentile(std::vector<double> values, double p) {
@@ -91,7 +156,23 @@ double percentile(std::vector<double> values, double p) {
 int main(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!parse(argc, argv, options, error)) return usage(error.c_str());
+  switch (parse(argc, argv, options, error)) {
+    case Parsed::Exit:
+      return 0;
+    case Parsed::Fail:
+      std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+      printUsage(stderr);
+      return 2;
+    case Parsed::Run:
+      break;
+  }
+  if (!options.snapshot.empty()) {
+    if (const auto problem = snapshotProblem(options.snapshot)) {
+      std::fprintf(stderr, "%s: cannot write the snapshot \"%s\": %s\n", kProgram,
+                   options.snapshot.c_str(), problem->c_str());
+      return 1;
+    }
+  }
 
   MemoryWindow window(800, 600);
   window.setCursorPosition(options.cursor);
@@ -102,6 +183,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   try {
     SceneOptions sceneOptions;
+    sceneOptions.pictureFolder = options.pictures;
     sceneOptions.frameLimit = options.frames;
     sceneOptions.observer = [&](Screen& screen) {
       if (screen.getComposedFrameCount() != seen) {
@@ -118,7 +200,14 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const uint64_t frames = scene.getScreen().getComposedFrameCount();
     if (!options.snapshot.empty()) {
-      writeFile(options.snapshot, encodePng(rgbPicture(window.getSurface().getFramebuffer())));
+      try {
+        writeFile(options.snapshot, encodePng(rgbPicture(window.getSurface().getFramebuffer())));
+      } catch (const Win32Exception& e) {
+        const int code = static_cast<int>(e.errorCode());
+        std::fprintf(stderr, "%s: cannot write the snapshot \"%s\": %s\n", kProgram,
+                     options.snapshot.c_str(), code != 0 ? std::strerror(code) : "write failed");
+        return 1;
+      }
     }
     std::printf(
         "{\"frames\": %llu, \"seconds\": %.3f, \"fps\": %.1f, \"median_ms\": %.3f, "
@@ -126,7 +215,7 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(frames), seconds, frames / seconds,
         percentile(frameTimes, 0.5), percentile(frameTimes, 0.95));
   } catch (const std::exception& e) {
-    return reportStartFailure("nubrik-headless", e);
+    return reportStartFailure(kProgram, e);
   }
   return 0;
 }

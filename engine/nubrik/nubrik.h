@@ -4,14 +4,18 @@
 
 #include "nubrik/version.h"
 
+#include "nubrik/base/event.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/rect.h"
 #include "nubrik/base/platform/device_context.h"
+#include "nubrik/image/file_stream_reader.h"
 #include "nubrik/image/image.h"
 #include "nubrik/image/load_image.h"
+#include "nubrik/image/memory_stream_reader.h"
 #include "nubrik/image/pixel_format.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/image/png_encoder.h"
+#include "nubrik/image/png_loader.h"
 #include "nubrik/sprite/blend.h"
 #include "nubrik/sprite/colour.h"
 #include "nubrik/sprite/fill_rect_sprite.h"

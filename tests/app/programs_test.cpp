@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/process.h"
+#include "nubrik/version.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with the names above.
 #include <X11/Xlib.h>
@@ -81,6 +82,44 @@ TEST(HeadlessTest, BadArgumentsAndMissingPictures) {
   auto run = spawn({kRunDir + "/nubrik-headless", "--frames", "1"}, empty.string());
   EXPECT_EQ(run.wait(10), 1);
   EXPECT_NE(run.output().find("load.gra"), std::string::npos) << run.output();
+}
+
+// Every option's failure names the option, the value and what is accepted;
+// the snapshot's folder is checked before any frame is composed.
+TEST(HeadlessTest, OptionsAreExplainedAndChecked) {
+  const fs::path empty = freshFolder("options");
+  const std::string missingFolder = (empty / "no" / "such").string();
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string text;
+  } cases[] = {
+      {{"--help"}, 0, "--pictures DIR"},
+      {{"--version"}, 0, std::string("nubrik-headless ") + NUBRIK_VERSION_STRING + "\n"},
+      {{"--frames", "2", "--wobble"}, 2, "unknown option --wobble"},
+      {{"stray"}, 2, "unexpected argument stray"},
+      {{"--frames=0"}, 2, "bad value \"0\" for --frames: expected a whole number from 1 to"},
+      {{"--cursor", "5,x"}, 2, "bad value \"5,x\" for --cursor: expected X,Y"},
+      {{"--pictures", ""}, 2, "bad value \"\" for --pictures: expected a folder"},
+      {{"--snapshot", missingFolder + "/a.png"}, 1, "\"" + missingFolder + "\" does not exist"},
+      {{"--snapshot", empty.string()}, 1, "it is a folder"},
+      {{"--frames", "1", "--pictures", empty.string()}, 1, (empty / "load.gra").string()},
+      {{"--frames", "2", "--pictures", kRunDir}, 0, "\"frames\": 2,"},
+      {{"--frames", "1", "--pictures", kRunDir, "--snapshot", "/dev/full"},
+       1,
+       "cannot write the snapshot \"/dev/full\": No space left on device"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), kRunDir + "/nubrik-headless");
+    auto run = spawn(args, empty.string());
+    EXPECT_EQ(run.wait(30), c.code) << c.args[0] << "\n" << run.output();
+    EXPECT_NE(run.output().find(c.text), std::string::npos) << run.output();
+    // A run refused before it started composed nothing.
+    if (c.code != 0) {
+      EXPECT_EQ(run.output().find("\"frames\""), std::string::npos);
+    }
+  }
 }
 
 // A virtual X server for the length of a test.

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Installs the engine from a build folder into an empty temporary prefix and
+# builds and runs, against that prefix alone, what a user of the package
+# builds: both examples through find_package, one of them again and the
+# README's example through pkg-config, a consumer of the x11 component, and
+# a headless add_subdirectory consumer that has neither X11, GoogleTest,
+# Google Benchmark nor pixman.
+#
+#   scripts/check-install.sh [build folder, default build/release]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/release}" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/nubrik-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+# Consumers are built warning-free, installed headers included.
+flags=(-std=c++20 -Wall -Wextra -Wpedantic -Werror)
+step() { echo "== $*"; }
+fail() { echo "check-install: $*" >&2; exit 1; }
+# Configures quietly; the log is shown when a configuration that must work fails.
+try_configure() { cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="${flags[*]:1}" "$@" >"$work/configure.log" 2>&1; }
+configure() { try_configure "$@" || { cat "$work/configure.log"; fail "cannot configure $2"; }; }
+run() { (cd "$work" && timeout 60 "$@"); }
+
+step "install into $prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+if grep -rqF "$root" "$prefix"; then
+  fail "the installed files name the source tree: $(grep -rlF "$root" "$prefix" | head -3)"
+fi
+stray=$(cd "$prefix/include" && find . -mindepth 1 -maxdepth 1 ! -name nubrik)
+[ -z "$stray" ] || fail "headers outside include/nubrik: $stray"
+pcfile=$(find "$prefix" -name nubrik.pc)
+[ -n "$pcfile" ] || fail "no nubrik.pc under $prefix"
+
+step "every installed header compiles on its own"
+for header in $(cd "$prefix/include" && find nubrik -name '*.h' | sort); do
+  echo "#include <$header>" | g++ "${flags[@]}" -fsyntax-only -I"$prefix/include" -x c++ - ||
+    fail "$header does not compile on its own"
+done
+
+step "the examples, through find_package(nubrik)"
+for example in moving_square blend_modes; do
+  configure -S "$root/examples/$example" -B "$work/$example" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
+  cmake --build "$work/$example" >/dev/null
+  run "$work/$example/$example"
+done
+[ -s "$work/moving_square.png" ] || fail "moving_square wrote no picture"
+
+step "pkg-config"
+PKG_CONFIG_PATH=$(dirname "$pcfile")
+export PKG_CONFIG_PATH
+version=$(sed -n 's/^#define NUBRIK_VERSION_STRING "\(.*\)"$/\1/p' "$prefix/include/nubrik/version.h")
+[ "$(pkg-config --modversion nubrik)" = "$version" ] || fail "nubrik.pc and version.h disagree"
+# A shared engine is found at run time through the rpath.
+rpath="-Wl,-rpath,$(pkg-config --variable=libdir nubrik)"
+# shellcheck disable=SC2046  # the flags are words
+g++ "${flags[@]}" "$root/examples/blend_modes/main.cpp" -o "$work/blend_modes_pc" \
+  $(pkg-config --cflags --libs nubrik) "$rpath"
+run "$work/blend_modes_pc" >/dev/null
+# The README's complete example, as a reader copies it.
+awk '/^```cpp$/ { block = ""; inside = 1; next }
+     /^```$/ && inside { if (block ~ /^#include <nubrik\/nubrik.h>/) printf "%s", block; inside = 0; next }
+     inside { block = block $0 "\n" }' "$root/README.md" >"$work/readme.cpp"
+[ -s "$work/readme.cpp" ] || fail "no complete example in README.md"
+# shellcheck disable=SC2046
+g++ "${flags[@]}" "$work/readme.cpp" -o "$work/readme" $(pkg-config --cflags --libs nubrik) "$rpath"
+run "$work/readme"
+
+if [ -f "$prefix/lib/cmake/nubrik/nubrikX11Targets.cmake" ]; then
+  step "the x11 component"
+  mkdir -p "$work/x11"
+  cat >"$work/x11/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(x11_consumer LANGUAGES CXX)
+find_package(nubrik 0.2 CONFIG REQUIRED COMPONENTS x11)
+add_executable(x11_consumer main.cpp)
+target_link_libraries(x11_consumer PRIVATE nubrik::x11)
+CMAKE
+  cat >"$work/x11/main.cpp" <<'CPP'
+#include <nubrik/base/platform/x11_window.h>
+#include <nubrik/nubrik.h>
+
+#include <cstdio>
+
+int main() {
+  // Without a display there is no window, and no failure either.
+  auto window = nubrik::X11Window::create("check", "check class", 64, 48);
+  std::printf("x11 component: %s\n", window ? "a window" : "no display");
+  return 0;
+}
+CPP
+  configure -S "$work/x11" -B "$work/x11/build" -DCMAKE_PREFIX_PATH="$prefix"
+  cmake --build "$work/x11/build" >/dev/null
+  (unset DISPLAY; run "$work/x11/build/x11_consumer")
+  # shellcheck disable=SC2046
+  g++ "${flags[@]}" "$work/x11/main.cpp" -o "$work/x11_pc" \
+    $(pkg-config --cflags --libs nubrik-x11) "$rpath"
+  (unset DISPLAY; run "$work/x11_pc" >/dev/null)
+  sed -i 's/COMPONENTS x11/COMPONENTS x11 nothing/' "$work/x11/CMakeLists.txt"
+  if try_configure -S "$work/x11" -B "$work/x11/bad" -DCMAKE_PREFIX_PATH="$prefix"; then
+    fail "find_package(nubrik COMPONENTS nothing) succeeded"
+  fi
+fi
+
+step "add_subdirectory, headless and without the test and benchmark libraries"
+mkdir -p "$work/sub"
+cat >"$work/sub/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.25)
+project(sub_consumer LANGUAGES CXX)
+add_subdirectory("$root" nubrik)
+add_executable(blend_modes "$root/examples/blend_modes/main.cpp")
+target_link_libraries(blend_modes PRIVATE nubrik::nubrik)
+CMAKE
+configure -S "$work/sub" -B "$work/sub/build" -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON \
+  -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
+  -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
+cmake --build "$work/sub/build" >/dev/null
+run "$work/sub/build/blend_modes" >/dev/null
+
+echo "check-install: the installed package builds and runs its users"
