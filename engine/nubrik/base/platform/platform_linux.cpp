@@ -156,19 +156,36 @@ struct FileObject {
   int descriptor = -1;
 };
 
+namespace {
+
+// 0 for a regular file, else the error to report: pictures are read only
+// from regular files, never from directories, pipes or devices.
+int regularFileError(const struct stat& status) {
+  if (S_ISREG(status.st_mode)) return 0;
+  return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+}
+
+}  // namespace
+
 FileObject* openFileForReading(const char* path) {
+  // Checked before opening, since opening a pipe waits for a writer and
+  // opening a device may act on it; checked again on what was opened, in
+  // case the name changed hands meanwhile. Opening without blocking keeps
+  // that second look from waiting too.
+  struct stat status;
+  if (::stat(path, &status) != 0) return nullptr;
+  if (const int error = regularFileError(status); error != 0) return errno = error, nullptr;
   int descriptor;
   do {
-    descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) return nullptr;
-  struct stat status;
   int error = 0;
   if (::fstat(descriptor, &status) != 0) {
     error = errno;
-  } else if (!S_ISREG(status.st_mode)) {
-    // Directories and devices are not files to read pictures from.
-    error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  } else if ((error = regularFileError(status)) == 0) {
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
   }
   if (error != 0) {
     ::close(descriptor);
