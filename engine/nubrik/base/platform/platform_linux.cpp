@@ -89,7 +89,27 @@ WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t ti
   if (timeoutMs == 0) return WaitStatus::TimedOut;
 
   std::condition_variable wake;
-  for (size_t i = 0; i < count; ++i) events[i]->waiters.push_back(&wake);
+  // Every way out, a throw included, takes `wake` off the events it was put
+  // on, so that no event is left pointing at it.
+  struct Registration {
+    EventObject* const* events;
+    std::condition_variable* wake;
+    size_t count = 0;
+    ~Registration() {
+      for (size_t i = 0; i < count; ++i) {
+        auto& waiters = events[i]->waiters;
+        waiters.erase(std::find(waiters.begin(), waiters.end(), wake));
+      }
+    }
+  } registration{events, &wake};
+  try {
+    for (; registration.count < count; ++registration.count) {
+      events[registration.count]->waiters.push_back(&wake);
+    }
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return WaitStatus::Failed;
+  }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   bool signalled = false;
   while (!(signalled = firstSet())) {
@@ -99,10 +119,6 @@ WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t ti
       signalled = firstSet();
       break;
     }
-  }
-  for (size_t i = 0; i < count; ++i) {
-    auto& waiters = events[i]->waiters;
-    waiters.erase(std::find(waiters.begin(), waiters.end(), &wake));
   }
   return signalled ? WaitStatus::Signalled : WaitStatus::TimedOut;
 }
