@@ -16,8 +16,8 @@
 
 #include "app/scene.h"
 #include "nubrik/base/event.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/image/png_encoder.h"
+#include "nubrik/screen/memory_window.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ bool parse(int argc, char** argv, Options& options, std::string& error) {
     const char* value = argv[++i];
     long long n = 0;
     if (arg == "--frames") {
-      if (!parseNumber(value, 1, 100'000'000, n)) return error = "bad --frames", false;
+      if (!parseNumber(value, 1, 1'000'000, n)) return error = "bad --frames", false;
       options.frames = static_cast<uint64_t>(n);
     } else if (arg == "--cursor") {
       const char* comma = std::strchr(value, ',');
