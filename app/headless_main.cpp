@@ -32,7 +32,7 @@ using namespace nubrik;
 namespace fs = std::filesystem;
 
 constexpr const char* kProgram = "nubrik-headless";
-constexpr long long kMaxFrames = 100'000'000;
+constexpr long long kMaxFrames = 1'000'000;
 constexpr long long kCursorLimit = 100'000;
 
 struct Options {

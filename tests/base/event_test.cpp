@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
+#include "base/allocation_faults.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/thread_notifier.h"
 
@@ -14,6 +16,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
+using testing::AllocationFault;
 
 TEST(EventTest, PollsAndStaysSetUntilReset) {
   Event event;
@@ -64,6 +67,47 @@ TEST(EventTest, WaitAnyReportsTheLowestSetIndex) {
   });
   EXPECT_EQ(Event::wait(std::begin(pair), std::end(pair)), 1);
   setter.join();
+}
+
+TEST(EventTest, AWaitWithoutMemoryFailsWithItsCodeAndLeavesNoWaiterBehind) {
+  // A timed wait puts itself on each event (one allocation each for fresh
+  // events) and times out: fail the first, then the second allocation.
+  for (int failAt = 0; failAt < 3; ++failAt) {
+    SCOPED_TRACE(failAt);
+    platform::EventObject* events[] = {platform::createEvent(), platform::createEvent()};
+    size_t index = 0;
+    platform::WaitStatus status;
+    uint32_t code = 0;
+    {
+      AllocationFault fault(failAt);
+      status = platform::waitForAnyEvent(events, 2, 1, &index);
+      code = platform::lastError();
+    }
+    EXPECT_EQ(status, failAt < 2 ? platform::WaitStatus::Failed : platform::WaitStatus::TimedOut);
+    if (failAt < 2) {
+      EXPECT_EQ(code, uint32_t{ENOMEM});
+    }
+    // No event may still point at the failed wait.
+    std::thread setter([&] {
+      std::this_thread::sleep_for(milliseconds(2));
+      platform::setEvent(events[0]);
+    });
+    EXPECT_EQ(platform::waitForAnyEvent(events, 2, platform::kInfinite, &index),
+              platform::WaitStatus::Signalled);
+    setter.join();
+    for (auto* event : events) platform::destroyEvent(event);
+  }
+
+  // The error code survives the allocations that build the message.
+  Event event;
+  try {
+    AllocationFault fault(0);
+    event.wait(1);
+    FAIL() << "no failure";
+  } catch (const Win32Exception& e) {
+    EXPECT_EQ(e.errorCode(), uint32_t{ENOMEM});
+    EXPECT_STREQ(e.what(), "WaitForSingleObject API failed in nubrik::Event::wait method.");
+  }
 }
 
 TEST(ThreadNotifierTest, SleepAndWaitEndWithTheInterrupt) {

@@ -42,6 +42,9 @@ TEST(ThreadTest, RestartsWithAFreshInterrupt) {
     while (true) notifier.sleep();
   };
   thread.start(body);
+  // A thread that runs is not started again, and keeps running.
+  EXPECT_THROW(thread.start(body), std::logic_error);
+  EXPECT_TRUE(thread.isRunning());
   thread.stop();
   thread.start(body);
   while (runs < 2) std::this_thread::yield();

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "nubrik/base/exception.h"
 #include "nubrik/image/memory_stream_reader.h"
@@ -61,6 +64,49 @@ TEST(FileStreamReaderTest, MissingFileThrowsWithTheNotFoundCode) {
                  "CreateFileA API failed in nubrik::FileStreamReader::FileStreamReader method.");
   }
   EXPECT_THROW(FileStreamReader(std::filesystem::temp_directory_path().string()), Win32Exception);
+}
+
+// Reads, skips and seeks in any order, across the read-ahead buffer's edges,
+// see what the same bytes in memory give.
+TEST(FileStreamReaderTest, BehavesLikeTheSameBytesInMemory) {
+  std::mt19937 random(7);
+  std::string content(3 * FileStreamReader::kBufferSize + 123, '\0');
+  for (char& c : content) c = static_cast<char>(random());
+  FileStreamReader file(writeFile("random", content));
+  MemoryStreamReader memory(std::vector<uint8_t>(content.begin(), content.end()));
+  const int64_t length = static_cast<int64_t>(content.size());
+  std::vector<uint8_t> fromFile(2 * FileStreamReader::kBufferSize), fromMemory(fromFile.size());
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(step);
+    const int64_t remaining = length - memory.getCursor();
+    switch (random() % 4) {
+      case 0:
+      case 1: {
+        // Mostly small reads, as a decoder makes; now and then a large one.
+        const uint32_t count = random() % 8 ? random() % 100 : random() % fromFile.size();
+        ASSERT_EQ(file.read(fromFile.data(), count), memory.read(fromMemory.data(), count));
+        ASSERT_EQ(std::memcmp(fromFile.data(), fromMemory.data(), count), 0);
+        break;
+      }
+      case 2: {
+        const auto count = static_cast<uint32_t>(random() % (remaining + 1));
+        ASSERT_EQ(file.skip(count), memory.skip(count));
+        break;
+      }
+      default: {
+        const int64_t target = random() % (length + 1);
+        const auto origin = static_cast<SeekOrigin>(random() % 3);
+        const int64_t offset = origin == SeekOrigin::Begin ? target
+                               : origin == SeekOrigin::End ? target - length
+                                                           : target - memory.getCursor();
+        file.seek(offset, origin);
+        memory.seek(offset, origin);
+        break;
+      }
+    }
+    ASSERT_EQ(file.getCursor(), memory.getCursor());
+    ASSERT_EQ(file.isEndOfStream(), memory.isEndOfStream());
+  }
 }
 
 TEST(MemoryStreamReaderTest, BehavesLikeAFileWithinItsBytes) {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "nubrik/image/load_image.h"
 #include "nubrik/base/exception.h"
+#include "nubrik/image/load_image.h"
 #include "nubrik/image/memory_stream_reader.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/image/png_encoder.h"
@@ -29,13 +29,34 @@ struct Decoded {
   std::vector<uint8_t> bytes;
 };
 
+// Decodes row by row, and checks that decoding the whole picture at once
+// gives the same bytes, or the same failure.
 Decoded decode(std::vector<uint8_t> png) {
-  PngLoader loader(std::make_shared<MemoryStreamReader>(std::move(png)));
-  Decoded out{loader.getPixelFormat(), loader.getWidth(), loader.getHeight(), {}};
-  out.bytes.resize(size_t{loader.getRowBytes()} * loader.getHeight());
-  for (uint32_t y = 0; y < loader.getHeight(); ++y) {
-    EXPECT_EQ(loader.load(out.bytes.data() + y * loader.getRowBytes(), loader.getRowBytes()),
-              loader.getRowBytes());
+  std::string wholeFailure;
+  std::shared_ptr<Image> whole;
+  try {
+    whole = PngLoader(std::make_shared<MemoryStreamReader>(png)).loadImage();
+  } catch (const IoException& e) {
+    wholeFailure = e.what();
+  }
+  Decoded out;
+  try {
+    PngLoader loader(std::make_shared<MemoryStreamReader>(std::move(png)));
+    out = {loader.getPixelFormat(), loader.getWidth(), loader.getHeight(), {}};
+    out.bytes.resize(size_t{loader.getRowBytes()} * loader.getHeight());
+    for (uint32_t y = 0; y < loader.getHeight(); ++y) {
+      EXPECT_EQ(loader.load(out.bytes.data() + y * loader.getRowBytes(), loader.getRowBytes()),
+                loader.getRowBytes());
+    }
+  } catch (const IoException& e) {
+    EXPECT_EQ(wholeFailure, e.what()) << "whole and row by row fail alike";
+    throw;
+  }
+  EXPECT_EQ(wholeFailure, "");
+  if (whole) {
+    EXPECT_EQ(std::vector<uint8_t>(whole->lockConst(), whole->lockConst() + out.bytes.size()),
+              out.bytes)
+        << "whole and row by row decode alike";
   }
   return out;
 }
@@ -250,6 +271,62 @@ TEST(PngLoaderTest, RefusesBuffersSmallerThanARow) {
   EXPECT_THROW(loader.load(row.data(), 64), std::invalid_argument);  // no third row
 }
 
+// A reader that counts the reads reaching its bytes.
+class CountingReader final : public IStreamReader {
+ public:
+  explicit CountingReader(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  int reads = 0;
+
+ protected:
+  uint32_t readImpl(uint8_t* buffer, uint32_t count) override {
+    ++reads;
+    return bytes_.read(buffer, count);
+  }
+  uint32_t skipImpl(uint32_t count) override { return bytes_.skip(count); }
+  bool isEndOfStreamImpl() override { return bytes_.isEndOfStream(); }
+  void seekImpl(int64_t offset, SeekOrigin origin) override { bytes_.seek(offset, origin); }
+  int64_t getCursorImpl() override { return bytes_.getCursor(); }
+  int64_t getLengthImpl() override { return bytes_.getLength(); }
+
+ private:
+  MemoryStreamReader bytes_;
+};
+
+TEST(PngLoaderTest, AFailedDecodeStaysFailedWithoutTouchingTheData) {
+  for (bool interlaced : {false, true}) {
+    std::mt19937 random(3);
+    PngPicture picture = randomPicture(random, 2, 8, 40, 40, false);
+    picture.interlaced = interlaced;
+    auto png = encodePng(picture);
+    png.resize(chunkOffset(png, "IDAT") + 200);  // cut inside the image data
+    auto reader = std::make_shared<CountingReader>(png);
+    PngLoader loader(reader);
+    std::vector<uint8_t> row(loader.getRowBytes());
+    std::string failure;
+    for (uint32_t y = 0; y < loader.getHeight() && failure.empty(); ++y) {
+      try {
+        loader.load(row.data(), loader.getRowBytes());
+      } catch (const IoException& e) {
+        failure = e.what();
+      }
+    }
+    ASSERT_EQ(failure, "Invalid file format in nubrik::PngLoader::loadImpl method.");
+    const int reads = reader->reads;
+    for (int i = 0; i < 3; ++i) {
+      try {
+        if (i < 2)
+          loader.load(row.data(), loader.getRowBytes());
+        else
+          loader.loadImage();
+        FAIL() << "decoded after a failure";
+      } catch (const IoException& e) {
+        EXPECT_EQ(failure, e.what());
+      }
+    }
+    EXPECT_EQ(reader->reads, reads);
+  }
+}
+
 int openFileCount() {
   int count = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -303,10 +380,10 @@ TEST(PngLoaderTest, ConformanceSuite) {
   int decoded = 0, rejected = 0;
   while (std::getline(manifest, line)) {
     std::istringstream fields(line);
-    std::string file, expect, colourType, depth, interlaced, trns, width, height, layout;
+    std::string file, expect, colourType, depth, interlaced, trns, width, height, layout, crc;
     std::getline(fields, file, '\t');
     std::getline(fields, expect, '\t');
-    for (std::string* f : {&colourType, &depth, &interlaced, &trns, &width, &height, &layout})
+    for (std::string* f : {&colourType, &depth, &interlaced, &trns, &width, &height, &layout, &crc})
       std::getline(fields, *f, '\t');
     SCOPED_TRACE(file);
     if (expect == "decode") {
@@ -315,6 +392,9 @@ TEST(PngLoaderTest, ConformanceSuite) {
       EXPECT_EQ(names[static_cast<int>(image->getPixelFormat())], layout);
       EXPECT_EQ(std::to_string(image->getWidth()), width);
       EXPECT_EQ(std::to_string(image->getHeight()), height);
+      // The pitch is the packed row size, so the bytes are the rows packed.
+      const uLong pixelsCrc = crc32(0, image->lockConst(), image->getPitch() * image->getHeight());
+      EXPECT_EQ(pixelsCrc, std::stoul(crc, nullptr, 16));
       ++decoded;
     } else {
       EXPECT_THROW(loadImageFromFile((suite / file).string()), IoException);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "nubrik/image/memory_helper.h"
@@ -278,6 +279,32 @@ TEST(ImageBlittersTest, NothingDrawsFromEmptyOrUnknownSources) {
   } bad;
   drawImage(bad, {}, nullptr, *target, BlendMode::Normal, {0, 0, 4, 4}, 255);
   EXPECT_TRUE(samePixels(*target, *solid(4, 4, 0x55u)));
+}
+
+TEST(BlittersTest, RefuseImagesTheyWouldOverrun) {
+  auto bytes = MemoryHelper::allocate(4096);
+  const Colour white{PixelFormat::Grey, {255}};
+  auto source = solid(16, 4, 0x80808080u);
+  // Rgbx rows of 16 pixels are 64 bytes; these are 60 bytes apart.
+  Image underPitched(16, 4, 60, bytes);
+  Image grey(16, 4, PixelFormat::Grey), rgb(16, 4, PixelFormat::Rgb),
+      greyAlpha(16, 4, PixelFormat::GreyAlpha);
+  for (IImage* target : std::initializer_list<IImage*>{&underPitched, &grey, &rgb, &greyAlpha}) {
+    EXPECT_THROW(fillRect(*target, nullptr, BlendMode::Normal, {0, 0, 16, 4}, white, 255),
+                 std::invalid_argument);
+    EXPECT_THROW(drawImage(*source, {}, nullptr, *target, BlendMode::Normal, {0, 0, 16, 4}, 255),
+                 std::invalid_argument);
+  }
+  // A source whose rows overlap would be read past its end.
+  auto target = solid(16, 4, 0u);
+  EXPECT_THROW(drawImage(underPitched, {}, nullptr, *target, BlendMode::Normal, {0, 0, 16, 4}, 255),
+               std::invalid_argument);
+  // Rgba targets with packed rows are drawn into.
+  Image rgba(16, 4, PixelFormat::Rgba);
+  fillRect(rgba, nullptr, BlendMode::Normal, {0, 0, 16, 4}, white, 255);
+  drawImage(*source, {}, nullptr, rgba, BlendMode::Normal, {0, 0, 8, 4}, 255);
+  EXPECT_EQ(rgba.lockConst()[0], 0x80);
+  EXPECT_EQ(rgba.lockConst()[63], 0x00);  // white Grey: alpha byte 0
 }
 
 }  // namespace

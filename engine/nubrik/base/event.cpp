@@ -7,16 +7,14 @@ namespace nubrik {
 namespace {
 
 [[noreturn]] void throwWaitFailed() {
-  throw Win32Exception(platform::lastError(),
-                       makeMessage(messages::kWaitFailed, "nubrik::Event::wait"));
+  throwPlatformError(messages::kWaitFailed, "nubrik::Event::wait");
 }
 
 }  // namespace
 
 Event::Event() : handle_(platform::createEvent()) {
   if (handle_ == nullptr) {
-    throw Win32Exception(platform::lastError(),
-                         makeMessage(messages::kCreateEventFailed, "nubrik::Event::Event"));
+    throwPlatformError(messages::kCreateEventFailed, "nubrik::Event::Event");
   }
 }
 
@@ -24,15 +22,13 @@ Event::~Event() { platform::destroyEvent(handle_); }
 
 void Event::set() {
   if (!platform::setEvent(handle_)) {
-    throw Win32Exception(platform::lastError(),
-                         makeMessage(messages::kSetEventFailed, "nubrik::Event::set"));
+    throwPlatformError(messages::kSetEventFailed, "nubrik::Event::set");
   }
 }
 
 void Event::reset() {
   if (!platform::resetEvent(handle_)) {
-    throw Win32Exception(platform::lastError(),
-                         makeMessage(messages::kResetEventFailed, "nubrik::Event::reset"));
+    throwPlatformError(messages::kResetEventFailed, "nubrik::Event::reset");
   }
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "nubrik/base/platform/platform.h"
+
 namespace nubrik {
 
 Message makeMessage(const char* format, const char* method) {
@@ -14,6 +16,11 @@ Message makeMessage(const char* format, const char* method) {
   std::memcpy(text.get(), buffer, static_cast<size_t>(length));
   text[length] = '\0';
   return text;
+}
+
+void throwPlatformError(const char* format, const char* method) {
+  const uint32_t code = platform::lastError();
+  throw Win32Exception(code, makeMessage(format, method));
 }
 
 const char* Exception::what() const noexcept {

@@ -30,6 +30,11 @@ inline constexpr char kWaitFailed[] = "WaitForSingleObject API failed in %s meth
 // engine's own templates and method names are passed here, never outside text.
 Message makeMessage(const char* format, const char* method);
 
+// Throws Win32Exception for the platform call that has just failed, with the
+// platform's error code read before the message is built: building it
+// allocates, and an allocation may change the code.
+[[noreturn]] void throwPlatformError(const char* format, const char* method);
+
 // The root of the engine's failures. Copies share one message text, so
 // copying never allocates and never fails.
 class Exception : public std::exception {

@@ -16,6 +16,9 @@ Thread::~Thread() {
 }
 
 void Thread::start(ThreadBody body) {
+  // A second start would overwrite the handle of a thread nobody could then
+  // join (one whose body has returned still waits for its join).
+  if (isRunning()) throw std::logic_error("Thread::start: the thread runs; stop it first");
   body_ = std::move(body);
   notifier_.interruptEvent().reset();
   handle_ = platform::startThread(&Thread::threadEntry, this);

@@ -22,8 +22,9 @@ class Thread {
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // Runs `body` on a new thread. The thread must not be running. A thread
-  // the platform cannot start is not reported: isRunning() stays false.
+  // Runs `body` on a new thread. Throws std::logic_error while a thread runs
+  // (until stop() has joined it). A thread the platform cannot start is not
+  // reported: isRunning() stays false.
   void start(ThreadBody body);
   // Interrupts and joins; does nothing when no thread runs. Called from the
   // thread's own body it throws std::logic_error rather than hang.

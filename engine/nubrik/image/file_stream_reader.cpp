@@ -1,16 +1,11 @@
 #include "nubrik/image/file_stream_reader.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "nubrik/base/exception.h"
 
 namespace nubrik {
-
-namespace {
-
-[[noreturn]] void throwPlatformError(const char* format, const char* method) {
-  throw Win32Exception(platform::lastError(), makeMessage(format, method));
-}
-
-}  // namespace
 
 FileStreamReader::FileStreamReader(const std::string& path)
     : fileHandle_(platform::openFileForReading(path.c_str())) {
@@ -22,15 +17,31 @@ FileStreamReader::FileStreamReader(const std::string& path)
 FileStreamReader::~FileStreamReader() { platform::closeFile(fileHandle_); }
 
 uint32_t FileStreamReader::readImpl(uint8_t* buffer, uint32_t count) {
-  uint32_t total = 0;
+  uint32_t total = std::min(count, buffered());
+  if (total > 0) std::memcpy(buffer, buffer_.get() + bufferStart_, total);
+  bufferStart_ += total;
   while (total < count) {
+    const uint32_t remaining = count - total;
+    // Large reads bypass the buffer; small ones refill it.
+    const bool direct = remaining >= kBufferSize;
+    if (!direct && !buffer_) buffer_ = std::make_unique<uint8_t[]>(kBufferSize);
+    uint8_t* target = direct ? buffer + total : buffer_.get();
     uint32_t got = 0;
-    if (!platform::readFile(fileHandle_, buffer + total, count - total, &got)) {
+    if (!platform::readFile(fileHandle_, target, direct ? remaining : kBufferSize, &got)) {
       throwPlatformError(messages::kReadFileFailed, "nubrik::FileStreamReader::readImpl");
     }
-    total += got;
-    // Nothing more came: the end of the file, or a position past it.
-    if (got == 0 || isEndOfStreamImpl()) break;
+    // Nothing more came: the end of the file, or a position past it. (A
+    // regular file reads short only at its end.)
+    if (got == 0) break;
+    if (direct) {
+      total += got;
+    } else {
+      const uint32_t n = std::min(got, remaining);
+      std::memcpy(buffer + total, buffer_.get(), n);
+      total += n;
+      bufferStart_ = n;
+      bufferEnd_ = got;
+    }
   }
   return total;
 }
@@ -52,9 +63,16 @@ void FileStreamReader::seekImpl(int64_t offset, SeekOrigin origin) {
   const platform::SeekMethod method = origin == SeekOrigin::Begin ? platform::SeekMethod::Begin
                                       : origin == SeekOrigin::End ? platform::SeekMethod::End
                                                                   : platform::SeekMethod::Current;
+  // The platform's position is ahead of ours by what is buffered.
+  if (method == platform::SeekMethod::Current &&
+      __builtin_sub_overflow(offset, buffered(), &offset)) {
+    throw IoException(
+        makeMessage(messages::kInvalidSeekPosition, "nubrik::FileStreamReader::seekImpl"));
+  }
   if (!platform::seekFile(fileHandle_, offset, method, nullptr)) {
     throwPlatformError(messages::kSetFilePointerFailed, "nubrik::FileStreamReader::seekImpl");
   }
+  bufferStart_ = bufferEnd_ = 0;
 }
 
 int64_t FileStreamReader::getCursorImpl() {
@@ -62,7 +80,7 @@ int64_t FileStreamReader::getCursorImpl() {
   if (!platform::seekFile(fileHandle_, 0, platform::SeekMethod::Current, &position)) {
     throwPlatformError(messages::kSetFilePointerFailed, "nubrik::FileStreamReader::getCursorImpl");
   }
-  return position;
+  return position - buffered();
 }
 
 int64_t FileStreamReader::getLengthImpl() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "nubrik/base/platform/platform.h"
@@ -7,8 +8,10 @@
 
 namespace nubrik {
 
-// A stream over a file opened read-only. Unbuffered: every read goes to the
-// platform. Platform failures throw Win32Exception.
+// A stream over a regular file opened read-only. Small reads are served from
+// a read-ahead buffer, so that a file of many tiny chunks costs one system
+// call per kBufferSize bytes rather than one per chunk; larger reads go
+// straight to the platform. Platform failures throw Win32Exception.
 class FileStreamReader final : public IStreamReader {
  public:
   explicit FileStreamReader(const std::string& path);
@@ -24,8 +27,18 @@ class FileStreamReader final : public IStreamReader {
   int64_t getCursorImpl() override;
   int64_t getLengthImpl() override;
 
+ public:
+  static constexpr uint32_t kBufferSize = 64 * 1024;
+
  private:
+  uint32_t buffered() const { return bufferEnd_ - bufferStart_; }
+
   platform::FileObject* fileHandle_ = nullptr;
+  // Bytes read from the file but not yet by the caller: [start, end). The
+  // caller's position is the platform's minus buffered().
+  std::unique_ptr<uint8_t[]> buffer_;
+  uint32_t bufferStart_ = 0;
+  uint32_t bufferEnd_ = 0;
 };
 
 }  // namespace nubrik

@@ -5,23 +5,14 @@
 
 #include "nubrik/image/file_stream_reader.h"
 #include "nubrik/image/memory_stream_reader.h"
-#include "nubrik/image/pixel_lock.h"
 #include "nubrik/image/png_loader.h"
 
 namespace nubrik {
 namespace {
 
-// Streams the rows straight into the image, one lock per row.
 std::shared_ptr<Image> decode(std::shared_ptr<IStreamReader> reader) {
   PngLoader loader(std::move(reader));
-  auto image =
-      std::make_shared<Image>(loader.getWidth(), loader.getHeight(), loader.getPixelFormat());
-  const uint32_t pitch = image->getPitch();
-  for (uint32_t row = 0; row < image->getHeight(); ++row) {
-    PixelLock lock(*image);
-    loader.load(lock.pixels() + size_t{row} * pitch, pitch);
-  }
-  return image;
+  return loader.loadImage();
 }
 
 }  // namespace

@@ -120,7 +120,8 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   if (file != nullptr && std::fclose(file) != 0) ok = false;
   if (!ok) {
-    throw Win32Exception(static_cast<uint32_t>(errno),
+    const auto code = static_cast<uint32_t>(errno);  // before the message allocates
+    throw Win32Exception(code,
                          makeMessage("Cannot write the file in %s method.", "nubrik::writeFile"));
   }
 }

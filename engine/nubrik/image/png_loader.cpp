@@ -6,8 +6,10 @@
 #include <limits>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/image/pixel_lock.h"
 
 namespace nubrik {
 
@@ -21,6 +23,27 @@ namespace {
 // Errors still end the libpng call by longjmp, warnings are dropped.
 [[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void onWarning(png_structp, png_const_charp) {}
+
+// The filtered image data a picture holds: every row of every pass with its
+// filter byte (an empty pass has no rows).
+uint64_t rawImageBytes(uint64_t width, uint64_t height, int bitDepth, int colourType,
+                       bool interlaced) {
+  const uint64_t channels = colourType == PNG_COLOR_TYPE_RGB          ? 3
+                            : colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                            : colourType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                                                                      : 1;
+  const uint64_t bits = channels * static_cast<uint64_t>(bitDepth);
+  auto rows = [&](uint64_t w, uint64_t h) { return w == 0 ? 0 : h * (1 + (w * bits + 7) / 8); };
+  if (!interlaced) return rows(width, height);
+  static constexpr uint64_t kStartX[7] = {0, 4, 0, 2, 0, 1, 0}, kStepX[7] = {8, 8, 4, 4, 2, 2, 1};
+  static constexpr uint64_t kStartY[7] = {0, 0, 4, 0, 2, 0, 1}, kStepY[7] = {8, 8, 8, 4, 4, 2, 2};
+  uint64_t total = 0;
+  for (int pass = 0; pass < 7; ++pass) {
+    total += rows((width + kStepX[pass] - 1 - kStartX[pass]) / kStepX[pass],
+                  (height + kStepY[pass] - 1 - kStartY[pass]) / kStepY[pass]);
+  }
+  return total;
+}
 
 }  // namespace
 
@@ -62,11 +85,18 @@ bool PngLoader::readHeader(Checksums checksums) noexcept {
   }
   png_set_read_fn(png, this, &PngLoader::readProc);
   png_set_user_limits(png, kMaxSide, kMaxSide);
+  // Every chunk but the header, palette, transparency and image data is
+  // skipped unread: none changes the pixels we produce, and some would make
+  // libpng allocate what their header declares.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
 
   png_uint_32 width = 0, height = 0;
-  int bitDepth = 0, colourType = 0;
-  png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+  int bitDepth = 0, colourType = 0, interlace = 0;
+  png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
+  imageDataLimit_ = kImageDataFactor * rawImageBytes(width, height, bitDepth, colourType,
+                                                     interlace != PNG_INTERLACE_NONE) +
+                    kImageDataSlack;
   switch (colourType) {
     case PNG_COLOR_TYPE_GRAY:
       if (bitDepth < 8) png_set_expand(png);
@@ -112,48 +142,78 @@ bool PngLoader::readHeader(Checksums checksums) noexcept {
       png_get_rowbytes(png, info) != uint64_t{width_} * bytesPerPixel(pixelFormat_)) {
     return false;
   }
+  decodingRows_ = true;
   return true;
 }
 
-bool PngLoader::readRow(uint8_t* row) noexcept {
-  if (setjmp(png_jmpbuf(pngStruct_))) return false;
-  png_read_row(pngStruct_, row, nullptr);
-  return true;
-}
-
-bool PngLoader::readAllPasses(uint8_t* image) noexcept {
-  if (setjmp(png_jmpbuf(pngStruct_))) return false;
-  const size_t rowBytes = getRowBytes();
-  for (int pass = 0; pass < passes_; ++pass) {
-    for (uint32_t y = 0; y < height_; ++y) png_read_row(pngStruct_, image + y * rowBytes, nullptr);
+bool PngLoader::readRows(uint8_t* pixels, size_t pitch, uint64_t first, uint64_t last) noexcept {
+  png_structp png = pngStruct_;
+  // A cut-off comes only after the last row is out: the rows are complete.
+  if (setjmp(png_jmpbuf(png))) return cutOff_;
+  for (uint64_t call = first; call < last; ++call) {
+    png_read_row(png, pixels + call % height_ * pitch, nullptr);
   }
   return true;
 }
 
+void PngLoader::decodeRows(uint8_t* pixels, size_t pitch, uint64_t first, uint64_t last) {
+  if (!readRows(pixels, pitch, first, last)) throwInvalid("nubrik::PngLoader::loadImpl");
+}
+
 uint32_t PngLoader::loadImpl(uint8_t* buffer, uint32_t size) {
+  if (failure_) std::rethrow_exception(failure_);
   const uint32_t rowBytes = getRowBytes();
   if (buffer == nullptr || size < rowBytes) {
     throw std::invalid_argument("PngLoader::load: the buffer is smaller than a row");
   }
   if (nextRow_ >= height_) throw std::invalid_argument("PngLoader::load: every row was read");
 
-  if (passes_ == 1) {
-    if (!readRow(buffer)) throwInvalid("nubrik::PngLoader::loadImpl");
-  } else {
-    if (!assembled_) {
-      // Zeroed, so that no uninitialised byte can reach a caller.
-      auto image = std::make_unique<uint8_t[]>(size_t{rowBytes} * height_);
-      if (!readAllPasses(image.get())) throwInvalid("nubrik::PngLoader::loadImpl");
-      assembled_ = std::move(image);
+  // From here on libpng has moved: a failure cannot be retried.
+  try {
+    if (passes_ == 1) {
+      decodeRows(buffer, 0, nextRow_, nextRow_ + 1);
+    } else {
+      if (!assembled_) {
+        std::vector<uint8_t> first(rowBytes);
+        decodeRows(first.data(), 0, 0, 1);
+        // Every byte is written by exactly one pass.
+        assembled_.reset(new uint8_t[size_t{rowBytes} * height_]);
+        std::memcpy(assembled_.get(), first.data(), rowBytes);
+        decodeRows(assembled_.get(), rowBytes, 1, rowCalls());
+      }
+      std::memcpy(buffer, assembled_.get() + size_t{nextRow_} * rowBytes, rowBytes);
     }
-    std::memcpy(buffer, assembled_.get() + size_t{nextRow_} * rowBytes, rowBytes);
+  } catch (...) {
+    assembled_.reset();
+    failure_ = std::current_exception();
+    throw;
   }
   ++nextRow_;
   return rowBytes;
 }
 
+std::shared_ptr<Image> PngLoader::loadImage() {
+  if (failure_) std::rethrow_exception(failure_);
+  if (nextRow_ != 0) throw std::logic_error("PngLoader::loadImage: rows were loaded already");
+  try {
+    const size_t rowBytes = getRowBytes();
+    std::vector<uint8_t> first(rowBytes);
+    decodeRows(first.data(), 0, 0, 1);
+    auto image = std::make_shared<Image>(width_, height_, pixelFormat_);
+    PixelLock lock(*image);
+    std::memcpy(lock.pixels(), first.data(), rowBytes);
+    decodeRows(lock.pixels(), image->getPitch(), 1, rowCalls());
+    nextRow_ = height_;
+    return image;
+  } catch (...) {
+    failure_ = std::current_exception();
+    throw;
+  }
+}
+
 void PngLoader::readProc(png_struct_def* png, uint8_t* data, size_t length) {
   auto* self = static_cast<PngLoader*>(png_get_io_ptr(png));
+  if (!self->acceptRead(png, length)) png_error(png, "more image data than the picture needs");
   bool complete = false;
   try {
     complete = self->readFully(data, length);
@@ -162,6 +222,19 @@ void PngLoader::readProc(png_struct_def* png, uint8_t* data, size_t length) {
     // libpng's C frames.
   }
   if (!complete) png_error(png, "the stream ended or failed");
+}
+
+bool PngLoader::acceptRead(png_struct_def* png, size_t length) noexcept {
+  if (!decodingRows_) return true;
+  if (png_get_current_pass_number(png) >= 7 || png_get_current_row_number(png) >= height_) {
+    // Every row is out; libpng only looks for the end of the data now.
+    readAfterRows_ += length;
+    cutOff_ = readAfterRows_ > kBytesAfterRows;
+    return !cutOff_;
+  }
+  // Between rows libpng reads nothing but image data chunks.
+  if (png_get_io_state(png) == (PNG_IO_READING | PNG_IO_CHUNK_DATA)) imageDataRead_ += length;
+  return imageDataRead_ <= imageDataLimit_;
 }
 
 bool PngLoader::readFully(uint8_t* data, size_t length) {

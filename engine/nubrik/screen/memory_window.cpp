@@ -16,7 +16,11 @@ MemorySurface::MemorySurface(uint32_t width, uint32_t height) {
 
 void MemorySurface::presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width,
                                 uint32_t rows, int32_t bandTop, const Rect& rect) {
+  if (presented_.size() >= kMaxPresented) {
+    presented_.erase(presented_.begin(), presented_.begin() + kMaxPresented / 2);
+  }
   presented_.push_back(rect);
+  ++presentedCount_;
   // Only what lies in the band and in the framebuffer is copied.
   const int64_t left = std::max<int64_t>(rect.left, 0);
   const int64_t right = std::min<int64_t>({rect.right, width, framebuffer_->getWidth()});

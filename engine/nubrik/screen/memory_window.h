@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -14,6 +16,10 @@ namespace nubrik {
 // headless runner.
 class MemorySurface final : public IDeviceContext {
  public:
+  // The most rectangles kept: far more than one frame of any surface
+  // presents, and a bound on what a long run keeps.
+  static constexpr size_t kMaxPresented = 65536;
+
   MemorySurface(uint32_t width, uint32_t height);
 
   void presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width, uint32_t rows,
@@ -22,12 +28,17 @@ class MemorySurface final : public IDeviceContext {
   // Read these only while nothing presents (the frame thread stopped, or
   // from a frame callback, which runs after the frame's presentations).
   const Image& getFramebuffer() const { return *framebuffer_; }
+  // The latest presented rectangles, oldest first: everything since the last
+  // clearPresented(), or at least the latest kMaxPresented / 2 of it.
   const std::vector<Rect>& getPresented() const { return presented_; }
   void clearPresented() { presented_.clear(); }
+  // Every rectangle ever presented.
+  uint64_t getPresentedCount() const { return presentedCount_; }
 
  private:
   std::shared_ptr<Image> framebuffer_;
   std::vector<Rect> presented_;
+  uint64_t presentedCount_ = 0;
 };
 
 // A window that is only memory: its one device context is a MemorySurface,

@@ -1,6 +1,7 @@
 #include "nubrik/sprite/fill_blitters.h"
 
 #include "nubrik/image/pixel_lock.h"
+#include "nubrik/sprite/blit_checks.h"
 #include "nubrik/sprite/blit_loops.h"
 
 namespace nubrik {
@@ -9,6 +10,7 @@ using blit::WeightCase;
 
 void fillRect(IImage& target, const BandClip* clip, BlendMode mode, const Rect& bounds,
               const Colour& colour, uint8_t opacity) {
+  blit::requireTarget(target, "fillRect");
   // Empty bounds would otherwise stand for the whole clip rectangle.
   if (bounds.isEmpty()) return;
   const uint8_t alpha = colourAlpha(colour);

@@ -1,16 +1,19 @@
 #include "nubrik/sprite/image_blitters.h"
 
 #include "nubrik/image/pixel_lock.h"
+#include "nubrik/sprite/blit_checks.h"
 #include "nubrik/sprite/blit_loops.h"
 
 namespace nubrik {
 
 void drawImage(const IImage& source, Point sourceOrigin, const BandClip* clip, IImage& target,
                BlendMode mode, const Rect& bounds, uint8_t opacity) {
+  blit::requireTarget(target, "drawImage");
   // Empty bounds would otherwise stand for the whole clip rectangle.
   if (bounds.isEmpty()) return;
   const PixelFormat format = source.getPixelFormat();
   if (opacity == 0 || !isValidBlendMode(mode) || !isValidPixelFormat(format)) return;
+  blit::requireSource(source, "drawImage");
 
   blit::Area area = blit::visibleArea(bounds, clip, target.getWidth(), target.getHeight());
   if (!area.hasArea()) return;

@@ -92,7 +92,27 @@ WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t ti
   if (timeoutMs == 0) return WaitStatus::TimedOut;
 
   std::condition_variable wake;
-  for (size_t i = 0; i < count; ++i) events[i]->waiters.push_back(&wake);
+  // Every way out, a throw included, takes `wake` off the events it was put
+  // on, so that no event is left pointing at it.
+  struct Registration {
+    EventObject* const* events;
+    std::condition_variable* wake;
+    size_t count = 0;
+    ~Registration() {
+      for (size_t i = 0; i < count; ++i) {
+        auto& waiters = events[i]->waiters;
+        waiters.erase(std::find(waiters.begin(), waiters.end(), wake));
+      }
+    }
+  } registration{events, &wake};
+  try {
+    for (; registration.count < count; ++registration.count) {
+      events[registration.count]->waiters.push_back(&wake);
+    }
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return WaitStatus::Failed;
+  }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   bool signalled = false;
   while (!(signalled = firstSet())) {
@@ -102,10 +122,6 @@ WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t ti
       signalled = firstSet();
       break;
     }
-  }
-  for (size_t i = 0; i < count; ++i) {
-    auto& waiters = events[i]->waiters;
-    waiters.erase(std::find(waiters.begin(), waiters.end(), &wake));
   }
   return signalled ? WaitStatus::Signalled : WaitStatus::TimedOut;
 }
@@ -159,19 +175,36 @@ struct FileObject {
   int descriptor = -1;
 };
 
+namespace {
+
+// 0 for a regular file, else the error to report: pictures are read only
+// from regular files, never from directories, pipes or devices.
+int regularFileError(const struct stat& status) {
+  if (S_ISREG(status.st_mode)) return 0;
+  return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+}
+
+}  // namespace
+
 FileObject* openFileForReading(const char* path) {
+  // Checked before opening, since opening a pipe waits for a writer and
+  // opening a device may act on it; checked again on what was opened, in
+  // case the name changed hands meanwhile. Opening without blocking keeps
+  // that second look from waiting too.
+  struct stat status;
+  if (::stat(path, &status) != 0) return nullptr;
+  if (const int error = regularFileError(status); error != 0) return errno = error, nullptr;
   int descriptor;
   do {
-    descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) return nullptr;
-  struct stat status;
   int error = 0;
   if (::fstat(descriptor, &status) != 0) {
     error = errno;
-  } else if (!S_ISREG(status.st_mode)) {
-    // Directories and devices are not files to read pictures from.
-    error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  } else if ((error = regularFileError(status)) == 0) {
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
   }
   if (error != 0) {
     ::close(descriptor);
