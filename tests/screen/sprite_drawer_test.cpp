@@ -17,9 +17,9 @@ namespace {
 
 using testing::composeFrame;
 using testing::plainComposition;
-using testing::visibleCommands;
 using testing::rgbxImage;
 using testing::samePixels;
+using testing::visibleCommands;
 
 struct Surface800 {
   std::shared_ptr<SpriteManager> manager = std::make_shared<SpriteManager>();

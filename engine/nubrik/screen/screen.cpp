@@ -68,6 +68,13 @@ std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, in
   return sprite;
 }
 
+bool Screen::removeSprite(const std::shared_ptr<ISprite>& sprite) {
+  std::lock_guard lock(sceneLock_);
+  if (!sprite || !spriteManager_->removeSprite(sprite)) return false;
+  if (sprite->isVisible()) sprite->invalidate();
+  return true;
+}
+
 void Screen::addFrameCallback(FrameCallback callback) {
   if (!callback) throw std::invalid_argument("addFrameCallback needs a callable");
   std::lock_guard lock(sceneLock_);

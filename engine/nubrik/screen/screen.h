@@ -58,6 +58,11 @@ class Screen {
                                                        const Colour& colour);
   std::shared_ptr<ImageSprite> createImageSprite(int32_t id, int32_t x, int32_t y, int32_t zOrder,
                                                  std::shared_ptr<IImage> image);
+  // Takes a sprite out of the registry (under the scene lock) and, if it was
+  // visible, reports its area for redrawing. False when the sprite is not
+  // this Screen's. Hiding a sprite is the other way to take it out of the
+  // picture.
+  bool removeSprite(const std::shared_ptr<ISprite>& sprite);
 
   // Appends a callback. Callable at any time and from any thread (it takes
   // the scene lock); one added by a running callback joins the list after

@@ -18,6 +18,7 @@ class SpriteManager final : public IOrderTarget {
   struct SpriteEntry {
     int32_t id;
     std::shared_ptr<ISprite> sprite;
+    uint64_t sequence;  // registration order, which breaks ties of z-order
   };
 
   SpriteManager() = default;
@@ -27,13 +28,15 @@ class SpriteManager final : public IOrderTarget {
 
   // Throws std::invalid_argument for an empty handle.
   void addSprite(std::shared_ptr<ISprite> sprite);
+  // Takes `sprite` out of the registry; false when it was not registered.
+  bool removeSprite(const std::shared_ptr<ISprite>& sprite);
   // The first sprite in the current order with `id`, or an empty handle.
   std::shared_ptr<ISprite> findSprite(int32_t id) const;
   void markOrderDirty() override { orderDirty_ = true; }
   bool isOrderDirty() const { return orderDirty_; }
-  // Sorts by z-order when marked. The sort is stable: sprites of equal
-  // z-order keep their registration order, so overlapping translucent
-  // sprites never swap from one frame to the next.
+  // Sorts by z-order when marked. Sprites of equal z-order stay in
+  // registration order, whatever their z-order was before, so overlapping
+  // translucent sprites never swap and a fresh registry draws the same.
   void sortIfDirty();
 
   size_t size() const { return entries_.size(); }
@@ -42,6 +45,7 @@ class SpriteManager final : public IOrderTarget {
 
  private:
   bool orderDirty_ = false;
+  uint64_t nextSequence_ = 0;
   std::vector<SpriteEntry> entries_;
 };
 

@@ -15,6 +15,13 @@ class FillRectSprite final : public SpriteBase {
   int32_t getY() const override { return rect_.top; }
   DrawCommand getDrawCommand() const override;
 
+  // Store only, like every setter: the owner reports the old and the new
+  // area with invalidate().
+  void setRect(const Rect& rect) { rect_ = rect; }
+  const Rect& getRect() const { return rect_; }
+  void setColour(const Colour& colour) { colour_ = colour; }
+  const Colour& getColour() const { return colour_; }
+
  protected:
   Rect bounds() const override { return rect_; }
 

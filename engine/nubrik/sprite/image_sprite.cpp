@@ -15,6 +15,11 @@ ImageSprite::ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRed
   if (!image_) throw std::invalid_argument("an ImageSprite needs an image");
 }
 
+void ImageSprite::setImage(std::shared_ptr<IImage> image) {
+  if (!image) throw std::invalid_argument("an ImageSprite needs an image");
+  image_ = std::move(image);
+}
+
 Rect ImageSprite::bounds() const {
   // Wrapping arithmetic, as for fills: far-away sprites must not overflow.
   return Rect{x_, y_, static_cast<int32_t>(static_cast<uint32_t>(x_) + image_->getWidth()),

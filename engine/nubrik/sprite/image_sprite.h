@@ -23,6 +23,9 @@ class ImageSprite final : public SpriteBase {
   DrawCommand getDrawCommand() const override;
 
   const std::shared_ptr<IImage>& getImage() const { return image_; }
+  // Stores only, like every setter: the owner reports the old and the new
+  // area with invalidate(). Throws std::invalid_argument for an empty handle.
+  void setImage(std::shared_ptr<IImage> image);
 
  protected:
   Rect bounds() const override;
