@@ -1,7 +1,7 @@
 # A thin front over the CMake presets. Every target first makes sure the
 # Debian packages are there (scripts/install-deps.sh).
 
-.PHONY: deps build test check-install run bench asan tsan fuzz clean
+.PHONY: deps build test check-install run bench asan tsan stress fuzz clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -32,6 +32,14 @@ tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+
+# The concurrency stress test for a minute under each sanitizer (CI runs it
+# for two seconds as part of the suites).
+stress: deps
+	cmake --preset asan && cmake --build --preset asan
+	cmake --preset tsan && cmake --build --preset tsan
+	NUBRIK_STRESS_SECONDS=60 ctest --preset asan -R StressTest
+	NUBRIK_STRESS_SECONDS=60 ctest --preset tsan -R StressTest
 
 fuzz: deps
 	cmake --preset fuzz
