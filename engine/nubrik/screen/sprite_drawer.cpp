@@ -59,32 +59,49 @@ void SpriteDrawer::invalidateRect(const Rect& rect) {
 
 void SpriteDrawer::prepareFrame() {
   if (!dirty_) return;
+  std::sort(dirtyBands_.begin(), dirtyBands_.end());
+  // dirtyBefore_[b]: how many bands above band b have something to redraw,
+  // so that a command can be kept only when its bands include a dirty one.
+  dirtyBefore_.assign(damage_.size() + 1, 0);
+  for (uint32_t band : dirtyBands_) dirtyBefore_[band + 1] = 1;
+  for (size_t b = 1; b < dirtyBefore_.size(); ++b) dirtyBefore_[b] += dirtyBefore_[b - 1];
   if (const std::shared_ptr<SpriteManager> manager = manager_.lock()) {
     manager->sortIfDirty();
     commands_.reserve(manager->size());
     for (const auto& entry : *manager) {
-      if (entry.sprite->isVisible()) commands_.push_back(entry.sprite->getDrawCommand());
+      if (!entry.sprite->isVisible()) continue;
+      DrawCommand command = entry.sprite->getDrawCommand();
+      BandRange bands;
+      if (bandRange(command.bounds, bands) &&
+          dirtyBefore_[bands.last + 1] != dirtyBefore_[bands.first]) {
+        commands_.push_back(command);
+      }
     }
   }
-  std::sort(dirtyBands_.begin(), dirtyBands_.end());
   sortCommandsIntoBands();
+}
+
+bool SpriteDrawer::bandRange(const Rect& b, BandRange& range) const {
+  // Commands that cover no pixel of the surface draw nothing anywhere.
+  if (b.left >= b.right || b.top >= b.bottom || b.bottom <= 0 ||
+      b.top >= static_cast<int32_t>(height_) || b.right <= 0 ||
+      b.left >= static_cast<int32_t>(width_)) {
+    return false;
+  }
+  range.first = static_cast<uint32_t>(std::max<int32_t>(b.top, 0)) / bandHeight_;
+  range.last =
+      static_cast<uint32_t>(std::min<int64_t>(int64_t{b.bottom}, height_) - 1) / bandHeight_;
+  return true;
 }
 
 void SpriteDrawer::sortCommandsIntoBands() {
   // Counting, then placing: two passes over the commands, no allocation per
   // band. Band b's count is kept in bandStart_[b + 1] until the prefix sum.
   std::fill(bandStart_.begin(), bandStart_.end(), 0);
-  const int64_t lastRow = int64_t{height_} - 1;
   auto forEachDirtyBand = [&](const DrawCommand& command, auto visit) {
-    const Rect& b = command.bounds;
-    if (b.left >= b.right || b.top >= b.bottom || b.bottom <= 0 || b.top > lastRow ||
-        b.right <= 0 || b.left >= static_cast<int32_t>(width_)) {
-      return;
-    }
-    const uint32_t first = static_cast<uint32_t>(std::max<int64_t>(b.top, 0)) / bandHeight_;
-    const uint32_t last =
-        static_cast<uint32_t>(std::min<int64_t>(int64_t{b.bottom} - 1, lastRow)) / bandHeight_;
-    for (uint32_t band = first; band <= last; ++band) {
+    BandRange bands;
+    if (!bandRange(command.bounds, bands)) return;
+    for (uint32_t band = bands.first; band <= bands.last; ++band) {
       if (!damage_[band].empty()) visit(band);
     }
   };
@@ -98,8 +115,9 @@ void SpriteDrawer::sortCommandsIntoBands() {
     forEachDirtyBand(commands_[index],
                      [&](uint32_t band) { bandCommands_[bandStart_[band]++] = index; });
   }
-  for (size_t band = bandStart_.size() - 1; band > 0; --band)
+  for (size_t band = bandStart_.size() - 1; band > 0; --band) {
     bandStart_[band] = bandStart_[band - 1];
+  }
   bandStart_[0] = 0;
 }
 

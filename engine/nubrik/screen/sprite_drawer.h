@@ -62,9 +62,17 @@ class SpriteDrawer final : public IRedrawTarget {
   void drawBand(uint32_t band, IImage& target) const;
   void finishFrame();
 
+  // The frame's commands: those of the visible sprites that reach a band
+  // with something to redraw, in drawing order.
   const std::vector<DrawCommand>& getCommands() const { return commands_; }
 
  private:
+  struct BandRange {
+    uint32_t first;
+    uint32_t last;
+  };
+  // The bands `bounds` reaches; false when it covers no pixel of the surface.
+  bool bandRange(const Rect& bounds, BandRange& range) const;
   void sortCommandsIntoBands();
 
   std::weak_ptr<SpriteManager> manager_;
@@ -79,6 +87,7 @@ class SpriteDrawer final : public IRedrawTarget {
   // up to bandCommands_[bandStart_[b + 1]], in drawing order. Only bands
   // with something to redraw have any.
   std::vector<uint32_t> bandStart_;
+  std::vector<uint32_t> dirtyBefore_;
   std::vector<uint32_t> bandCommands_;
 };
 
