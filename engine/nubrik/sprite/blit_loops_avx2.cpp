@@ -44,6 +44,22 @@ struct Vec {
     return _mm256_srli_epi32(a, N);
   }
   static bool allEqual32(V a, V b) { return _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, b)) == -1; }
+  static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
+  static V min8(V a, V b) { return _mm256_min_epu8(a, b); }
+  static V max8(V a, V b) { return _mm256_max_epu8(a, b); }
+  static V cmpeq8(V a, V b) { return _mm256_cmpeq_epi8(a, b); }
+  static V cmpeq16(V a, V b) { return _mm256_cmpeq_epi16(a, b); }
+  static V mulhi16(V a, V b) { return _mm256_mulhi_epu16(a, b); }
+  static V sll16by8(V a) { return _mm256_slli_epi16(a, 8); }
+  // Whether every pixel's alpha byte is 0, or every one is 255.
+  static bool noAlpha(V s) { return _mm256_testz_si256(s, _mm256_set1_epi32(0xFF000000u)); }
+  static bool fullAlpha(V s) { return _mm256_testc_si256(s, _mm256_set1_epi32(0xFF000000u)); }
+  // Each pixel's alpha in both of its 16-bit lanes.
+  static V alphaPairs(V s) {
+    return _mm256_shuffle_epi8(
+        s, _mm256_setr_epi8(3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1, 3, -1, 3,
+                            -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1));
+  }
 
   // Within each 128-bit half, as the unpacks work: pixels 0, 1 and 4, 5
   // (lo), 2, 3 and 6, 7 (hi); pack16 puts them back in order.

@@ -35,6 +35,25 @@ struct Vec {
     return _mm_srli_epi32(a, N);
   }
   static bool allEqual32(V a, V b) { return _mm_movemask_epi8(_mm_cmpeq_epi32(a, b)) == 0xFFFF; }
+  static V andnot(V a, V b) { return _mm_andnot_si128(a, b); }
+  static V min8(V a, V b) { return _mm_min_epu8(a, b); }
+  static V max8(V a, V b) { return _mm_max_epu8(a, b); }
+  static V cmpeq8(V a, V b) { return _mm_cmpeq_epi8(a, b); }
+  static V cmpeq16(V a, V b) { return _mm_cmpeq_epi16(a, b); }
+  static V mulhi16(V a, V b) { return _mm_mulhi_epu16(a, b); }
+  static V sll16by8(V a) { return _mm_slli_epi16(a, 8); }
+  // Whether every pixel's alpha byte is 0, or every one is 255.
+  static bool noAlpha(V s) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(s, 24), _mm_setzero_si128())) == 0xFFFF;
+  }
+  static bool fullAlpha(V s) {
+    return (_mm_movemask_epi8(_mm_cmpeq_epi8(s, _mm_set1_epi8(-1))) & 0x8888) == 0x8888;
+  }
+  // Each pixel's alpha in both of its 16-bit lanes.
+  static V alphaPairs(V s) {
+    const V alpha = _mm_srli_epi32(s, 24);
+    return _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+  }
 
   // Bytes to 16-bit lanes: pixels 0 and 1 (lo), 2 and 3 (hi), and back.
   static V lo16(V v) { return _mm_unpacklo_epi8(v, _mm_setzero_si128()); }
