@@ -6,10 +6,10 @@
 #include <exception>
 #include <stdexcept>
 
-#include "nubrik/image/load_image.h"
 #include "app/sprite_rules.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
+#include "nubrik/image/load_image.h"
 
 namespace nubrik {
 
@@ -22,8 +22,8 @@ std::shared_ptr<Image> loadPicture(const std::string& folder, const std::string&
   try {
     return loadImageFromFile(path);
   } catch (const Win32Exception& e) {
-    throw PictureError(
-        path, std::string(e.what()) + " (" + std::strerror(static_cast<int>(e.errorCode())) + ")");
+    throw PictureError(path,
+                       std::string(e.what()) + " (" + platform::errorText(e.errorCode()) + ")");
   } catch (const std::exception& e) {
     throw PictureError(path, e.what());
   }
@@ -95,12 +95,13 @@ Scene::~Scene() {
 
 void Scene::paint() { screen_->invalidateAll(); }
 
+std::string describeStartFailure(const char* program, const std::exception& failure) {
+  const bool picture = dynamic_cast<const PictureError*>(&failure) != nullptr;
+  return std::string(program) + (picture ? ": cannot load the picture " : ": ") + failure.what();
+}
+
 int reportStartFailure(const char* program, const std::exception& failure) {
-  if (dynamic_cast<const PictureError*>(&failure) != nullptr) {
-    std::fprintf(stderr, "%s: cannot load the picture %s\n", program, failure.what());
-  } else {
-    std::fprintf(stderr, "%s: %s\n", program, failure.what());
-  }
+  std::fprintf(stderr, "%s\n", describeStartFailure(program, failure).c_str());
   return 1;
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -20,6 +21,8 @@
 namespace nubrik::platform {
 
 uint32_t lastError() { return static_cast<uint32_t>(errno); }
+
+std::string errorText(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
 // --- Events --------------------------------------------------------------------
 
