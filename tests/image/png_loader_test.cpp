@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "nubrik/image/load_image.h"
 #include "nubrik/base/exception.h"
+#include "nubrik/image/load_image.h"
 #include "nubrik/image/memory_stream_reader.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/image/png_encoder.h"
@@ -285,7 +285,9 @@ TEST(LoadImageFromFileTest, DecodesAnyNameAndClosesTheFileOnFailure) {
   EXPECT_EQ(openFileCount(), before);
 
   try {
-    loadImageFromFile("/nonexistent/snow2.png");
+    // A missing file in a folder that exists: a missing folder has a code
+    // of its own on Windows.
+    loadImageFromFile((std::filesystem::temp_directory_path() / "nubrik_missing.png").string());
     FAIL();
   } catch (const Win32Exception& e) {
     EXPECT_EQ(e.errorCode(), 2u);
