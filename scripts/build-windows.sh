@@ -38,6 +38,21 @@ windows() {
       -DNUBRIK_HOST_MAKE_PICTURES="$PWD/$linux/tools/make_pictures" >/dev/null
   fi
   timeout 1800 cmake --build --preset "$preset"
+  if [ "$processor" = i686 ]; then
+    # An i686 processor may lack SSE2: vector instructions belong only in the
+    # loops chosen at run time.
+    local leaks
+    leaks=$(for program in "$dir"/bin/*.exe; do
+      i686-w64-mingw32-objdump -d -C --no-show-raw-insn "$program"
+    done | awk '/^[0-9a-f]+ <.*>:$/ { name = $0 } /[xy]mm[0-9]/ { print name }' | sort -u |
+      grep -v 'nubrik::blit::\(sse2\|avx2\)::' || true)
+    if [ -n "$leaks" ]; then
+      echo "$preset: vector instructions outside the run-time chosen loops:" >&2
+      echo "$leaks" >&2
+      return 1
+    fi
+    echo "== $preset: no vector instruction outside the loops chosen at run time"
+  fi
   if [ "$run" = yes ]; then
     echo "== $preset: the tests under wine"
     local status=0
