@@ -50,6 +50,15 @@ std::wstring widen(const std::string& text) {
   return wide;
 }
 
+// Tells the user why the program cannot start, on stderr and in a message
+// box, restores the timer resolution and gives the exit code, 1.
+int startFailed(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  MessageBoxW(nullptr, widen(text).c_str(), kTitle, MB_OK | MB_ICONERROR);
+  timeEndPeriod(1);
+  return 1;
+}
+
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
@@ -106,8 +115,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   windowClass.lpszMenuName = nullptr;
   windowClass.lpszClassName = kClassName;
   if (RegisterClassW(&windowClass) == 0) {
-    timeEndPeriod(1);
-    return 0;
+    return startFailed("nubrik: cannot register the window class (" +
+                       platform::errorText(GetLastError()) + ")");
   }
 
   // The outer size whose client area is 800 x 600.
@@ -119,14 +128,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                                 outer.right - outer.left, outer.bottom - outer.top, nullptr,
                                 nullptr, instance, nullptr);
   if (window == nullptr) {
-    const uint32_t code = GetLastError();
-    const std::string text = !startFailure.empty() ? startFailure
-                                                   : "nubrik: cannot create the window (" +
-                                                         platform::errorText(code) + ")";
-    std::fprintf(stderr, "%s\n", text.c_str());
-    MessageBoxW(nullptr, widen(text).c_str(), kTitle, MB_OK | MB_ICONERROR);
-    timeEndPeriod(1);
-    return 1;
+    // The scene could not be built (a missing picture), or no window made.
+    if (!startFailure.empty()) return startFailed(startFailure);
+    return startFailed("nubrik: cannot create the window (" + platform::errorText(GetLastError()) +
+                       ")");
   }
   ShowWindow(window, showCommand);
   UpdateWindow(window);
