@@ -1,7 +1,7 @@
 # A thin front over the CMake presets. Every target first makes sure the
 # Debian packages are there (scripts/install-deps.sh).
 
-.PHONY: deps build test check-install run bench asan tsan stress fuzz clean
+.PHONY: deps build test check-install run bench asan tsan stress fuzz windows clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -45,6 +45,10 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	./scripts/run-fuzz.sh 60
+
+# The Windows builds (mingw64, mingw32), cross-built and tested under wine.
+windows: build
+	./scripts/build-windows.sh
 
 clean:
 	rm -rf build

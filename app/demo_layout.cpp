@@ -22,7 +22,7 @@ std::shared_ptr<IImage> loadPicture(const std::string& folder, const std::string
     return loadImageFromFile(path);
   } catch (const Win32Exception& e) {
     throw PictureError(
-        path, std::string(e.what()) + " (" + std::strerror(static_cast<int>(e.errorCode())) + ")");
+        path, std::string(e.what()) + " (" + platform::errorText(e.errorCode()) + ")");
   } catch (const std::exception& e) {
     throw PictureError(path, e.what());
   }

@@ -40,12 +40,13 @@ Scene::~Scene() {
 
 void Scene::paint() { screen_->invalidateAll(); }
 
+std::string describeStartFailure(const char* program, const std::exception& failure) {
+  const bool picture = dynamic_cast<const PictureError*>(&failure) != nullptr;
+  return std::string(program) + (picture ? ": cannot load the picture " : ": ") + failure.what();
+}
+
 int reportStartFailure(const char* program, const std::exception& failure) {
-  if (dynamic_cast<const PictureError*>(&failure) != nullptr) {
-    std::fprintf(stderr, "%s: cannot load the picture %s\n", program, failure.what());
-  } else {
-    std::fprintf(stderr, "%s: %s\n", program, failure.what());
-  }
+  std::fprintf(stderr, "%s\n", describeStartFailure(program, failure).c_str());
   return 1;
 }
 

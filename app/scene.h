@@ -37,8 +37,10 @@ struct SceneOptions {
   uint64_t frameLimit = 0;
 };
 
-// Prints the one line with which `program` reports a failed start (a picture
-// that cannot be loaded, or any other failure) and returns the exit code, 1.
+// The one line with which `program` reports a failed start (a picture that
+// cannot be loaded, or any other failure).
+std::string describeStartFailure(const char* program, const std::exception& failure);
+// Prints that line and returns the exit code, 1.
 int reportStartFailure(const char* program, const std::exception& failure);
 
 // The demonstration: a white background, a red square, fifty half-transparent

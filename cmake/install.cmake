@@ -1,6 +1,7 @@
 # Installs the engine as a CMake package (find_package(nubrik), targets
-# nubrik::nubrik and nubrik::x11) and as pkg-config modules (nubrik,
-# nubrik-x11). Internal headers (the blitters' loop tables) stay behind.
+# nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32) and as
+# pkg-config modules (nubrik, nubrik-x11). Internal headers (the blitters'
+# loop tables) stay behind.
 include(CMakePackageConfigHelpers)
 
 set(NUBRIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nubrik)
@@ -29,6 +30,17 @@ if(TARGET nubrik_x11)
           FILES_MATCHING PATTERN "x11_*.h")
   install(EXPORT nubrikX11Targets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
   list(APPEND NUBRIK_COMPONENTS x11)
+endif()
+if(TARGET nubrik_win32)
+  install(TARGETS nubrik_win32 EXPORT nubrikWin32Targets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/base/platform/
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/base/platform
+          FILES_MATCHING PATTERN "win32_*.h")
+  install(EXPORT nubrikWin32Targets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
+  list(APPEND NUBRIK_COMPONENTS win32)
 endif()
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/nubrikConfig.cmake.in

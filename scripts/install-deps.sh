@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the benchmarks and the
 # demonstration need. Does nothing when all of them are present.
+#
+#   install-deps.sh            the Linux build
+#   install-deps.sh --windows  and the Windows cross builds (make windows)
+#   install-deps.sh --wine32   tries wine32 for the 32-bit Windows build's
+#                              tests; exit code 1, with the reason in one
+#                              line, where it cannot be installed
 set -euo pipefail
 
 packages=(
@@ -11,6 +17,72 @@ packages=(
   libpixman-1-dev
   xvfb x11-utils
 )
+
+# The cross compilers, wine for 64-bit programs, zlib for mingw-w64, and
+# what the cross builds of libpng (its Debian source) and GoogleTest need.
+windows_packages=(
+  mingw-w64 wine wine64 libz-mingw-w64-dev
+  dpkg-dev googletest
+)
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+# wine32 needs the i386 architecture, whose packages must match the amd64
+# ones installed. Whether they do is first found out in an apt state of its
+# own, so that a machine where they do not keeps its package lists as they
+# are.
+install_wine32() {
+  if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    return 0
+  fi
+  local state
+  state=$(mktemp -d)
+  trap 'rm -rf "$state"' RETURN
+  mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
+  local probe=(-o "Dir::State=$state" -o "Dir::Cache=$state/cache" -o "APT::Sandbox::User=root"
+    -o "APT::Architectures::=$(dpkg --print-architecture)" -o "APT::Architectures::=i386")
+  local why
+  why=$(timeout 300 apt-get "${probe[@]}" -qq update 2>&1 | grep '^E:' | head -1 || true)
+  if [ -z "$why" ]; then
+    why=$(timeout 120 apt-get "${probe[@]}" -s -qq install wine32:i386 2>&1 | grep '^E:' | head -1 ||
+      true)
+  fi
+  if [ -n "$why" ]; then
+    echo "wine32 cannot be installed here: ${why#E: }"
+    return 1
+  fi
+  local added=""
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    added=yes
+  fi
+  if timeout 600 $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq &&
+    timeout 900 $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends \
+      wine32:i386; then
+    return 0
+  fi
+  echo "wine32 cannot be installed here: apt-get failed to install it"
+  if [ -n "$added" ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+    $sudo dpkg --remove-architecture i386
+    $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq || true
+  fi
+  return 1
+}
+
+case "${1:-}" in
+  "") ;;
+  --windows) packages+=("${windows_packages[@]}") ;;
+  --wine32)
+    install_wine32
+    exit
+    ;;
+  *)
+    echo "usage: install-deps.sh [--windows | --wine32]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,8 +96,5 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "Installing: ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
 $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"

@@ -43,7 +43,10 @@ const LoopTable& avx2Loops();
 
 SimdLevel bestSimdLevel() {
 #if NUBRIK_SIMD_X86
-  static const SimdLevel best = __builtin_cpu_supports("avx2") ? SimdLevel::Avx2 : SimdLevel::Sse2;
+  // SSE2 is always there on x86-64, not on every 32-bit x86 processor.
+  static const SimdLevel best = __builtin_cpu_supports("avx2")   ? SimdLevel::Avx2
+                                : __builtin_cpu_supports("sse2") ? SimdLevel::Sse2
+                                                                 : SimdLevel::Scalar;
   return best;
 #else
   return SimdLevel::Scalar;

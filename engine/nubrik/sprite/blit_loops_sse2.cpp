@@ -1,8 +1,18 @@
-// The vector loops for SSE2, the x86-64 baseline: four pixels per vector.
+// The vector loops for SSE2: four pixels per vector. SSE2 is the x86-64
+// baseline; a 32-bit x86 processor may lack it, so everything in this file
+// past the includes is compiled for SSE2 and only reached through
+// sse2Loops(), which is chosen at run time.
 
 #include <emmintrin.h>
 
 #include "nubrik/sprite/blit_loops.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("sse2")
+#endif
 
 namespace nubrik::blit {
 
@@ -96,3 +106,9 @@ struct Vec {
 const LoopTable& sse2Loops() { return sse2::kLoops; }
 
 }  // namespace nubrik::blit
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif

@@ -2,8 +2,7 @@
 
 // The operations the engine needs from the operating system, grouped as the
 // engine uses them. Everything above this header is written once against it;
-// platform_linux.cpp implements it on Linux, and a Win32 implementation can
-// sit beside it without touching the engine.
+// platform_linux.cpp implements it on Linux, platform_win32.cpp on Windows.
 //
 // Calls that can fail return false or null and leave the reason in
 // lastError(), as the platform's own calls do.
@@ -12,12 +11,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 namespace nubrik::platform {
 
 // The platform's error code of the call that has just failed on this thread
-// (errno on Linux: a missing file gives 2).
+// (errno on Linux, GetLastError on Windows: a missing file gives 2 on both).
 uint32_t lastError();
+// The platform's text for an error code of lastError().
+std::string errorText(uint32_t code);
 
 // --- Manual-reset events -----------------------------------------------------
 
@@ -42,7 +44,24 @@ WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t ti
 // --- Locks ---------------------------------------------------------------------
 
 // Mutual exclusion that the holding thread may enter again.
+#if defined(_WIN32)
+// A critical section, held in place (it must not move while initialised).
+class RecursiveLock {
+ public:
+  RecursiveLock() noexcept;
+  ~RecursiveLock();
+  RecursiveLock(const RecursiveLock&) = delete;
+  RecursiveLock& operator=(const RecursiveLock&) = delete;
+  void lock() noexcept;
+  void unlock() noexcept;
+  bool try_lock() noexcept;
+
+ private:
+  alignas(void*) unsigned char section_[sizeof(void*) == 8 ? 40 : 24];
+};
+#else
 using RecursiveLock = std::recursive_mutex;
+#endif
 
 // --- Waiting on a word ------------------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -23,6 +24,8 @@
 namespace nubrik::platform {
 
 uint32_t lastError() { return static_cast<uint32_t>(errno); }
+
+std::string errorText(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
 // --- Events --------------------------------------------------------------------
 

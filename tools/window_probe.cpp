@@ -1,0 +1,155 @@
+// window_probe: looks at a program's top-level window on an X server, as a
+// user would, for the checks of the Windows build under wine
+// (scripts/windows-checks.sh).
+//
+//   window_probe find TITLE SECONDS
+//       waits for a viewable top-level window titled TITLE; prints its id,
+//       width and height
+//   window_probe colour ID SECONDS RRGGBB X,Y [X,Y...]
+//       waits until one of the places shows the colour
+//   window_probe close ID
+//       asks the window to close, as a window manager does
+//
+// Exit code 0 on success, 1 when the window or the colour did not show in
+// time, 2 for bad arguments or no display.
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int usage(const char* why) {
+  std::fprintf(stderr,
+               "window_probe: %s\n"
+               "usage: window_probe find TITLE SECONDS\n"
+               "       window_probe colour ID SECONDS RRGGBB X,Y [X,Y...]\n"
+               "       window_probe close ID\n",
+               why);
+  return 2;
+}
+
+bool number(const char* text, long min, long max, long& value, int base = 10) {
+  char* end = nullptr;
+  value = std::strtol(text, &end, base);
+  return end != text && *end == '\0' && value >= min && value <= max;
+}
+
+Clock::time_point deadlineAfter(long seconds) {
+  return Clock::now() + std::chrono::seconds(seconds);
+}
+
+Window findWindow(Display* display, const std::string& title, Clock::time_point deadline) {
+  do {
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+      for (unsigned i = 0; i < count && found == 0; ++i) {
+        char* name = nullptr;
+        XWindowAttributes attributes;
+        if (XFetchName(display, children[i], &name) && name != nullptr) {
+          if (title == name && XGetWindowAttributes(display, children[i], &attributes) &&
+              attributes.map_state == IsViewable) {
+            found = children[i];
+          }
+          XFree(name);
+        }
+      }
+      if (children != nullptr) XFree(children);
+    }
+    if (found != 0) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } while (Clock::now() < deadline);
+  return 0;
+}
+
+// Errors (a window that went away) end the look, not the probe.
+int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+
+unsigned long pixelAt(Display* display, Window window, int x, int y) {
+  XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) return ~0ul;
+  const unsigned long pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
+  XDestroyImage(image);
+  return pixel;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return usage("missing arguments");
+  const std::string command = argv[1];
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return usage("cannot open the display (is DISPLAY set?)");
+  XSetErrorHandler(ignoreErrors);
+  int result = 2;
+  long id = 0, seconds = 0, colour = 0;
+
+  if (command == "find" && argc == 4 && number(argv[3], 0, 3600, seconds)) {
+    const Window window = findWindow(display, argv[2], deadlineAfter(seconds));
+    XWindowAttributes attributes;
+    if (window != 0 && XGetWindowAttributes(display, window, &attributes)) {
+      std::printf("%lu %d %d\n", window, attributes.width, attributes.height);
+      result = 0;
+    } else {
+      std::fprintf(stderr, "window_probe: no window titled \"%s\" within %ld s\n", argv[2],
+                   seconds);
+      result = 1;
+    }
+  } else if (command == "colour" && argc >= 6 && number(argv[2], 1, 0x7FFFFFFF, id) &&
+             number(argv[3], 0, 3600, seconds) && number(argv[4], 0, 0xFFFFFF, colour, 16)) {
+    std::vector<std::pair<int, int>> places;
+    for (int i = 5; i < argc; ++i) {
+      const char* comma = std::strchr(argv[i], ',');
+      long x = 0, y = 0;
+      if (comma == nullptr ||
+          !number(std::string(argv[i], static_cast<size_t>(comma - argv[i])).c_str(), 0, 100000,
+                  x) ||
+          !number(comma + 1, 0, 100000, y)) {
+        XCloseDisplay(display);
+        return usage("bad place, not X,Y");
+      }
+      places.emplace_back(static_cast<int>(x), static_cast<int>(y));
+    }
+    const auto deadline = deadlineAfter(seconds);
+    result = 1;
+    do {
+      for (auto [x, y] : places) {
+        if (pixelAt(display, static_cast<Window>(id), x, y) == static_cast<unsigned long>(colour))
+          result = 0;
+      }
+      if (result != 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (result != 0 && Clock::now() < deadline);
+    if (result != 0) {
+      std::fprintf(stderr, "window_probe: colour %06lx not seen at the places given within %ld s\n",
+                   colour, seconds);
+    }
+  } else if (command == "close" && argc == 3 && number(argv[2], 1, 0x7FFFFFFF, id)) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = static_cast<Window>(id);
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, static_cast<Window>(id), False, NoEventMask, &event);
+    XSync(display, False);
+    result = 0;
+  } else {
+    XCloseDisplay(display);
+    return usage("unknown command or bad arguments");
+  }
+  XCloseDisplay(display);
+  return result;
+}
