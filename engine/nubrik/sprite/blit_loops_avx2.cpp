@@ -51,6 +51,19 @@ struct Vec {
   static V cmpeq16(V a, V b) { return _mm256_cmpeq_epi16(a, b); }
   static V mulhi16(V a, V b) { return _mm256_mulhi_epu16(a, b); }
   static V sll16by8(V a) { return _mm256_slli_epi16(a, 8); }
+  // The first `words` 32-bit words at `p`; the others read as 0 and are
+  // never touched, so a row's tail may end anywhere.
+  static V wordMask(uint32_t words) {
+    return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(words)),
+                              _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  }
+  static V loadFirst(const uint8_t* p, uint32_t words) {
+    return _mm256_maskload_epi32(reinterpret_cast<const int*>(p), wordMask(words));
+  }
+  static void storeFirst(uint8_t* p, V v, uint32_t words) {
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(p), wordMask(words), v);
+  }
+
   // Whether every pixel's alpha byte is 0, or every one is 255.
   static bool noAlpha(V s) { return _mm256_testz_si256(s, _mm256_set1_epi32(0xFF000000u)); }
   static bool fullAlpha(V s) { return _mm256_testc_si256(s, _mm256_set1_epi32(0xFF000000u)); }

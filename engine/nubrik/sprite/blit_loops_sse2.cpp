@@ -5,6 +5,8 @@
 
 #include <emmintrin.h>
 
+#include <cstring>
+
 #include "nubrik/sprite/blit_loops.h"
 
 #if defined(__clang__)
@@ -52,6 +54,19 @@ struct Vec {
   static V cmpeq16(V a, V b) { return _mm_cmpeq_epi16(a, b); }
   static V mulhi16(V a, V b) { return _mm_mulhi_epu16(a, b); }
   static V sll16by8(V a) { return _mm_slli_epi16(a, 8); }
+  // The first `words` 32-bit words at `p`; the others read as 0 and are
+  // never touched, so a row's tail may end anywhere.
+  static V loadFirst(const uint8_t* p, uint32_t words) {
+    alignas(16) uint8_t copy[16] = {};
+    std::memcpy(copy, p, size_t{words} * 4);
+    return _mm_load_si128(reinterpret_cast<const V*>(copy));
+  }
+  static void storeFirst(uint8_t* p, V v, uint32_t words) {
+    alignas(16) uint8_t copy[16];
+    _mm_store_si128(reinterpret_cast<V*>(copy), v);
+    std::memcpy(p, copy, size_t{words} * 4);
+  }
+
   // Whether every pixel's alpha byte is 0, or every one is 255.
   static bool noAlpha(V s) {
     return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(s, 24), _mm_setzero_si128())) == 0xFFFF;
