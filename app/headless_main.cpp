@@ -137,7 +137,12 @@ std::optional<std::string> snapshotProblem(const std::string& path) {
     return "the folder \"" + folder.string() + "\" " +
            (fs::exists(folder, error) ? "is not a folder" : "does not exist");
   }
-  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+#if defined(_WIN32)
+  constexpr int kWritable = 2;  // folders need no search right there
+#else
+  constexpr int kWritable = W_OK | X_OK;
+#endif
+  if (access(folder.string().c_str(), kWritable) != 0) {
     return "the folder \"" + folder.string() + "\": " + std::strerror(errno);
   }
   return std::nullopt;

@@ -335,6 +335,25 @@ TEST(ScreenTest, StopWhileHoldingTheSceneLockIsRefused) {
   EXPECT_FALSE(screen.isFrameThreadRunning());
 }
 
+// The frame thread cannot join itself: a Screen whose last handle goes in
+// its own callback says why before the process ends.
+TEST(ScreenDeathTest, DestroyedFromItsOwnFrameThreadSaysWhy) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        MemorySurface surface(10, 10);
+        auto screen = std::make_shared<Screen>(&surface, 10, 10);
+        std::shared_ptr<Screen>* holder = &screen;
+        screen->addFrameCallback([holder](Screen&) {
+          holder->reset();
+          return false;
+        });
+        screen->startFrameThread();
+        std::this_thread::sleep_for(10s);
+      },
+      "destroyed from its own frame thread");
+}
+
 // Restarting from a frame callback would make the frame thread join itself:
 // it is refused, and the loop goes on.
 TEST(ScreenTest, CallbackCannotRestartItsOwnFrameThread) {
