@@ -70,6 +70,9 @@ TEST(EventTest, WaitAnyReportsTheLowestSetIndex) {
 }
 
 TEST(EventTest, AWaitWithoutMemoryFailsWithItsCodeAndLeavesNoWaiterBehind) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the platform's own wait allocates nothing";
+#endif
   // A timed wait puts itself on each event (one allocation each for fresh
   // events) and times out: fail the first, then the second allocation.
   for (int failAt = 0; failAt < 3; ++failAt) {
