@@ -56,6 +56,11 @@ int main() {
     }
     scene.reset();  // threads stopped and joined, then the device context returned
   } catch (const std::exception& e) {
+    // What went wrong with the window explains a failed start best.
+    if (!window->getFailure().empty()) {
+      std::fprintf(stderr, "nubrik: %s\n", window->getFailure().c_str());
+      return 1;
+    }
     return reportStartFailure("nubrik", e);
   }
   if (failed) {

@@ -88,7 +88,11 @@ IDeviceContext* X11Window::getDC() {
   // The window exists on the server once the creating connection is synced.
   XSync(display_, False);
   auto connection = X11Connection::open(DisplayString(display_), failure_);
-  if (!connection) return nullptr;
+  if (!connection) {
+    failure_->report(std::string("cannot open another connection to the X server ") +
+                     DisplayString(display_) + " to draw on the window");
+    return nullptr;
+  }
   try {
     auto* dc = new X11DeviceContext(std::move(connection), window_, width_, height_,
                                     options_.sharedMemory);
