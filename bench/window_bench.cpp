@@ -1,7 +1,8 @@
 // The demonstration's frame (the Scene, animating) on an in-memory window,
 // on the X11 window through shared memory (sending each band at once, and
-// sending a frame's bands together when told the frame has ended), and on
-// the X11 window through the socket (XPutImage). The cases take turns over
+// sending a frame's bands together when IDeviceContext::endFrame is called
+// after each frame, here from a frame callback), and on the X11 window
+// through the socket (XPutImage). The cases take turns over
 // several rounds, so that a machine whose load changes treats them alike.
 // Times are the frame thread's own measure of composing and presenting one
 // frame; frames per second are counted on the wall clock. Needs a display
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,7 +51,7 @@ class FrameEndingWindow final : public IWindow {
   IDeviceContext* getDC() override { return dc_ = window_.getDC(); }
   void releaseDC(IDeviceContext* dc) override { window_.releaseDC(dc); }
   Point getCursorPosition() const override { return window_.getCursorPosition(); }
-  IDeviceContext* const* dcSlot() const { return &dc_; }
+  IDeviceContext* dc() const { return dc_; }
 
  private:
   IWindow& window_;
@@ -60,12 +62,13 @@ class FrameEndingWindow final : public IWindow {
 // benchmark's thread one at a time.
 class FrameTimes {
  public:
-  explicit FrameTimes(IDeviceContext* const* frameEnd = nullptr) : frameEnd_(frameEnd) {}
+  // `frameEnded` runs after each composed frame, once its bands are presented
+  // (outside the frame's measured time).
+  explicit FrameTimes(std::function<void()> frameEnded) : frameEnded_(std::move(frameEnded)) {}
   bool observe(nubrik::Screen& screen) {
     std::lock_guard lock(lock_);
     if (screen.getComposedFrameCount() != seen_) {
-      // Runs once the frame's bands are presented (outside the frame's time).
-      if (frameEnd_ != nullptr && *frameEnd_ != nullptr) (*frameEnd_)->endFrame();
+      if (frameEnded_) frameEnded_();
       seen_ = screen.getComposedFrameCount();
       times_.push_back(screen.getLastFrameMilliseconds());
       ready_.notify_one();
@@ -87,7 +90,7 @@ class FrameTimes {
   std::vector<double> times_;
   size_t taken_ = 0;
   uint64_t seen_ = 0;
-  IDeviceContext* const* frameEnd_;
+  std::function<void()> frameEnded_;
 };
 
 double median(std::vector<double> values) {
@@ -123,8 +126,9 @@ void sceneFrame(benchmark::State& state, Target target) {
     window = x11.get();
   }
   FrameEndingWindow ending(*window);
-  IDeviceContext* const frameEndless = nullptr;
-  FrameTimes times(target == Target::SharedMemoryFrameFlush ? ending.dcSlot() : &frameEndless);
+  FrameTimes times(target != Target::SharedMemoryFrameFlush ? std::function<void()>() : [&ending] {
+    if (ending.dc() != nullptr) ending.dc()->endFrame();
+  });
   SceneOptions options;
   options.pictureFolder = NUBRIK_RUN_DIR;
   options.observer = [&](nubrik::Screen& screen) { return times.observe(screen); };
