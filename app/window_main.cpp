@@ -1,7 +1,10 @@
 // nubrik: the demonstration in an 800 x 600 window titled "Nubrik".
+//
+// Exit codes: 0 when the window is closed, 1 with one line on standard error
+// when the program cannot start or the window ends otherwise (destroyed from
+// outside, an X error, the server gone). Command-line arguments are ignored.
 
-#include <X11/Xlib.h>
-
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -9,32 +12,60 @@
 #include "app/scene.h"
 #include "nubrik/base/platform/x11_window.h"
 
-int main(int argc, char**) {
+int main() {
   using namespace nubrik;
-  if (argc > 1) {
-    std::fprintf(stderr, "nubrik: takes no arguments\n");
-    return 2;
+  // A server that vanishes while a request is being written must end in an
+  // error on that connection, not in the signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::unique_ptr<X11Window> window;
+  try {
+    window = X11Window::create("Nubrik", "Nubrik class", 800, 600);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "nubrik: %s\n", e.what());
+    return 1;
   }
-  // Worker threads present while this thread runs the event loop.
-  XInitThreads();
-  std::unique_ptr<X11Window> window = X11Window::create("Nubrik", "Nubrik class", 800, 600);
   if (!window) {
     std::fprintf(stderr,
                  "nubrik: cannot open a display (is DISPLAY set?); "
                  "nubrik-headless runs the scene without one\n");
     return 1;
   }
+  bool failed = false;
   try {
     // Built before the window is shown, as the window's contents.
     auto scene = std::make_unique<Scene>(*window);
+    const std::string slow = window->getSlowPathReason();
+    if (!slow.empty()) {
+      std::fprintf(stderr, "nubrik: presenting through XPutImage, the slower path: %s\n",
+                   slow.c_str());
+    }
     window->show();
-    bool exposed = false;
-    while (window->nextEvent(exposed)) {
-      if (exposed) scene->paint();
+    for (bool running = true; running;) {
+      switch (window->waitEvent()) {
+        case X11Window::WindowEvent::Redraw:
+          scene->paint();
+          break;
+        case X11Window::WindowEvent::Closed:
+          running = false;
+          break;
+        case X11Window::WindowEvent::Failed:
+          failed = true;
+          running = false;
+          break;
+      }
     }
     scene.reset();  // threads stopped and joined, then the device context returned
   } catch (const std::exception& e) {
+    // What went wrong with the window explains a failed start best.
+    if (!window->getFailure().empty()) {
+      std::fprintf(stderr, "nubrik: %s\n", window->getFailure().c_str());
+      return 1;
+    }
     return reportStartFailure("nubrik", e);
+  }
+  if (failed) {
+    std::fprintf(stderr, "nubrik: %s\n", window->getFailure().c_str());
+    return 1;
   }
   return 0;
 }

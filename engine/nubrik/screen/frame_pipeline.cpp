@@ -92,6 +92,14 @@ bool FramePipeline::composeFrame() {
       state = frameState_.load(std::memory_order_acquire);
     }
   }
+  // Every band is presented: the window may send what it held back.
+  if (hdc_ != nullptr) {
+    try {
+      hdc_->endFrame();
+    } catch (...) {
+      // Like a failed presentation: the window shows this frame late or not.
+    }
+  }
   drawer_.finishFrame();
   return true;
 }

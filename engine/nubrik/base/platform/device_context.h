@@ -16,6 +16,11 @@ class IDeviceContext {
   // to the same rectangle of the window.
   virtual void presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width, uint32_t rows,
                            int32_t bandTop, const Rect& rect) = 0;
+  // Called once every band of a frame has been presented, never during a
+  // presentBand. A device context may hold what was presented back until
+  // then, to send it together; once a caller has called this, it must call
+  // it after every frame. Nothing by default.
+  virtual void endFrame() {}
 };
 
 // What the demonstration needs of its window.

@@ -1,0 +1,275 @@
+#include "nubrik/base/platform/x11_device_context.h"
+
+#include <X11/Xutil.h>
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace nubrik {
+
+namespace {
+
+// Parts of the segment start on cache lines.
+constexpr size_t kAlignment = 64;
+// A server that has not drawn what it was sent for this long is taken as gone.
+constexpr auto kServerPatience = std::chrono::seconds(10);
+
+size_t alignUp(size_t n) { return (n + kAlignment - 1) / kAlignment * kAlignment; }
+
+const char* errorName(int code) {
+  switch (code) {
+    case BadAccess:
+      return "BadAccess";
+    case BadAlloc:
+      return "BadAlloc";
+    case BadValue:
+      return "BadValue";
+    case BadImplementation:
+      return "BadImplementation";
+    default:
+      return "an X error";
+  }
+}
+
+}  // namespace
+
+X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Window window,
+                                   uint32_t width, uint32_t height, bool trySharedMemory)
+    : connection_(std::move(connection)),
+      display_(connection_->get()),
+      window_(window),
+      gc_(XCreateGC(display_, window, 0, nullptr)),
+      width_(width),
+      height_(height) {
+  XWindowAttributes attributes{};
+  if (XGetWindowAttributes(display_, window_, &attributes) == 0 || attributes.visual == nullptr) {
+    XFreeGC(display_, gc_);
+    throw std::runtime_error("the window is gone");
+  }
+  visual_ = attributes.visual;
+  try {
+    format_ = X11PixelFormat::forVisual(display_, visual_, attributes.depth);
+  } catch (...) {
+    XFreeGC(display_, gc_);
+    throw;
+  }
+  if (!trySharedMemory) {
+    socketReason_ = "shared memory was not asked for";
+    return;
+  }
+  // Room for two whole windows: the server may lag a frame behind before
+  // presenting waits for it.
+  const size_t capacity =
+      std::max<size_t>(alignUp(size_t{format_.rowBytes(width_)} * height_) * 2, 64 * 1024);
+  std::string why;
+  if (!attachSharedMemory(capacity, why)) socketReason_ = why;
+}
+
+bool X11DeviceContext::attachSharedMemory(size_t capacity, std::string& why) {
+  if (!XShmQueryExtension(display_)) {
+    why = "the display offers no shared memory (MIT-SHM)";
+    return false;
+  }
+  int opcode = 0, firstEvent = 0, firstError = 0;
+  if (XQueryExtension(display_, "MIT-SHM", &opcode, &firstEvent, &firstError)) {
+    connection_->nameExtension(opcode, "MIT-SHM");
+  }
+  const int id = shmget(IPC_PRIVATE, capacity, IPC_CREAT | 0600);
+  if (id < 0) {
+    why = std::string("no shared memory segment of ") + std::to_string(capacity) +
+          " bytes: " + std::strerror(errno);
+    return false;
+  }
+  void* address = shmat(id, nullptr, 0);
+  if (address == reinterpret_cast<void*>(-1)) {
+    why = std::string("cannot map the shared memory segment: ") + std::strerror(errno);
+    shmctl(id, IPC_RMID, nullptr);
+    return false;
+  }
+  shmInfo_.shmid = id;
+  shmInfo_.shmaddr = static_cast<char*>(address);
+  shmInfo_.readOnly = True;  // the server only reads
+  connection_->beginTrap();
+  const Bool sent = XShmAttach(display_, &shmInfo_);
+  const int error = connection_->endTrap();
+  // Removed now, freed when both sides have let go, whatever happens later.
+  shmctl(id, IPC_RMID, nullptr);
+  if (!sent || error != 0 || connection_->isLost()) {
+    shmdt(address);
+    shmInfo_ = {};
+    why = std::string("the X server cannot attach shared memory (") +
+          (error != 0 ? errorName(error) : "no answer") + "; a remote display?)";
+    return false;
+  }
+  shmAddress_ = static_cast<uint8_t*>(address);
+  shmCapacity_ = capacity;
+  return true;
+}
+
+X11DeviceContext::~X11DeviceContext() {
+  // On a lost connection these calls only free what Xlib holds.
+  XFreeGC(display_, gc_);
+  if (shmAddress_ != nullptr) {
+    XShmDetach(display_, &shmInfo_);
+    // The server has drawn from and let go of the segment after this.
+    XSync(display_, False);
+    shmdt(shmAddress_);
+  }
+  connection_.reset();
+}
+
+bool X11DeviceContext::stopped() const {
+  return connection_->failure().hasFailed() || connection_->isLost();
+}
+
+void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width,
+                                   uint32_t rows, int32_t bandTop, const Rect& rect) {
+  if (stopped()) return;
+  // Only what lies in the band and in the window is drawn.
+  const int64_t left = std::max<int64_t>(rect.left, 0);
+  const int64_t right = std::min<int64_t>({rect.right, width, width_});
+  const int64_t top = std::max<int64_t>({rect.top, bandTop, 0});
+  const int64_t bottom = std::min<int64_t>({rect.bottom, int64_t{bandTop} + rows, height_});
+  if (left >= right || top >= bottom) return;
+  const uint8_t* first = pixels + (top - bandTop) * int64_t{pitch} + left * 4;
+  const auto w = static_cast<uint32_t>(right - left);
+  const auto h = static_cast<uint32_t>(bottom - top);
+  if (shmAddress_ != nullptr) {
+    presentShared(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
+  } else {
+    presentThroughSocket(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
+  }
+  // Each flush wakes the server: once a frame when the caller says when it ends.
+  if (!flushPerFrame_) XFlush(display_);
+}
+
+void X11DeviceContext::endFrame() {
+  flushPerFrame_ = true;
+  if (!stopped()) XFlush(display_);
+}
+
+void X11DeviceContext::presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left,
+                                     int32_t top, uint32_t width, uint32_t height) {
+  const uint32_t rowBytes = format_.rowBytes(width);
+  // Pieces of at most half the segment, so that one never waits for itself.
+  const uint32_t rowsPerPiece =
+      static_cast<uint32_t>(std::max<size_t>(1, shmCapacity_ / 2 / rowBytes));
+  for (uint32_t done = 0; done < height;) {
+    const uint32_t rows = std::min(rowsPerPiece, height - done);
+    size_t offset = 0;
+    if (!reserve(alignUp(size_t{rowBytes} * rows), offset)) return;
+    uint8_t* target = shmAddress_ + offset;
+    for (uint32_t y = 0; y < rows; ++y) {
+      format_.convertRow(reinterpret_cast<const uint32_t*>(pixels + size_t{done + y} * pitch),
+                         width, target + size_t{y} * rowBytes);
+    }
+    // XShmPutImage reads only the geometry and the segment of the image.
+    XImage image{};
+    image.width = static_cast<int>(width);
+    image.height = static_cast<int>(rows);
+    image.format = ZPixmap;
+    image.data = reinterpret_cast<char*>(target);
+    image.byte_order = format_.byteOrder();
+    image.bitmap_unit = BitmapUnit(display_);
+    image.bitmap_bit_order = BitmapBitOrder(display_);
+    image.bitmap_pad = BitmapPad(display_);
+    image.depth = format_.depth();
+    image.bytes_per_line = static_cast<int>(rowBytes);
+    image.bits_per_pixel = static_cast<int>(format_.bytesPerPixel() * 8);
+    image.obdata = reinterpret_cast<char*>(&shmInfo_);
+    const unsigned long serial = NextRequest(display_);
+    XShmPutImage(display_, window_, gc_, &image, 0, 0, left, top + static_cast<int32_t>(done),
+                 width, rows, True);
+    pending_.push_back(Pending{offset, alignUp(size_t{rowBytes} * rows), serial});
+    done += rows;
+  }
+}
+
+void X11DeviceContext::presentThroughSocket(const uint8_t* pixels, uint32_t pitch, int32_t left,
+                                            int32_t top, uint32_t width, uint32_t height) {
+  const char* data;
+  uint32_t rowBytes;
+  if (format_.isIdentity()) {
+    // Straight from the band's rows: Xlib has sent them when XPutImage returns.
+    data = reinterpret_cast<const char*>(pixels);
+    rowBytes = pitch;
+  } else {
+    rowBytes = format_.rowBytes(width);
+    scratch_.resize(size_t{rowBytes} * height);
+    for (uint32_t y = 0; y < height; ++y) {
+      format_.convertRow(reinterpret_cast<const uint32_t*>(pixels + size_t{y} * pitch), width,
+                         scratch_.data() + size_t{y} * rowBytes);
+    }
+    data = reinterpret_cast<const char*>(scratch_.data());
+  }
+  XImage* image = XCreateImage(display_, visual_, static_cast<unsigned>(format_.depth()), ZPixmap,
+                               0, const_cast<char*>(data), width, height, BitmapPad(display_),
+                               static_cast<int>(rowBytes));
+  if (image == nullptr) return;
+  image->byte_order = format_.byteOrder();
+  image->bits_per_pixel = static_cast<int>(format_.bytesPerPixel() * 8);
+  XPutImage(display_, window_, gc_, image, 0, 0, left, top, width, height);
+  image->data = nullptr;  // not ours to free
+  XDestroyImage(image);
+}
+
+bool X11DeviceContext::isProcessed(unsigned long serial) const {
+  return LastKnownRequestProcessed(display_) >= serial;
+}
+
+void X11DeviceContext::readCompletions() {
+  if (XEventsQueued(display_, QueuedAfterReading) > 0) {
+    // Only completions arrive here: this connection selects no events.
+    XEvent event;
+    while (QLength(display_) > 0) XNextEvent(display_, &event);
+  }
+  while (!pending_.empty() && isProcessed(pending_.front().serial)) pending_.pop_front();
+}
+
+bool X11DeviceContext::reserve(size_t size, size_t& offset) {
+  size_t start = head_;
+  if (start + size > shmCapacity_) {
+    start = 0;
+    // Once per lap: what the server has finished with is let go.
+    readCompletions();
+  }
+  unsigned long needed = 0;
+  for (const Pending& p : pending_) {
+    if (p.offset < start + size && start < p.offset + p.size) needed = std::max(needed, p.serial);
+  }
+  if (needed != 0 && !isProcessed(needed)) {
+    if (!waitProcessed(needed)) return false;
+  }
+  while (!pending_.empty() && isProcessed(pending_.front().serial)) pending_.pop_front();
+  head_ = start + size;
+  offset = start;
+  return true;
+}
+
+bool X11DeviceContext::waitProcessed(unsigned long serial) {
+  const auto deadline = std::chrono::steady_clock::now() + kServerPatience;
+  XFlush(display_);
+  while (true) {
+    readCompletions();
+    if (isProcessed(serial)) return true;
+    if (stopped()) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) {
+      connection_->failure().report("the X server has stopped drawing (no answer for " +
+                                    std::to_string(kServerPatience.count()) + " seconds)");
+      return false;
+    }
+    pollfd descriptor{ConnectionNumber(display_), POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    poll(&descriptor, 1, static_cast<int>(std::min<int64_t>(left.count() + 1, 100)));
+  }
+}
+
+}  // namespace nubrik
