@@ -88,15 +88,21 @@ struct Vec {
     return _mm256_unpackhi_epi32(both, both);
   }
 
+  // Both halves hold the same 16 source bytes; each half's shuffle spreads
+  // its four pixels, level to blue, green and red.
   static V grey(const uint8_t* p) {
-    const V level = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-    return _mm256_mullo_epi32(level, _mm256_set1_epi32(0x010101));
+    const V bytes =
+        _mm256_broadcastsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    return _mm256_shuffle_epi8(
+        bytes, _mm256_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1, 4, 4, 4, -1, 5,
+                                5, 5, -1, 6, 6, 6, -1, 7, 7, 7, -1));
   }
   static V greyAlpha(const uint8_t* p) {
-    const V pair = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    const V level = _mm256_and_si256(pair, _mm256_set1_epi32(0xFF));
-    return _mm256_or_si256(_mm256_mullo_epi32(level, _mm256_set1_epi32(0x010101)),
-                           _mm256_slli_epi32(_mm256_srli_epi32(pair, 8), 24));
+    const V bytes =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    return _mm256_shuffle_epi8(
+        bytes, _mm256_setr_epi8(0, 0, 0, 1, 2, 2, 2, 3, 4, 4, 4, 5, 6, 6, 6, 7, 8, 8, 8, 9, 10, 10,
+                                10, 11, 12, 12, 12, 13, 14, 14, 14, 15));
   }
   static V rgb(const uint8_t* p) {
     using Reader = SourceReader<PixelFormat::Rgb>;
