@@ -57,8 +57,17 @@ struct Vec {
     return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(words)),
                               _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
   }
-  static V loadFirst(const uint8_t* p, uint32_t words) {
-    return _mm256_maskload_epi32(reinterpret_cast<const int*>(p), wordMask(words));
+  // The first `bytes` bytes at `p` (at most 32), the rest 0; not a byte
+  // beyond is read. Built in a register: a copy assembled in memory from
+  // small stores could not be forwarded to the loads that follow.
+  static V loadBytes(const uint8_t* p, uint32_t bytes) {
+    const uint32_t words = bytes / 4;
+    const V whole = _mm256_maskload_epi32(reinterpret_cast<const int*>(p), wordMask(words));
+    uint32_t last = 0;
+    for (uint32_t i = words * 4; i < bytes; ++i) last |= uint32_t{p[i]} << (8 * (i - words * 4));
+    const V at = _mm256_cmpeq_epi32(_mm256_set1_epi32(static_cast<int>(words)),
+                                    _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    return _mm256_blendv_epi8(whole, _mm256_set1_epi32(static_cast<int>(last)), at);
   }
   static void storeFirst(uint8_t* p, V v, uint32_t words) {
     _mm256_maskstore_epi32(reinterpret_cast<int*>(p), wordMask(words), v);

@@ -56,9 +56,11 @@ struct Vec {
   static V sll16by8(V a) { return _mm_slli_epi16(a, 8); }
   // The first `words` 32-bit words at `p`; the others read as 0 and are
   // never touched, so a row's tail may end anywhere.
-  static V loadFirst(const uint8_t* p, uint32_t words) {
+  // The first `bytes` bytes at `p` (at most 16), the rest 0; not a byte
+  // beyond is read.
+  static V loadBytes(const uint8_t* p, uint32_t bytes) {
     alignas(16) uint8_t copy[16] = {};
-    std::memcpy(copy, p, size_t{words} * 4);
+    std::memcpy(copy, p, bytes);
     return _mm_load_si128(reinterpret_cast<const V*>(copy));
   }
   static void storeFirst(uint8_t* p, V v, uint32_t words) {
