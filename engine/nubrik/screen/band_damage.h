@@ -15,10 +15,12 @@ namespace nubrik {
 // includes everything added since the last clear().
 class BandDamage {
  public:
-  static constexpr size_t kMaxRects = 16;
+  static constexpr size_t kMaxRects = 4;
   // Pixels of gap worth redrawing to save one rectangle: composing a
-  // rectangle costs a pass over the band's commands and a transfer.
-  static constexpr int64_t kMergeSlack = 512;
+  // rectangle costs a pass over the band's commands, a blitter call per
+  // command and a transfer, about what a few thousand pixels cost (measured
+  // with the demonstration's scene on memory and on an X11 window).
+  static constexpr int64_t kMergeSlack = 4096;
 
   // `rect` must cover at least one pixel.
   void add(const Rect& rect);
