@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/process.h"
+#include "app/virtual_display.h"
 #include "nubrik/version.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with the names above.
@@ -21,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::spawn;
+using testing::VirtualDisplay;
 
 const std::string kRunDir = NUBRIK_RUN_DIR;
 
@@ -121,84 +123,6 @@ TEST(HeadlessTest, OptionsAreExplainedAndChecked) {
     }
   }
 }
-
-// A virtual X server for the length of a test.
-class VirtualDisplay {
- public:
-  VirtualDisplay() {
-    const char* candidates[] = {"/usr/bin/Xvfb", "/usr/local/bin/Xvfb"};
-    for (const char* path : candidates) {
-      if (!fs::exists(path)) continue;
-      // The server picks a free display number and writes it to descriptor 3,
-      // so that tests running side by side never share a server.
-      int ready[2];
-      if (pipe(ready) != 0) return;
-      server_ = spawn({path, "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                      "/", {}, ready[1]);
-      close(ready[1]);
-      std::string number;
-      char c;
-      while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-      close(ready[0]);
-      if (number.empty()) return;
-      name_ = ":";
-      name_ += number;
-      display_ = XOpenDisplay(name_.c_str());
-      return;
-    }
-  }
-  ~VirtualDisplay() {
-    if (display_) XCloseDisplay(display_);
-    if (server_.pid > 0) {
-      kill(server_.pid, SIGTERM);
-      server_.wait(5);
-    }
-  }
-  Display* display() const { return display_; }
-  const std::string& name() const { return name_; }
-
-  // The top-level window titled `title`, waiting up to ten seconds for it.
-  Window find(const std::string& title) {
-    for (int i = 0; i < 1000; ++i) {
-      Window root, parent, *children = nullptr;
-      unsigned count = 0;
-      XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count);
-      Window found = 0;
-      for (unsigned c = 0; c < count && !found; ++c) {
-        char* name = nullptr;
-        if (XFetchName(display_, children[c], &name) && name) {
-          if (title == name) found = children[c];
-          XFree(name);
-        }
-      }
-      if (children) XFree(children);
-      XWindowAttributes attributes;
-      if (found && XGetWindowAttributes(display_, found, &attributes) &&
-          attributes.map_state == IsViewable) {
-        return found;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return 0;
-  }
-
-  // Asks the window to close as a window manager does.
-  void requestClose(Window window) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
-    XSendEvent(display_, window, False, NoEventMask, &event);
-    XFlush(display_);
-  }
-
- private:
-  std::string name_;
-  testing::Process server_;
-  Display* display_ = nullptr;
-};
 
 unsigned long pixelAt(Display* display, Window window, int x, int y) {
   XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
