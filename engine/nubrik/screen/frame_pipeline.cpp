@@ -68,7 +68,7 @@ bool FramePipeline::composeFrame() {
   // published to every worker that joins.
   const uint32_t generation =
       (frameState_.load(std::memory_order_relaxed) & ~(kOpen | kJoinedMask)) + kGeneration;
-  frameState_.store(generation | kOpen, std::memory_order_release);
+  frameState_.store(generation | kOpen);
   if (!workers_.empty() && drawer_.getDirtyBands().size() > 1) wakeSleepers();
 
   composeBands(*ownBand_);
@@ -111,9 +111,9 @@ void FramePipeline::sleepWhile(uint32_t expected) {
 }
 
 void FramePipeline::wakeSleepers() {
-  // Pairs with sleepWhile: either a sleeper is counted here, or it sees the
-  // changed state before it sleeps.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Every change of frameState_ that wakes is sequentially consistent, like
+  // sleepWhile's count and look: either a sleeper is counted here, or it
+  // sees the changed state before it sleeps.
   if (sleepers_.load() != 0) platform::wakeWord(frameState_);
 }
 
@@ -144,7 +144,7 @@ void FramePipeline::workerLoop(Image& bandImage) {
     }
     if (!joined) continue;
     composeBands(bandImage);
-    if (((frameState_.fetch_sub(1, std::memory_order_acq_rel) - 1) & kJoinedMask) == 0) {
+    if (((frameState_.fetch_sub(1) - 1) & kJoinedMask) == 0) {
       wakeSleepers();
     }
   }

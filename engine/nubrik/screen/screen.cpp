@@ -35,14 +35,12 @@ Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
 Screen::~Screen() {
   try {
     stopFrameThread();
-  } catch (const std::logic_error& e) {
+  } catch (const std::logic_error&) {
     // The frame thread cannot wait for itself, and must not outlive the
     // Screen it draws: nothing sound is left to do.
     std::fprintf(stderr, "nubrik::Screen destroyed %s: a caller error; the process ends\n",
-                 sceneLock_.isHeldByCurrentThread() && !frameThread_.isCallingThread()
-                     ? "while its scene lock is held"
-                     : "from its own frame thread");
-    (void)e;
+                 frameThread_.isCallingThread() ? "from its own frame thread"
+                                                : "while its scene lock is held");
     std::abort();
   } catch (...) {
     // The interrupt could not be set; the Thread's destructor still joins.
@@ -90,8 +88,12 @@ void Screen::startFrameThread() {
 }
 
 void Screen::stopFrameThread() {
-  if (frameThread_.isRunning() && !frameThread_.isCallingThread() &&
-      sceneLock_.isHeldByCurrentThread()) {
+  // Asked first, and without looking at the thread's handle, which only the
+  // owner's thread may read.
+  if (frameThread_.isCallingThread()) {
+    throw std::logic_error("the frame thread cannot stop itself (from a frame callback)");
+  }
+  if (frameThread_.isRunning() && sceneLock_.isHeldByCurrentThread()) {
     throw std::logic_error(
         "stopFrameThread while holding the scene lock would wait for ever for the frame thread");
   }
