@@ -55,6 +55,16 @@ void BandDamage::add(const Rect& rect) {
   }
   rects_[count_++] = merged;
   bounds_ = count_ == 1 ? merged : unite(bounds_, merged);
+  // Rectangles that fill most of their bounding box cost more apart than
+  // the gaps between them cost redrawn.
+  if (count_ > 1) {
+    int64_t covered = 0;
+    for (size_t i = 0; i < count_; ++i) covered += area(rects_[i]);
+    if (area(bounds_) - covered <= kMergeSlack * static_cast<int64_t>(count_ - 1)) {
+      rects_[0] = bounds_;
+      count_ = 1;
+    }
+  }
 }
 
 }  // namespace nubrik
