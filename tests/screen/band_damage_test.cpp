@@ -8,10 +8,6 @@
 namespace nubrik {
 namespace {
 
-bool overlaps(const Rect& a, const Rect& b) {
-  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
-}
-
 // Random rectangles in one 20-row band, from a few to many more than the set
 // holds: the set stays bounded and disjoint, covers every pixel added, and
 // its bounds are the bounding box of what was added.
@@ -29,9 +25,7 @@ TEST(BandDamageTest, StaysBoundedDisjointAndCoversEverythingAdded) {
                    top + 1 + static_cast<int32_t>(random() % (60 - top))};
       damage.add(r);
       added.push_back(r);
-      box = i == 0 ? r
-                   : Rect{std::min(box.left, r.left), std::min(box.top, r.top),
-                          std::max(box.right, r.right), std::max(box.bottom, r.bottom)};
+      box = i == 0 ? r : unite(box, r);
     }
     ASSERT_LE(damage.size(), BandDamage::kMaxRects);
     EXPECT_EQ(damage.bounds(), box);

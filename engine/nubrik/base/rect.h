@@ -38,4 +38,24 @@ constexpr Rect intersect(const Rect& a, const Rect& b) {
               std::min(a.bottom, b.bottom)};
 }
 
+// Whether two rectangles share at least one pixel.
+constexpr bool overlaps(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// Whether every pixel of `inner` lies in `outer`.
+constexpr bool contains(const Rect& outer, const Rect& inner) {
+  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
+         outer.bottom >= inner.bottom;
+}
+
+// The smallest rectangle holding both.
+constexpr Rect unite(const Rect& a, const Rect& b) {
+  return Rect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+              std::max(a.bottom, b.bottom)};
+}
+
+// The pixels a rectangle covers, in 64 bits.
+constexpr int64_t area(const Rect& r) { return int64_t{r.right - r.left} * (r.bottom - r.top); }
+
 }  // namespace nubrik

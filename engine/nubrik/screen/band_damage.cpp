@@ -6,22 +6,6 @@ namespace nubrik {
 
 namespace {
 
-int64_t area(const Rect& r) { return int64_t{r.right - r.left} * (r.bottom - r.top); }
-
-Rect unite(const Rect& a, const Rect& b) {
-  return Rect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-              std::max(a.bottom, b.bottom)};
-}
-
-bool overlaps(const Rect& a, const Rect& b) {
-  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
-}
-
-bool contains(const Rect& outer, const Rect& inner) {
-  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
-         outer.bottom >= inner.bottom;
-}
-
 // The pixels a union adds beyond its two (disjoint) parts.
 int64_t waste(const Rect& a, const Rect& b) { return area(unite(a, b)) - area(a) - area(b); }
 

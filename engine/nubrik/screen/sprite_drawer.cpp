@@ -30,14 +30,6 @@ Rect SpriteDrawer::getBandRegion(uint32_t band) const {
   return band < damage_.size() ? damage_[band].bounds() : Rect{};
 }
 
-namespace {
-
-bool overlaps(const Rect& a, const Rect& b) {
-  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
-}
-
-}  // namespace
-
 void SpriteDrawer::invalidateRect(const Rect& rect) {
   const Rect surface{0, 0, static_cast<int32_t>(width_), static_cast<int32_t>(height_)};
   const Rect k = intersect(surface, rect);

@@ -7,15 +7,6 @@
 
 namespace nubrik {
 
-namespace {
-
-bool contains(const Rect& outer, const Rect& inner) {
-  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
-         outer.bottom >= inner.bottom;
-}
-
-}  // namespace
-
 void drawCommand(IImage& target, const BandClip& clip, const DrawCommand& command) {
   switch (command.kind) {
     case DrawCommandKind::Fill:
