@@ -2,13 +2,7 @@
 // Windows. The message thread only builds and ends the scene and forwards
 // repaint requests; the engine's threads do all the drawing.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "nubrik/base/platform/win32_api.h"
 // After windows.h, which it needs.
 #include <mmsystem.h>
 

@@ -5,8 +5,6 @@
 include(CMakePackageConfigHelpers)
 
 set(NUBRIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nubrik)
-set(NUBRIK_INTERNAL_HEADERS blit_loops.h)
-
 install(TARGETS nubrik_engine EXPORT nubrikTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -20,27 +18,25 @@ install(FILES ${PROJECT_BINARY_DIR}/include/nubrik/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik)
 install(EXPORT nubrikTargets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
 
+# A window component: its library, its own headers (`prefix`*.h, but for the
+# internal `prefix`api.h) and its exported target nubrik::`name`.
 set(NUBRIK_COMPONENTS "")
-if(TARGET nubrik_x11)
-  install(TARGETS nubrik_x11 EXPORT nubrikX11Targets
-          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/base/platform/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/base/platform
-          FILES_MATCHING PATTERN "x11_*.h")
-  install(EXPORT nubrikX11Targets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
-  list(APPEND NUBRIK_COMPONENTS x11)
-endif()
-if(TARGET nubrik_win32)
-  install(TARGETS nubrik_win32 EXPORT nubrikWin32Targets
+function(nubrik_install_component target name export prefix)
+  install(TARGETS ${target} EXPORT ${export}
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/base/platform/
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/base/platform
-          FILES_MATCHING PATTERN "win32_*.h")
-  install(EXPORT nubrikWin32Targets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
-  list(APPEND NUBRIK_COMPONENTS win32)
+          FILES_MATCHING PATTERN "${prefix}*.h" PATTERN "${prefix}api.h" EXCLUDE)
+  install(EXPORT ${export} NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
+  set(NUBRIK_COMPONENTS ${NUBRIK_COMPONENTS} ${name} PARENT_SCOPE)
+endfunction()
+if(TARGET nubrik_x11)
+  nubrik_install_component(nubrik_x11 x11 nubrikX11Targets x11_)
+endif()
+if(TARGET nubrik_win32)
+  nubrik_install_component(nubrik_win32 win32 nubrikWin32Targets win32_)
 endif()
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/nubrikConfig.cmake.in

@@ -6,22 +6,9 @@
 #
 # usage: build-gtest-mingw.sh x86_64|i686 PREFIX
 set -euo pipefail
-prefix=$(realpath -m "${2:-}")
-cd "$(dirname "$0")/.."
-root=$(pwd)
-
-if [ $# -ne 2 ]; then
-  echo "usage: build-gtest-mingw.sh x86_64|i686 PREFIX" >&2
-  exit 2
-fi
-case "$1" in
-  x86_64) toolchain=$root/cmake/toolchains/mingw64.cmake ;;
-  i686) toolchain=$root/cmake/toolchains/mingw32.cmake ;;
-  *)
-    echo "build-gtest-mingw.sh: unknown processor '$1' (x86_64 or i686)" >&2
-    exit 2
-    ;;
-esac
+# shellcheck source=scripts/mingw-target.sh
+. "$(dirname "$0")/mingw-target.sh"
+mingw_target build-gtest-mingw.sh "$@"
 if [ -f "$prefix/lib/libgtest_main.a" ]; then
   exit 0
 fi

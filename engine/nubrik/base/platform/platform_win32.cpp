@@ -1,13 +1,7 @@
 // The platform layer on Windows: kernel events, waits, critical sections,
 // runtime threads and file handles, each a thin layer over its Win32 call.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "nubrik/base/platform/win32_api.h"
 // After windows.h, which it needs.
 #include <process.h>
 
