@@ -34,6 +34,9 @@ class SpriteBase : public ISprite {
   virtual Rect bounds() const = 0;
   // A command with the common fields filled in.
   DrawCommand commonCommand(DrawCommandKind kind) const;
+  // Every setter of a sprite kind calls this after storing: what
+  // getDrawCommand returns may have changed.
+  void noteChanged() {}
 
  private:
   std::weak_ptr<IOrderTarget> manager_;
