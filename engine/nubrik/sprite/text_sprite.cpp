@@ -1,0 +1,139 @@
+#include "nubrik/sprite/text_sprite.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+
+#include "nubrik/image/pixel_lock.h"
+#include "nubrik/text/font_face.h"
+#include "nubrik/text/text_layout.h"
+
+namespace nubrik {
+
+struct TextSprite::Rendering {
+  Rect area;
+  std::shared_ptr<Image> image;
+};
+
+namespace {
+
+constexpr int64_t kMaxReach = int64_t{1} << 30;
+
+std::shared_ptr<Font> requireFont(std::shared_ptr<Font> font) {
+  if (!font) throw std::invalid_argument("a TextSprite needs a font");
+  return font;
+}
+
+// Wrapping arithmetic, as for the other sprites: a far-away sprite must not
+// overflow.
+int32_t offset(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+}  // namespace
+
+TextSprite::Rendering TextSprite::render(Font& font, uint32_t pixelSize, std::string_view utf8,
+                                         const Colour& colour, TextAlignment alignment) {
+  Font::checkPixelSize(pixelSize);
+  FontFace& face = font.face();
+  std::lock_guard lock(face.mutex());
+  TextLayout layout(face, pixelSize, alignment);
+  TextBox area = layout.measure(utf8);
+  // Only the top-left part within the caps is drawn, and nothing farther
+  // than kMaxReach from the origin, so the area fits 32 bits.
+  area.left = std::clamp(area.left, -kMaxReach, kMaxReach);
+  area.top = std::clamp(area.top, -kMaxReach, kMaxReach);
+  area.right = std::clamp(area.right, area.left, kMaxReach);
+  area.bottom = std::clamp(area.bottom, area.top, kMaxReach);
+  area.right = area.left + std::clamp<int64_t>(area.width(), 0, kMaxExtent);
+  const int64_t rows =
+      std::min<int64_t>(kMaxExtent, kMaxPixels / std::max<int64_t>(area.width(), 1));
+  area.bottom = area.top + std::clamp<int64_t>(area.height(), 0, rows);
+
+  const auto width = static_cast<uint32_t>(area.width());
+  const auto height = static_cast<uint32_t>(area.height());
+  auto image = std::make_shared<Image>(width, height, PixelFormat::Rgba);
+  {
+    PixelLock pixels(*image);
+    const size_t bytes = size_t{image->getPitch()} * height;
+    if (bytes != 0) std::memset(pixels.pixels(), 0, bytes);
+    layout.draw(utf8, area, pixels.pixels(), image->getPitch());
+    // The coverage, now in the alpha bytes, scaled by the colour's alpha.
+    const uint32_t rgb = toPixel(colour) & 0x00FFFFFFu;
+    const uint32_t alpha = colourAlpha(colour);
+    for (size_t i = 0; i < bytes; i += 4) {
+      uint32_t a = pixels.pixels()[i + 3];
+      if (alpha != 255) a = (a * alpha + 127) / 255;
+      const uint32_t word = rgb | (a << 24);
+      std::memcpy(pixels.pixels() + i, &word, 4);
+    }
+  }
+  return Rendering{Rect{static_cast<int32_t>(area.left), static_cast<int32_t>(area.top),
+                        static_cast<int32_t>(area.right), static_cast<int32_t>(area.bottom)},
+                   std::move(image)};
+}
+
+TextSprite::TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer,
+                       int32_t id, int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<Font> font,
+                       uint32_t pixelSize, std::string_view utf8, const Colour& colour)
+    : SpriteBase(std::move(manager), std::move(drawer), id, zOrder),
+      font_(requireFont(std::move(font))),
+      pixelSize_(pixelSize),
+      text_(utf8),
+      colour_(colour) {
+  adopt(render(*font_, pixelSize_, text_, colour_, alignment_));
+  origin_ = Point{offset(x, -area_.left), offset(y, -area_.top)};
+}
+
+void TextSprite::adopt(Rendering rendering) {
+  area_ = rendering.area;
+  image_ = std::move(rendering.image);
+}
+
+void TextSprite::setPosition(int32_t x, int32_t y) {
+  origin_ = Point{offset(x, -area_.left), offset(y, -area_.top)};
+  noteChanged();
+}
+
+int32_t TextSprite::getX() const { return offset(origin_.x, area_.left); }
+int32_t TextSprite::getY() const { return offset(origin_.y, area_.top); }
+
+Rect TextSprite::bounds() const {
+  return Rect{getX(), getY(), offset(origin_.x, area_.right), offset(origin_.y, area_.bottom)};
+}
+
+DrawCommand TextSprite::getDrawCommand() const {
+  DrawCommand command = commonCommand(DrawCommandKind::Image);
+  command.sourceOrigin = Point{0, 0};
+  command.image = image_.get();
+  return command;
+}
+
+void TextSprite::setText(std::string_view utf8) {
+  std::string text(utf8);
+  adopt(render(*font_, pixelSize_, text, colour_, alignment_));
+  text_ = std::move(text);
+  noteChanged();
+}
+
+void TextSprite::setColour(const Colour& colour) {
+  adopt(render(*font_, pixelSize_, text_, colour, alignment_));
+  colour_ = colour;
+  noteChanged();
+}
+
+void TextSprite::setPixelSize(uint32_t pixelSize) {
+  adopt(render(*font_, pixelSize, text_, colour_, alignment_));
+  pixelSize_ = pixelSize;
+  noteChanged();
+}
+
+void TextSprite::setAlignment(TextAlignment alignment) {
+  adopt(render(*font_, pixelSize_, text_, colour_, alignment));
+  alignment_ = alignment;
+  noteChanged();
+}
+
+}  // namespace nubrik

@@ -1,0 +1,137 @@
+#include "nubrik/text/text_layout.h"
+
+#include <algorithm>
+
+#include "nubrik/text/utf8.h"
+
+namespace nubrik {
+
+namespace {
+
+// 26.6 to whole pixels, halves rounded up (an arithmetic shift floors).
+int64_t pixels(int64_t fixed) { return (fixed + 32) >> 6; }
+
+// Calls `line(text, index)` for each line; stops early when it returns false.
+template <typename Line>
+void forEachLine(std::string_view utf8, Line&& line) {
+  for (int64_t index = 0;; ++index) {
+    const size_t end = std::min(utf8.find('\n'), utf8.size());
+    if (!line(utf8.substr(0, end), index) || end == utf8.size()) return;
+    utf8.remove_prefix(end + 1);
+  }
+}
+
+}  // namespace
+
+TextLayout::TextLayout(FontFace& face, uint32_t pixelSize, TextAlignment alignment)
+    : face_(face),
+      pixelSize_(pixelSize),
+      alignment_(alignment),
+      metrics_(face.lineMetrics(pixelSize)) {}
+
+template <typename Visit>
+int64_t TextLayout::walkLine(std::string_view line, Visit&& visit) {
+  int64_t pen = 0;
+  uint32_t previous = 0;
+  bool hasPrevious = false;
+  for (size_t index = 0; index < line.size();) {
+    const char32_t character = decodeUtf8(line, index);
+    if (character == U'\r' && index == line.size()) break;
+    const uint32_t glyphIndex = face_.glyphIndex(character);
+    if (hasPrevious) pen += face_.kerning(previous, glyphIndex, pixelSize_);
+    const auto glyph = face_.glyph(glyphIndex, pixelSize_, false);
+    visit(glyphIndex, *glyph, pen);
+    pen += glyph->advance;
+    previous = glyphIndex;
+    hasPrevious = true;
+  }
+  return pen;
+}
+
+int64_t TextLayout::lineStart(int64_t penEnd) const {
+  const int64_t width = pixels(penEnd);
+  switch (alignment_) {
+    case TextAlignment::Centre:
+      return -(width >> 1);
+    case TextAlignment::Right:
+      return -width;
+    default:
+      return 0;
+  }
+}
+
+TextBox TextLayout::measure(std::string_view utf8) {
+  TextBox box;
+  bool first = true;
+  forEachLine(utf8, [&](std::string_view line, int64_t index) {
+    const int64_t baseline = index * metrics_.lineHeight;
+    // The line's box from its own start, moved once its width is known.
+    TextBox ink{0, 0, 0, 0};
+    bool inked = false;
+    const int64_t end = walkLine(line, [&](uint32_t, const Glyph& glyph, int64_t pen) {
+      if (glyph.width == 0 || glyph.height == 0) return;
+      const int64_t left = pixels(pen) + glyph.left;
+      const int64_t top = baseline - glyph.top;
+      const TextBox g{left, top, left + glyph.width, top + glyph.height};
+      ink = inked ? TextBox{std::min(ink.left, g.left), std::min(ink.top, g.top),
+                            std::max(ink.right, g.right), std::max(ink.bottom, g.bottom)}
+                  : g;
+      inked = true;
+    });
+    const int64_t start = lineStart(end);
+    TextBox lineBox{start + std::min<int64_t>(0, pixels(end)), baseline - metrics_.ascender,
+                    start + std::max<int64_t>(0, pixels(end)), baseline + metrics_.descender};
+    if (inked) {
+      lineBox.left = std::min(lineBox.left, start + ink.left);
+      lineBox.top = std::min(lineBox.top, ink.top);
+      lineBox.right = std::max(lineBox.right, start + ink.right);
+      lineBox.bottom = std::max(lineBox.bottom, ink.bottom);
+    }
+    box = first ? lineBox
+                : TextBox{std::min(box.left, lineBox.left), std::min(box.top, lineBox.top),
+                          std::max(box.right, lineBox.right), std::max(box.bottom, lineBox.bottom)};
+    first = false;
+    return true;
+  });
+  return box;
+}
+
+void TextLayout::draw(std::string_view utf8, const TextBox& area, uint8_t* pixelBytes,
+                      size_t pitch) {
+  if (area.width() <= 0 || area.height() <= 0) return;
+  const int64_t reach = FontFace::inkLimit(pixelSize_);
+  forEachLine(utf8, [&](std::string_view line, int64_t index) {
+    const int64_t baseline = index * metrics_.lineHeight;
+    // Lines only go down: once one starts below the area, so do the rest.
+    if (baseline - reach >= area.bottom && metrics_.lineHeight > 0) return false;
+    if (baseline + reach <= area.top) return true;
+    const int64_t start =
+        alignment_ == TextAlignment::Left ? 0 : lineStart(walkLine(line, [](auto&&...) {}));
+    walkLine(line, [&](uint32_t glyphIndex, const Glyph& metrics, int64_t pen) {
+      const int64_t left = start + pixels(pen) + metrics.left;
+      const int64_t top = baseline - metrics.top;
+      if (metrics.width == 0 || metrics.height == 0 || left >= area.right || top >= area.bottom ||
+          left + metrics.width <= area.left || top + metrics.height <= area.top) {
+        return;
+      }
+      const auto glyph = face_.glyph(glyphIndex, pixelSize_, true);
+      // Rendering may place the ink a little differently from the metrics.
+      const int64_t x0 = start + pixels(pen) + glyph->left;
+      const int64_t y0 = baseline - glyph->top;
+      const int64_t x1 = std::min<int64_t>(x0 + glyph->width, area.right);
+      const int64_t y1 = std::min<int64_t>(y0 + glyph->height, area.bottom);
+      const int64_t xs = std::max(x0, area.left);
+      for (int64_t y = std::max(y0, area.top); y < y1; ++y) {
+        const uint8_t* from = glyph->coverage.data() + (y - y0) * glyph->width + (xs - x0);
+        uint8_t* to = pixelBytes + static_cast<size_t>(y - area.top) * pitch +
+                      static_cast<size_t>(xs - area.left) * 4 + 3;
+        for (int64_t x = xs; x < x1; ++x, ++from, to += 4) {
+          *to = static_cast<uint8_t>(std::min(255, *to + *from));
+        }
+      }
+    });
+    return true;
+  });
+}
+
+}  // namespace nubrik
