@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/text/font_face.h"
@@ -54,20 +55,23 @@ TextSprite::Rendering TextSprite::render(Font& font, uint32_t pixelSize, std::st
 
   const auto width = static_cast<uint32_t>(area.width());
   const auto height = static_cast<uint32_t>(area.height());
+  std::vector<uint8_t> coverage(size_t{width} * height);
+  layout.draw(utf8, area, coverage.data(), width);
   auto image = std::make_shared<Image>(width, height, PixelFormat::Rgba);
   {
+    // The colour, with the coverage (scaled by the colour's alpha) as alpha.
     PixelLock pixels(*image);
-    const size_t bytes = size_t{image->getPitch()} * height;
-    if (bytes != 0) std::memset(pixels.pixels(), 0, bytes);
-    layout.draw(utf8, area, pixels.pixels(), image->getPitch());
-    // The coverage, now in the alpha bytes, scaled by the colour's alpha.
+    uint8_t* to = pixels.pixels();
     const uint32_t rgb = toPixel(colour) & 0x00FFFFFFu;
     const uint32_t alpha = colourAlpha(colour);
-    for (size_t i = 0; i < bytes; i += 4) {
-      uint32_t a = pixels.pixels()[i + 3];
-      if (alpha != 255) a = (a * alpha + 127) / 255;
-      const uint32_t word = rgb | (a << 24);
-      std::memcpy(pixels.pixels() + i, &word, 4);
+    const auto store = [&](size_t i, uint32_t a) {
+      const uint32_t word = rgb | a << 24;  // the pixel's bytes, blue first
+      std::memcpy(to + 4 * i, &word, 4);
+    };
+    if (alpha == 255) {
+      for (size_t i = 0; i < coverage.size(); ++i) store(i, coverage[i]);
+    } else {
+      for (size_t i = 0; i < coverage.size(); ++i) store(i, (coverage[i] * alpha + 127) / 255);
     }
   }
   return Rendering{Rect{static_cast<int32_t>(area.left), static_cast<int32_t>(area.top),

@@ -1,6 +1,8 @@
 #include "nubrik/text/text_layout.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "nubrik/text/utf8.h"
 
@@ -19,6 +21,26 @@ void forEachLine(std::string_view utf8, Line&& line) {
     if (!line(utf8.substr(0, end), index) || end == utf8.size()) return;
     utf8.remove_prefix(end + 1);
   }
+}
+
+// to[i] = min(255, to[i] + from[i]), eight bytes at a time: glyph rows are
+// mostly too short for the compiler's vector loop.
+void addSaturated(uint8_t* to, const uint8_t* from, size_t count) {
+  constexpr uint64_t kHigh = 0x8080808080808080u;
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t a, b;
+    std::memcpy(&a, to + i, 8);
+    std::memcpy(&b, from + i, 8);
+    // The sum of the low seven bits of each byte, then the top bit; a byte
+    // that carries out of its top bit saturates.
+    const uint64_t low = (a & ~kHigh) + (b & ~kHigh);
+    const uint64_t sum = low ^ ((a ^ b) & kHigh);
+    const uint64_t carry = ((a & b) | ((a ^ b) & low)) & kHigh;
+    const uint64_t result = sum | ((carry >> 7) * 0xFF);
+    std::memcpy(to + i, &result, 8);
+  }
+  for (; i < count; ++i) to[i] = static_cast<uint8_t>(std::min(255, to[i] + from[i]));
 }
 
 }  // namespace
@@ -40,7 +62,7 @@ int64_t TextLayout::walkLine(std::string_view line, Visit&& visit) {
     const uint32_t glyphIndex = face_.glyphIndex(character);
     if (hasPrevious) pen += face_.kerning(previous, glyphIndex, pixelSize_);
     const auto glyph = face_.glyph(glyphIndex, pixelSize_, false);
-    visit(glyphIndex, *glyph, pen);
+    visit(glyphIndex, glyph, pen);
     pen += glyph->advance;
     previous = glyphIndex;
     hasPrevious = true;
@@ -61,14 +83,22 @@ int64_t TextLayout::lineStart(int64_t penEnd) const {
 }
 
 TextBox TextLayout::measure(std::string_view utf8) {
+  placed_.clear();
+  lineStarts_.clear();
+  kept_ = true;
   TextBox box;
-  bool first = true;
   forEachLine(utf8, [&](std::string_view line, int64_t index) {
     const int64_t baseline = index * metrics_.lineHeight;
     // The line's box from its own start, moved once its width is known.
     TextBox ink{0, 0, 0, 0};
     bool inked = false;
-    const int64_t end = walkLine(line, [&](uint32_t, const Glyph& glyph, int64_t pen) {
+    const int64_t end = walkLine(line, [&](uint32_t glyphIndex, const auto& entry, int64_t pen) {
+      const Glyph& glyph = *entry;
+      if (kept_ && placed_.size() + lineStarts_.size() < kMaxKept) {
+        placed_.push_back(Placed{glyphIndex, static_cast<uint32_t>(index), pixels(pen)});
+      } else {
+        kept_ = false;
+      }
       if (glyph.width == 0 || glyph.height == 0) return;
       const int64_t left = pixels(pen) + glyph.left;
       const int64_t top = baseline - glyph.top;
@@ -79,6 +109,11 @@ TextBox TextLayout::measure(std::string_view utf8) {
       inked = true;
     });
     const int64_t start = lineStart(end);
+    if (kept_ && placed_.size() + lineStarts_.size() < kMaxKept) {
+      lineStarts_.push_back(start);
+    } else {
+      kept_ = false;
+    }
     TextBox lineBox{start + std::min<int64_t>(0, pixels(end)), baseline - metrics_.ascender,
                     start + std::max<int64_t>(0, pixels(end)), baseline + metrics_.descender};
     if (inked) {
@@ -87,18 +122,29 @@ TextBox TextLayout::measure(std::string_view utf8) {
       lineBox.right = std::max(lineBox.right, start + ink.right);
       lineBox.bottom = std::max(lineBox.bottom, ink.bottom);
     }
-    box = first ? lineBox
-                : TextBox{std::min(box.left, lineBox.left), std::min(box.top, lineBox.top),
-                          std::max(box.right, lineBox.right), std::max(box.bottom, lineBox.bottom)};
-    first = false;
+    box = index == 0
+              ? lineBox
+              : TextBox{std::min(box.left, lineBox.left), std::min(box.top, lineBox.top),
+                        std::max(box.right, lineBox.right), std::max(box.bottom, lineBox.bottom)};
     return true;
   });
+  if (!kept_) {
+    placed_ = {};
+    lineStarts_ = {};
+  }
   return box;
 }
 
-void TextLayout::draw(std::string_view utf8, const TextBox& area, uint8_t* pixelBytes,
-                      size_t pitch) {
+void TextLayout::draw(std::string_view utf8, const TextBox& area, uint8_t* coverage, size_t pitch) {
   if (area.width() <= 0 || area.height() <= 0) return;
+  if (kept_) {
+    for (const Placed& p : placed_) {
+      const auto glyph = face_.glyph(p.glyphIndex, pixelSize_, false);
+      addGlyph(p.glyphIndex, *glyph, lineStarts_[p.line] + p.pen, p.line * metrics_.lineHeight,
+               area, coverage, pitch);
+    }
+    return;
+  }
   const int64_t reach = FontFace::inkLimit(pixelSize_);
   forEachLine(utf8, [&](std::string_view line, int64_t index) {
     const int64_t baseline = index * metrics_.lineHeight;
@@ -107,31 +153,36 @@ void TextLayout::draw(std::string_view utf8, const TextBox& area, uint8_t* pixel
     if (baseline + reach <= area.top) return true;
     const int64_t start =
         alignment_ == TextAlignment::Left ? 0 : lineStart(walkLine(line, [](auto&&...) {}));
-    walkLine(line, [&](uint32_t glyphIndex, const Glyph& metrics, int64_t pen) {
-      const int64_t left = start + pixels(pen) + metrics.left;
-      const int64_t top = baseline - metrics.top;
-      if (metrics.width == 0 || metrics.height == 0 || left >= area.right || top >= area.bottom ||
-          left + metrics.width <= area.left || top + metrics.height <= area.top) {
-        return;
-      }
-      const auto glyph = face_.glyph(glyphIndex, pixelSize_, true);
-      // Rendering may place the ink a little differently from the metrics.
-      const int64_t x0 = start + pixels(pen) + glyph->left;
-      const int64_t y0 = baseline - glyph->top;
-      const int64_t x1 = std::min<int64_t>(x0 + glyph->width, area.right);
-      const int64_t y1 = std::min<int64_t>(y0 + glyph->height, area.bottom);
-      const int64_t xs = std::max(x0, area.left);
-      for (int64_t y = std::max(y0, area.top); y < y1; ++y) {
-        const uint8_t* from = glyph->coverage.data() + (y - y0) * glyph->width + (xs - x0);
-        uint8_t* to = pixelBytes + static_cast<size_t>(y - area.top) * pitch +
-                      static_cast<size_t>(xs - area.left) * 4 + 3;
-        for (int64_t x = xs; x < x1; ++x, ++from, to += 4) {
-          *to = static_cast<uint8_t>(std::min(255, *to + *from));
-        }
-      }
+    walkLine(line, [&](uint32_t glyphIndex, const auto& entry, int64_t pen) {
+      addGlyph(glyphIndex, *entry, start + pixels(pen), baseline, area, coverage, pitch);
     });
     return true;
   });
+}
+
+void TextLayout::addGlyph(uint32_t glyphIndex, const Glyph& metrics, int64_t x, int64_t baseline,
+                          const TextBox& area, uint8_t* coverage, size_t pitch) {
+  if (metrics.width == 0 || metrics.height == 0 || x + metrics.left >= area.right ||
+      baseline - metrics.top >= area.bottom || x + metrics.left + metrics.width <= area.left ||
+      baseline - metrics.top + metrics.height <= area.top) {
+    return;
+  }
+  std::shared_ptr<const Glyph> rendered;
+  const Glyph* glyph = &metrics;
+  if (!metrics.rendered) {
+    rendered = face_.glyph(glyphIndex, pixelSize_, true);
+    glyph = rendered.get();
+  }
+  // Rendering may place the ink a little differently from the metrics.
+  const int64_t x0 = x + glyph->left, y0 = baseline - glyph->top;
+  const int64_t xs = std::max(x0, area.left);
+  const int64_t width = std::min<int64_t>(x0 + glyph->width, area.right) - xs;
+  const int64_t y1 = std::min<int64_t>(y0 + glyph->height, area.bottom);
+  for (int64_t y = std::max(y0, area.top); y < y1 && width > 0; ++y) {
+    addSaturated(
+        coverage + static_cast<size_t>(y - area.top) * pitch + static_cast<size_t>(xs - area.left),
+        glyph->coverage.data() + (y - y0) * glyph->width + (xs - x0), static_cast<size_t>(width));
+  }
 }
 
 }  // namespace nubrik
