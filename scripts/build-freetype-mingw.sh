@@ -66,6 +66,11 @@ if [ ! -f "$source_dir/include/ft2build.h" ]; then
   echo "freetype $fetched: source with Debian's patches in $source_dir"
 fi
 
+# Without zlib FreeType would compile in its own copy, whose symbols clash
+# with the zlib that libpng brings: gzip-compressed fonts are not read.
+sed -i 's|^#define FT_CONFIG_OPTION_USE_ZLIB$|/* #define FT_CONFIG_OPTION_USE_ZLIB */|' \
+  "$source_dir/include/freetype/config/ftoption.h"
+
 build_dir=$sources/freetype-build-$1
 rm -rf "$build_dir"
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \
