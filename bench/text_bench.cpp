@@ -1,7 +1,8 @@
 // Text: drawing a text sprite (its glyphs, rendered once from the font's
 // cache) against drawing a GreyAlpha image of the same pixels; rendering it
 // again from the cached glyphs; and a frame that changes a 10-character
-// score on the still 800 x 600 demonstration scene against a full frame.
+// score on the still 800 x 600 demonstration scene against a full frame and
+// against a frame that redraws a single pixel (the compositor's floor).
 // Each pair is interleaved in one loop; rows report medians and the ratio.
 
 #include <benchmark/benchmark.h>
@@ -132,6 +133,14 @@ struct ScoreScene {
     screen.invalidateAll();  // takes the scene lock
     return waitForFrame();
   }
+  // A frame that redraws one pixel: what any frame costs this compositor.
+  double pixelFrame() {
+    {
+      std::lock_guard lock(screen.getSceneLock());
+      screen.getSpriteDrawer()->invalidateRect(Rect{400, 300, 401, 301});
+    }
+    return waitForFrame();
+  }
   // The frame's own time, and the time the new text took to render.
   std::pair<double, double> scoreFrame() {
     double renderMs;
@@ -147,9 +156,10 @@ struct ScoreScene {
 
 void scoreBench(benchmark::State& state, std::optional<uint32_t> workers) {
   ScoreScene scene(workers);
-  std::vector<double> full, change, render, both;
+  std::vector<double> full, change, render, both, pixel;
   for (auto _ : state) {
     full.push_back(scene.fullFrame());
+    pixel.push_back(scene.pixelFrame());
     const auto [frame, rendering] = scene.scoreFrame();
     change.push_back(frame);
     render.push_back(rendering);
@@ -160,6 +170,8 @@ void scoreBench(benchmark::State& state, std::optional<uint32_t> workers) {
   state.counters["render_ms"] = median(render);
   state.counters["score/full"] = median(change) / median(full);
   state.counters["(score+render)/full"] = median(both) / median(full);
+  state.counters["pixel_ms"] = median(pixel);
+  state.counters["pixel/full"] = median(pixel) / median(full);
 }
 
 }  // namespace

@@ -158,17 +158,35 @@ LineMetrics FontFace::lineMetrics(uint32_t pixelSize) {
                      pixels((int64_t{m.height} + 32) >> 6)};
 }
 
-uint32_t FontFace::glyphIndex(char32_t character) const {
-  return FT_Get_Char_Index(freeType_->face, character);
+uint32_t FontFace::glyphIndex(char32_t character) {
+  if (const auto found = glyphIndices_.find(character); found != glyphIndices_.end()) {
+    return found->second;
+  }
+  if (glyphIndices_.size() >= kMaxKeptAnswers) glyphIndices_.clear();
+  const uint32_t index = FT_Get_Char_Index(freeType_->face, character);
+  glyphIndices_.emplace(character, index);
+  return index;
 }
 
 int64_t FontFace::kerning(uint32_t leftGlyph, uint32_t rightGlyph, uint32_t pixelSize) {
-  if (!hasKerning_ || !setPixelSize(pixelSize)) return 0;
-  FT_Vector delta{};
-  if (FT_Get_Kerning(freeType_->face, leftGlyph, rightGlyph, FT_KERNING_DEFAULT, &delta) != 0) {
-    return 0;
+  if (!hasKerning_) return 0;
+  // Glyph indices are below 2^16 in every font format FreeType reads.
+  const bool keep = leftGlyph < (1u << 24) && rightGlyph < (1u << 24);
+  const uint64_t key = uint64_t{pixelSize} << 48 | uint64_t{leftGlyph} << 24 | rightGlyph;
+  if (keep) {
+    if (const auto found = kernings_.find(key); found != kernings_.end()) return found->second;
   }
-  return clampTo<int64_t>(delta.x, inkLimit(pixelSize) * 64);
+  FT_Vector delta{};
+  if (!setPixelSize(pixelSize) ||
+      FT_Get_Kerning(freeType_->face, leftGlyph, rightGlyph, FT_KERNING_DEFAULT, &delta) != 0) {
+    delta.x = 0;
+  }
+  const int64_t kerning = clampTo<int64_t>(delta.x, inkLimit(pixelSize) * 64);
+  if (keep) {
+    if (kernings_.size() >= kMaxKeptAnswers) kernings_.clear();
+    kernings_.emplace(key, kerning);
+  }
+  return kerning;
 }
 
 std::shared_ptr<const Glyph> FontFace::glyph(uint32_t glyphIndex, uint32_t pixelSize,

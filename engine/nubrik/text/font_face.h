@@ -6,6 +6,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "nubrik/text/glyph_cache.h"
@@ -34,6 +35,8 @@ class FontFace {
   // FreeType's own allocations for one font stop here: a font that lies
   // about its tables fails to load a glyph instead of taking the machine.
   static constexpr size_t kMaxFreeTypeBytes = size_t{64} << 20;
+  // Character and kerning lookups kept, of each.
+  static constexpr size_t kMaxKeptAnswers = 1 << 16;
 
   // Throws FontError for bytes that are not a scalable font with a Unicode
   // character map whose missing-glyph box can be read.
@@ -47,7 +50,7 @@ class FontFace {
   std::string familyName() const;
   LineMetrics lineMetrics(uint32_t pixelSize);
   // 0, the missing-glyph box, for a character the font lacks.
-  uint32_t glyphIndex(char32_t character) const;
+  uint32_t glyphIndex(char32_t character);
   // The pen adjustment between two glyphs, 26.6 fixed point.
   int64_t kerning(uint32_t leftGlyph, uint32_t rightGlyph, uint32_t pixelSize);
   // A glyph's metrics and, when `rendered`, its coverage. A glyph that
@@ -72,6 +75,10 @@ class FontFace {
   bool pixelSizeFailed_ = false;
   bool hasKerning_ = false;
   GlyphCache cache_;
+  // FreeType's answers kept: its lookups walk tables that a frame has
+  // pushed out of the processor's caches. Emptied when they grow large.
+  std::unordered_map<char32_t, uint32_t> glyphIndices_;
+  std::unordered_map<uint64_t, int64_t> kernings_;
   mutable std::mutex mutex_;
 };
 
