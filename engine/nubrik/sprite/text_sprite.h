@@ -20,12 +20,11 @@ namespace nubrik {
 //
 // Its area is the text's box (see Font::measureText), cut to at most
 // kMaxExtent pixels each way and kMaxPixels in all, from its top-left (and
-// to 2^30 pixels from the origin). A
-// change of text, colour, size or alignment renders the text again from the
-// font's cached glyphs, at a cost that follows the text, and keeps the pen
-// origin where it is; setPosition moves the box's top-left. Setters store
-// and render only: as for every sprite, the owner reports the old and the
-// new area with invalidate().
+// to 2^30 pixels from the origin). A change of text, colour, size or
+// alignment renders the text again from the font's cached glyphs, at a cost
+// that follows the text, and keeps the pen origin where it is; setPosition
+// moves the box's top-left. Setters store and render only: as for every
+// sprite, the owner reports the old and the new area with invalidate().
 class TextSprite final : public SpriteBase {
  public:
   static constexpr uint32_t kMaxExtent = 16384;

@@ -140,8 +140,8 @@ void TextLayout::draw(std::string_view utf8, const TextBox& area, uint8_t* cover
   if (kept_) {
     for (const Placed& p : placed_) {
       const auto glyph = face_.glyph(p.glyphIndex, pixelSize_, false);
-      addGlyph(p.glyphIndex, *glyph, lineStarts_[p.line] + p.pen, p.line * metrics_.lineHeight,
-               area, coverage, pitch);
+      addGlyph(p.glyphIndex, *glyph, lineStarts_[p.line] + p.pen,
+               int64_t{p.line} * metrics_.lineHeight, area, coverage, pitch);
     }
     return;
   }
