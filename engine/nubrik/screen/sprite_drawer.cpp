@@ -15,8 +15,11 @@ namespace {
 
 // The finest cells of the sprite index: a few blitter calls' worth of
 // pixels, and whole bands high, so that every piece of a band lies in one.
+// On very large surfaces they grow, so that the grid stays within 16384
+// cells either way.
 constexpr uint32_t kCellWidth = 256;
 constexpr uint32_t kCellRows = 8;
+constexpr uint64_t kMaxCells = 16384;
 
 uint32_t checkedBandHeight(uint32_t width, uint32_t height, uint32_t requested) {
   constexpr uint32_t kMaxExtent = INT32_MAX;  // surface coordinates are signed 32-bit
@@ -27,9 +30,16 @@ uint32_t checkedBandHeight(uint32_t width, uint32_t height, uint32_t requested) 
   return bandHeight;
 }
 
-uint32_t cellHeightFor(uint32_t bandHeight) {
-  return bandHeight >= kCellRows ? bandHeight
-                                 : bandHeight * ((kCellRows + bandHeight - 1) / bandHeight);
+uint32_t cellWidthFor(uint32_t width) {
+  return static_cast<uint32_t>(
+      std::max<uint64_t>(std::min(kCellWidth, width), (width + kMaxCells - 1) / kMaxCells));
+}
+
+uint32_t cellHeightFor(uint32_t height, uint32_t bandHeight) {
+  const uint64_t bands = (uint64_t{height} + bandHeight - 1) / bandHeight;
+  const uint64_t perCell = std::max<uint64_t>((kCellRows + bandHeight - 1) / bandHeight,
+                                              (bands + kMaxCells - 1) / kMaxCells);
+  return static_cast<uint32_t>(std::min<uint64_t>(perCell * bandHeight, height));
 }
 
 // A command that may hide what lies below it; hidesBelow says where.
@@ -47,7 +57,7 @@ SpriteDrawer::SpriteDrawer(uint32_t width, uint32_t height, uint32_t requestedBa
       width_(width),
       height_(height),
       bandHeight_(checkedBandHeight(width, height, requestedBandHeight)),
-      grid_(width, height, std::min(kCellWidth, width), cellHeightFor(bandHeight_)) {
+      grid_(width, height, cellWidthFor(width), cellHeightFor(height, bandHeight_)) {
   const uint64_t bands = (uint64_t{height} + bandHeight_ - 1) / bandHeight_;
   damage_.resize(bands);
   dirtyBands_.reserve(bands);
@@ -164,31 +174,36 @@ void SpriteDrawer::drawBand(uint32_t band, IImage& target) const {
   const auto bandTop = static_cast<int32_t>(top);
   const auto cellY = static_cast<uint32_t>(top / grid_.getCellHeight());
   const uint32_t cellWidth = grid_.getCellWidth();
+  // The lists over the finest cell the pieces lie in, found again only when
+  // the pieces, from left to right, reach the next cell.
+  SpriteGrid::CellList lists[kMaxLists];
+  size_t count = 0;
+  uint32_t listed = UINT32_MAX;
   for (const Rect& r : damage_[band]) {
     // Pieces that each lie in one cell of the index.
     for (int32_t left = r.left; left < r.right;) {
       const uint32_t cellX = static_cast<uint32_t>(left) / cellWidth;
       const int32_t right =
           static_cast<int32_t>(std::min<int64_t>(r.right, int64_t{cellX + 1} * cellWidth));
-      composePiece(Rect{left, r.top, right, r.bottom}, cellX, cellY, bandTop, target);
+      if (cellX != listed) {
+        count = grid_.listsOver(cellX, cellY, lists);
+        listed = cellX;
+      }
+      composePiece(Rect{left, r.top, right, r.bottom}, lists, count, bandTop, target);
       left = right;
     }
   }
 }
 
-void SpriteDrawer::composePiece(const Rect& piece, uint32_t cellX, uint32_t cellY, int32_t bandTop,
-                                IImage& target) const {
-  constexpr size_t kMaxLists = 15 * 15;
-  SpriteGrid::CellList lists[kMaxLists];
-  const size_t count = grid_.listsOver(cellX, cellY, lists);
-
+void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* cellLists,
+                                size_t count, int32_t bandTop, IImage& target) const {
   // Drawing starts at the topmost command that hides everything below it
   // here; without one, the piece starts cleared.
   bool hidden = false;
   OrderKey start;
   for (size_t i = 0; i < count; ++i) {
-    if (lists[i].hiders == 0) continue;
-    for (const uint32_t* s = lists[i].last; s != lists[i].first;) {
+    if (cellLists[i].hiders == 0) continue;
+    for (const uint32_t* s = cellLists[i].last; s != cellLists[i].first;) {
       const uint32_t slot = *--s;
       if (hidden && keys_[slot] < start) break;
       if (listings_[slot].hider && hidesBelow(listings_[slot].command, piece)) {
@@ -202,32 +217,34 @@ void SpriteDrawer::composePiece(const Rect& piece, uint32_t cellX, uint32_t cell
                       -bandTop};
   if (!hidden) {
     fillRect(target, &clip, BlendMode::Normal, piece, Colour{PixelFormat::Rgb, {0, 0, 0, 0}}, 255);
-  } else {
-    for (size_t i = 0; i < count; ++i) {
-      lists[i].first =
-          std::lower_bound(lists[i].first, lists[i].last, start,
-                           [&](uint32_t s, const OrderKey& k) { return keys_[s] < k; });
-    }
   }
-  auto draw = [&](uint32_t slot) {
-    const DrawCommand& command = listings_[slot].command;
-    if (overlaps(command.bounds, piece)) drawCommand(target, clip, command);
+  // Each list from its first command at or above the start that reaches the
+  // piece; lists with none drop out, so that the merge below mostly walks
+  // one or two lists.
+  auto reaches = [&](uint32_t slot) { return overlaps(listings_[slot].command.bounds, piece); };
+  auto skip = [&](SpriteGrid::CellList& list) {
+    while (list.first != list.last && !reaches(*list.first)) ++list.first;
   };
-  if (count == 1) {
-    for (const uint32_t* s = lists[0].first; s != lists[0].last; ++s) draw(*s);
-    return;
+  SpriteGrid::CellList lists[kMaxLists];
+  size_t active = 0;
+  for (size_t i = 0; i < count; ++i) {
+    SpriteGrid::CellList list = cellLists[i];
+    if (hidden && keys_[*list.first] < start) {
+      list.first = std::lower_bound(list.first, list.last, start,
+                                    [&](uint32_t s, const OrderKey& k) { return keys_[s] < k; });
+    }
+    skip(list);
+    if (list.first != list.last) lists[active++] = list;
   }
   // The lists merged in drawing order.
-  while (true) {
-    size_t next = count;
-    for (size_t i = 0; i < count; ++i) {
-      if (lists[i].first != lists[i].last &&
-          (next == count || keys_[*lists[i].first] < keys_[*lists[next].first])) {
-        next = i;
-      }
+  while (active > 0) {
+    size_t next = 0;
+    for (size_t i = 1; i < active; ++i) {
+      if (keys_[*lists[i].first] < keys_[*lists[next].first]) next = i;
     }
-    if (next == count) return;
-    draw(*lists[next].first++);
+    drawCommand(target, clip, listings_[*lists[next].first++].command);
+    skip(lists[next]);
+    if (lists[next].first == lists[next].last) lists[next] = lists[--active];
   }
 }
 

@@ -91,8 +91,11 @@ class SpriteDrawer final : public IRedrawTarget {
 
   void refresh(const SpriteManager& manager, uint32_t slot);
   void forget();
-  void composePiece(const Rect& piece, uint32_t cellX, uint32_t cellY, int32_t bandTop,
-                    IImage& target) const;
+  // The most lists a piece can lie under: one per level of the grid.
+  static constexpr size_t kMaxLists = 15 * 15;
+
+  void composePiece(const Rect& piece, const SpriteGrid::CellList* lists, size_t count,
+                    int32_t bandTop, IImage& target) const;
   void mark(int64_t left, int64_t top, int64_t right, int64_t bottom);
 
   std::weak_ptr<SpriteManager> manager_;

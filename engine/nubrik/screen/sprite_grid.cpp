@@ -21,18 +21,15 @@ uint32_t cellsFor(uint64_t extent, uint64_t cell) {
 }
 
 // The first level along one axis at which [first, last] lies in at most two
-// cells, and that first cell.
+// cells, and that first cell: a level's cells are 2^level finest cells.
 void fit(int64_t first, int64_t last, uint64_t cell, uint32_t& level, uint64_t& firstCell,
          uint32_t& span) {
-  for (level = 0;; ++level) {
-    const uint64_t size = cell << level;
-    firstCell = static_cast<uint64_t>(first) / size;
-    const uint64_t lastCell = static_cast<uint64_t>(last) / size;
-    if (lastCell - firstCell <= 1) {
-      span = static_cast<uint32_t>(lastCell - firstCell + 1);
-      return;
-    }
-  }
+  const uint64_t low = static_cast<uint64_t>(first) / cell;
+  const uint64_t high = static_cast<uint64_t>(last) / cell;
+  level = 0;
+  while ((high >> level) - (low >> level) > 1) ++level;
+  firstCell = low >> level;
+  span = static_cast<uint32_t>((high >> level) - firstCell + 1);
 }
 
 }  // namespace
