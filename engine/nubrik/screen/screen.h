@@ -11,7 +11,7 @@
 #include "nubrik/base/recursive_lock.h"
 #include "nubrik/base/thread.h"
 #include "nubrik/image/image.h"
-#include "nubrik/screen/scene_guard.h"
+#include "nubrik/base/scene_guard.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_rect_sprite.h"

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "nubrik/screen/scene_guard.h"
+#include "nubrik/base/scene_guard.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_blitters.h"
 

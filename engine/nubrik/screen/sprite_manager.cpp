@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "nubrik/screen/scene_guard.h"
+#include "nubrik/base/scene_guard.h"
 #include "nubrik/sprite/sprite_base.h"
 
 namespace nubrik {
@@ -62,7 +62,7 @@ void SpriteManager::addSprite(std::shared_ptr<ISprite> sprite) {
   slot.link = link;
   slot.sprite = std::move(sprite);
   if (link != nullptr) {
-    *link = RegistryLink{index, true, false};
+    *link = RegistryLink{guard_.get(), index, true, false};
   } else {
     silent_.push_back(index);
   }

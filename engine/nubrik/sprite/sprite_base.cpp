@@ -20,6 +20,7 @@ void SpriteBase::invalidate() {
 }
 
 void SpriteBase::invalidateOrder() {
+  checkScene(link_.guard);
   auto manager = manager_.lock();
   if (!manager) return;
   if (link_.slot == RegistryLink::kUnregistered) {

@@ -66,6 +66,7 @@ class SpriteBase : public ISprite {
   // Throws std::logic_error when the sprite's Screen is composing frames and
   // the caller does not hold its scene lock.
   void noteChanged() {
+    checkScene(link_.guard);
     if (!link_.changeReported && link_.slot != RegistryLink::kUnregistered) reportChange();
   }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "nubrik/base/rect.h"
+#include "nubrik/base/scene_guard.h"
 
 namespace nubrik {
 
@@ -21,6 +22,8 @@ class IRedrawTarget {
 // that reporting again costs a flag test.
 struct RegistryLink {
   static constexpr uint32_t kUnregistered = UINT32_MAX;
+  // The registry's guard, which lives at least as long as the registration.
+  const SceneGuard* guard = nullptr;
   uint32_t slot = kUnregistered;
   bool changeReported = false;
   bool orderReported = false;

@@ -1,8 +1,5 @@
-#include "nubrik/screen/scene_guard.h"
-
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <stdexcept>
@@ -13,12 +10,10 @@
 namespace nubrik {
 namespace {
 
-using namespace std::chrono_literals;
-
 // Changing a sprite or the registry without the scene lock while frames are
 // composed is refused by name, before anything is stored; with the lock, or
 // once the frame thread stopped, the same calls go through.
-TEST(SceneGuardTest, ChangesWithoutTheLockWhileFramesRunAreRefused) {
+TEST(ScreenMisuseTest, ChangesWithoutTheLockWhileFramesRunAreRefused) {
   Screen screen(nullptr, 64, 48);
   auto square = screen.createFillRectSprite(1, {0, 0, 8, 8}, 1, Colour{});
   auto other = screen.createFillRectSprite(2, {0, 0, 8, 8}, 1, Colour{});
@@ -43,7 +38,7 @@ TEST(SceneGuardTest, ChangesWithoutTheLockWhileFramesRunAreRefused) {
 
 // Surfaces beyond the cap are refused with the size and the limit, before
 // anything is allocated for them.
-TEST(SceneGuardTest, SurfacesBeyondTheCapAreRefusedByName) {
+TEST(ScreenMisuseTest, SurfacesBeyondTheCapAreRefusedByName) {
   for (auto [width, height] : {std::pair<uint32_t, uint32_t>{16384, 10'000'000},
                                {16384, INT32_MAX},
                                {16384, UINT32_MAX},

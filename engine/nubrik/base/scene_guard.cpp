@@ -1,4 +1,4 @@
-#include "nubrik/screen/scene_guard.h"
+#include "nubrik/base/scene_guard.h"
 
 #include <stdexcept>
 
