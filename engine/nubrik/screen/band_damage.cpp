@@ -32,25 +32,21 @@ void BandDamage::add(const Rect& rect) noexcept {
     rects_.erase(first + 1, last);
     return;
   }
-  try {
-    rects_.insert(first, merged);
-  } catch (const std::bad_alloc&) {
-    // No room: the nearest neighbour takes it in (there is one: every band
-    // keeps room for a rectangle).
-    auto& neighbour = first != rects_.end() ? *first : *(first - 1);
-    neighbour = unite(neighbour, merged);
-    return;
-  }
-  if (rects_.size() > kMaxRects) {
-    size_t cheapest = 0;
-    for (size_t i = 1; i + 1 < rects_.size(); ++i) {
-      if (waste(rects_[i], rects_[i + 1]) < waste(rects_[cheapest], rects_[cheapest + 1])) {
-        cheapest = i;
-      }
+  // Full, or no room: the cheaper neighbour takes it in (there is one:
+  // a full set has many, and every band keeps room for one rectangle).
+  if (rects_.size() < kMaxRects) {
+    try {
+      rects_.insert(first, merged);
+      return;
+    } catch (const std::bad_alloc&) {
     }
-    rects_[cheapest] = unite(rects_[cheapest], rects_[cheapest + 1]);
-    rects_.erase(rects_.begin() + static_cast<ptrdiff_t>(cheapest) + 1);
   }
+  if (first == rects_.end() ||
+      (first != rects_.begin() && waste(*(first - 1), merged) < waste(*first, merged))) {
+    --first;
+  }
+  // It lies in the gap between the two, so the union reaches no other.
+  *first = unite(*first, merged);
 }
 
 }  // namespace nubrik

@@ -20,8 +20,8 @@ class BandDamage {
   // a look into the sprite index, a blitter call per command reaching it
   // and a transfer to the window (measured with the demonstration's scene).
   static constexpr int64_t kMergeSlack = 256;
-  // Beyond this many rectangles, the two that merge most cheaply are
-  // merged: memory per band stays bounded whatever is added.
+  // Beyond this many rectangles, a new one joins its cheaper neighbour:
+  // memory and time per band stay bounded whatever is added.
   static constexpr size_t kMaxRects = 256;
 
   // Keeps room for one rectangle from the start, so that add never loses

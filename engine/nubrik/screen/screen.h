@@ -9,9 +9,9 @@
 
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/base/recursive_lock.h"
+#include "nubrik/base/scene_guard.h"
 #include "nubrik/base/thread.h"
 #include "nubrik/image/image.h"
-#include "nubrik/base/scene_guard.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_rect_sprite.h"

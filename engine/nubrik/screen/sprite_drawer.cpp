@@ -137,17 +137,18 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
     placement = grid_.place(command.bounds);
     key = manager.orderKeyAt(slot);
   }
-  const bool hider = placement.listed() && mayHide(command);
+  const bool hider = mayHide(command);
+  const bool wasHider = mayHide(listing.command);
   const bool stays =
       listing.placement.listed() && placement == listing.placement && key == keys_[slot];
   // Nothing changes before the one step that can fail.
   if (placement.listed() && !stays) grid_.reserve(placement);
 
   if (stays) {
-    if (hider != listing.hider) grid_.countHider(placement, hider);
+    if (hider != wasHider) grid_.countHider(placement, hider);
   } else {
     if (listing.placement.listed()) {
-      grid_.erase(listing.placement, slot, keys_[slot], listing.hider, keys_);
+      grid_.erase(listing.placement, slot, wasHider);
       --listed_;
     }
     keys_[slot] = key;
@@ -158,7 +159,6 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   }
   listing.command = command;
   listing.placement = placement;
-  listing.hider = hider;
 }
 
 void SpriteDrawer::forget() {
@@ -206,7 +206,7 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
     for (const uint32_t* s = cellLists[i].last; s != cellLists[i].first;) {
       const uint32_t slot = *--s;
       if (hidden && keys_[slot] < start) break;
-      if (listings_[slot].hider && hidesBelow(listings_[slot].command, piece)) {
+      if (mayHide(listings_[slot].command) && hidesBelow(listings_[slot].command, piece)) {
         hidden = true;
         start = keys_[slot];
         break;

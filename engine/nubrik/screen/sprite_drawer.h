@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "nubrik/base/paged_array.h"
 #include "nubrik/base/rect.h"
 #include "nubrik/image/image.h"
 #include "nubrik/screen/band_damage.h"
@@ -86,7 +87,6 @@ class SpriteDrawer final : public IRedrawTarget {
   struct Listing {
     DrawCommand command;
     SpriteGrid::Placement placement;
-    bool hider = false;  // may hide what lies below it
   };
 
   void refresh(const SpriteManager& manager, uint32_t slot);
@@ -109,8 +109,8 @@ class SpriteDrawer final : public IRedrawTarget {
 
   SpriteGrid grid_;
   // By registry slot.
-  std::vector<Listing> listings_;
-  std::vector<OrderKey> keys_;
+  PagedArray<Listing> listings_;
+  PagedArray<OrderKey> keys_;
   size_t listed_ = 0;
 };
 

@@ -103,7 +103,7 @@ void SpriteGrid::reserve(const Placement& placement) {
 }
 
 void SpriteGrid::insert(const Placement& placement, uint32_t slot, const OrderKey& key, bool hider,
-                        const std::vector<OrderKey>& keys) noexcept {
+                        const PagedArray<OrderKey>& keys) noexcept {
   forEachCell(placement, [&](Cell& cell) {
     const auto at = std::lower_bound(cell.slots.begin(), cell.slots.end(), key,
                                      [&](uint32_t s, const OrderKey& k) { return keys[s] < k; });
@@ -116,13 +116,12 @@ void SpriteGrid::insert(const Placement& placement, uint32_t slot, const OrderKe
   }
 }
 
-void SpriteGrid::erase(const Placement& placement, uint32_t slot, const OrderKey& key, bool hider,
-                       const std::vector<OrderKey>& keys) noexcept {
+void SpriteGrid::erase(const Placement& placement, uint32_t slot, bool hider) noexcept {
   forEachCell(placement, [&](Cell& cell) {
-    const auto at =
-        std::lower_bound(cell.slots.begin(), cell.slots.end(), key,
-                         [&](uint32_t s, const OrderKey& k) { return s != slot && keys[s] < k; });
-    if (at != cell.slots.end() && *at == slot) cell.slots.erase(at);
+    // A plain search: the slots lie together, where the keys would be read
+    // from all over.
+    const auto at = std::find(cell.slots.begin(), cell.slots.end(), slot);
+    if (at != cell.slots.end()) cell.slots.erase(at);
     cell.hiders -= hider;
   });
   Level& level = levelOf(placement);

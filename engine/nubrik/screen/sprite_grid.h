@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "nubrik/base/paged_array.h"
 #include "nubrik/base/rect.h"
 #include "nubrik/screen/sprite_manager.h"
 
@@ -61,10 +62,9 @@ class SpriteGrid {
   // Lists `slot`, whose key is `key`, in the placement's cells; the other
   // slots' keys are keys[slot]. Call reserve first.
   void insert(const Placement& placement, uint32_t slot, const OrderKey& key, bool hider,
-              const std::vector<OrderKey>& keys) noexcept;
-  // Takes `slot`, listed with `key` and `hider`, out of the placement's cells.
-  void erase(const Placement& placement, uint32_t slot, const OrderKey& key, bool hider,
-             const std::vector<OrderKey>& keys) noexcept;
+              const PagedArray<OrderKey>& keys) noexcept;
+  // Takes `slot`, listed with `hider`, out of the placement's cells.
+  void erase(const Placement& placement, uint32_t slot, bool hider) noexcept;
   // A listed slot that became or stopped being a possible hider.
   void countHider(const Placement& placement, bool hider) noexcept;
   // Empties every cell.

@@ -22,9 +22,13 @@ void makeRoom(std::vector<T>& list, size_t count) {
 
 SpriteManager::~SpriteManager() {
   // Sprites that outlive the registry must not point into it.
-  for (Slot& slot : slots_) {
-    if (slot.link != nullptr) *slot.link = RegistryLink{};
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (RegistryLink* link = linkOf(slots_[i])) *link = RegistryLink{};
   }
+}
+
+RegistryLink* SpriteManager::linkOf(const Slot& slot) const {
+  return slot.reports ? &static_cast<SpriteBase*>(slot.sprite.get())->registryLink() : nullptr;
 }
 
 void SpriteManager::addSprite(std::shared_ptr<ISprite> sprite) {
@@ -50,16 +54,15 @@ void SpriteManager::addSprite(std::shared_ptr<ISprite> sprite) {
   makeRoom(pending_, pending_.size() + 1);
   makeRoom(freeSlots_, slots_.size() + 1);
   if (link == nullptr) makeRoom(silent_, silent_.size() + 1);
-  if (freeSlots_.empty()) slots_.emplace_back();
+  if (freeSlots_.empty()) slots_.resize(slots_.size() + 1);
   const uint32_t index =
       freeSlots_.empty() ? static_cast<uint32_t>(slots_.size() - 1) : freeSlots_.back();
   if (!freeSlots_.empty()) freeSlots_.pop_back();
 
   Slot& slot = slots_[index];
-  slot.id = sprite->getId();
   slot.zOrder = sprite->getZOrder();
   slot.sequence = nextSequence_++;
-  slot.link = link;
+  slot.reports = link != nullptr;
   slot.sprite = std::move(sprite);
   if (link != nullptr) {
     *link = RegistryLink{guard_.get(), index, true, false};
@@ -98,8 +101,8 @@ void SpriteManager::free(uint32_t index) {
   // slot (see addSprite), so nothing below can fail.
   makeRoom(pending_, pending_.size() + 1);
   Slot& slot = slots_[index];
-  if (slot.link != nullptr) *slot.link = RegistryLink{};
-  slot.link = nullptr;
+  if (RegistryLink* link = linkOf(slot)) *link = RegistryLink{};
+  slot.reports = false;
   // The compositor drops the slot's command before the slot is used again,
   // and the slot can be found again only after it is pushed below.
   markPending(index);
@@ -117,8 +120,9 @@ void SpriteManager::free(uint32_t index) {
 
 std::shared_ptr<ISprite> SpriteManager::findSprite(int32_t id) const {
   const Slot* first = nullptr;
-  for (const Slot& slot : slots_) {
-    if (slot.sprite && slot.id == id &&
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    const Slot& slot = slots_[i];
+    if (slot.sprite && slot.sprite->getId() == id &&
         (first == nullptr ||
          OrderKey{slot.zOrder, slot.sequence} < OrderKey{first->zOrder, first->sequence})) {
       first = &slot;
@@ -134,14 +138,14 @@ void SpriteManager::markOrderDirty() {
 
 void SpriteManager::spriteChanged(RegistryLink& link) {
   // A link from another registry's sprite is not ours to record.
-  if (link.slot >= slots_.size() || slots_[link.slot].link != &link) return;
+  if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
   checkScene(guard_.get());
   markPending(link.slot);
   link.changeReported = true;
 }
 
 void SpriteManager::spriteOrderChanged(RegistryLink& link) {
-  if (link.slot >= slots_.size() || slots_[link.slot].link != &link) return;
+  if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
   checkScene(guard_.get());
   Slot& slot = slots_[link.slot];
   if (!slot.orderPending) {
@@ -177,7 +181,7 @@ void SpriteManager::sortIfDirty() {
   }
   for (uint32_t index : orderPending_) {
     slots_[index].orderPending = false;
-    if (slots_[index].link != nullptr) slots_[index].link->orderReported = false;
+    if (RegistryLink* link = linkOf(slots_[index])) link->orderReported = false;
   }
   orderPending_.clear();
 }
@@ -186,7 +190,7 @@ void SpriteManager::takePending(size_t count) {
   for (size_t i = 0; i < count; ++i) {
     Slot& slot = slots_[pending_[i]];
     slot.pending = false;
-    if (slot.link != nullptr) slot.link->changeReported = false;
+    if (RegistryLink* link = linkOf(slot)) link->changeReported = false;
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(count));
 }
@@ -195,15 +199,17 @@ std::vector<SpriteManager::SpriteEntry>::const_iterator SpriteManager::begin() c
   if (!orderedValid_) {
     std::vector<const Slot*> order;
     order.reserve(size());
-    for (const Slot& slot : slots_) {
-      if (slot.sprite) order.push_back(&slot);
+    for (size_t i = 0; i < slots_.size(); ++i) {
+      if (slots_[i].sprite) order.push_back(&slots_[i]);
     }
     std::sort(order.begin(), order.end(), [](const Slot* a, const Slot* b) {
       return OrderKey{a->zOrder, a->sequence} < OrderKey{b->zOrder, b->sequence};
     });
     std::vector<SpriteEntry> entries;
     entries.reserve(order.size());
-    for (const Slot* slot : order) entries.push_back({slot->id, slot->sprite, slot->sequence});
+    for (const Slot* slot : order) {
+      entries.push_back({slot->sprite->getId(), slot->sprite, slot->sequence});
+    }
     ordered_ = std::move(entries);
     orderedValid_ = true;
   }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "nubrik/base/paged_array.h"
 #include "nubrik/sprite/sprite.h"
 #include "nubrik/sprite/sprite_owners.h"
 
@@ -85,20 +86,22 @@ class SpriteManager final : public IOrderTarget {
  private:
   struct Slot {
     std::shared_ptr<ISprite> sprite;
-    RegistryLink* link = nullptr;  // null for sprites that do not report
     uint64_t sequence = 0;
-    int32_t id = 0;
-    int32_t zOrder = 0;  // as last sorted
+    int32_t zOrder = 0;    // as last sorted
+    bool reports = false;  // a SpriteBase whose reports reach this registry
     bool pending = false;
     bool orderPending = false;
   };
+
+  // The registration kept in a sprite that reports; null for the others.
+  RegistryLink* linkOf(const Slot& slot) const;
 
   void markPending(uint32_t slot);
   void applyZOrder(uint32_t slot);
   void free(uint32_t slot);
 
   std::shared_ptr<const SceneGuard> guard_;
-  std::vector<Slot> slots_;
+  PagedArray<Slot> slots_;
   std::vector<uint32_t> freeSlots_;
   std::vector<uint32_t> pending_;
   std::vector<uint32_t> orderPending_;
