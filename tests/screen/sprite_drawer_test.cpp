@@ -233,6 +233,8 @@ class CompositionProperty {
     for (int frame = 0; frame < frames; ++frame) {
       const int changes = static_cast<int>(random_() % 8);
       for (int c = 0; c < changes; ++c) change();
+      // Now and then the surface is cut anew, as a resize does.
+      if (frame % 40 == 39) drawer_->resize(kWidth, kHeight, 1 + random_() % 20);
       composeFrame(*drawer_, surface_);
       const auto reference = plainComposition(visibleCommands(*manager_), kWidth, kHeight);
       ASSERT_TRUE(samePixels(surface_.getFramebuffer(), *reference)) << "frame " << frame;

@@ -63,6 +63,29 @@ SpriteDrawer::SpriteDrawer(uint32_t width, uint32_t height, uint32_t requestedBa
   dirtyBands_.reserve(bands);
 }
 
+void SpriteDrawer::resize(uint32_t width, uint32_t height, uint32_t requestedBandHeight) {
+  checkScene(guard_.get());
+  const uint32_t bandHeight = checkedBandHeight(width, height, requestedBandHeight);
+  SpriteGrid grid(width, height, cellWidthFor(width), cellHeightFor(height, bandHeight));
+  const uint64_t bands = (uint64_t{height} + bandHeight - 1) / bandHeight;
+  std::vector<BandDamage> damage(bands);
+  std::vector<uint32_t> dirtyBands;
+  dirtyBands.reserve(bands);
+
+  width_ = width;
+  height_ = height;
+  bandHeight_ = bandHeight;
+  grid_ = std::move(grid);
+  damage_.swap(damage);
+  dirtyBands_.swap(dirtyBands);
+  listings_.clear();
+  keys_.clear();
+  listed_ = 0;
+  relistAll_ = true;
+  dirty_ = false;
+  mark(0, 0, width_, height_);
+}
+
 Rect SpriteDrawer::getBandRegion(uint32_t band) const {
   return band < damage_.size() ? damage_[band].bounds() : Rect{};
 }
@@ -111,6 +134,10 @@ void SpriteDrawer::prepareFrame() {
     if (listings_.size() < manager->slotCount()) {
       listings_.resize(manager->slotCount());
       keys_.resize(manager->slotCount());
+    }
+    if (relistAll_) {
+      for (uint32_t slot = 0; slot < manager->slotCount(); ++slot) refresh(*manager, slot);
+      relistAll_ = false;
     }
     const std::vector<uint32_t>& pending = manager->pendingSlots();
     size_t done = 0;

@@ -66,6 +66,12 @@ class SpriteDrawer final : public IRedrawTarget {
   void invalidateAll();
   bool isDirty() const { return dirty_; }
 
+  // Takes a new surface size: the bands and the sprite index are built anew,
+  // every sprite is listed again by the next prepareFrame, and the whole
+  // surface is marked. Throws like the constructor, leaving the drawer as
+  // it was. Under the scene lock, outside a frame.
+  void resize(uint32_t width, uint32_t height, uint32_t requestedBandHeight);
+
   // Reads the sprites the registry reports as changed and updates their
   // commands. A failure (a sprite's getDrawCommand throwing, memory running
   // out) reaches the caller with every sprite either read or still reported,
@@ -112,6 +118,8 @@ class SpriteDrawer final : public IRedrawTarget {
   PagedArray<Listing> listings_;
   PagedArray<OrderKey> keys_;
   size_t listed_ = 0;
+  // Every slot is read again, not only the reported ones (after a resize).
+  bool relistAll_ = false;
 };
 
 }  // namespace nubrik
