@@ -17,6 +17,7 @@ ImageSprite::ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRed
 
 void ImageSprite::setImage(std::shared_ptr<IImage> image) {
   if (!image) throw std::invalid_argument("an ImageSprite needs an image");
+  noteChanged();
   image_ = std::move(image);
 }
 

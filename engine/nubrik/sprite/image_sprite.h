@@ -15,6 +15,7 @@ class ImageSprite final : public SpriteBase {
               int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<IImage> image);
 
   void setPosition(int32_t x, int32_t y) override {
+    noteChanged();
     x_ = x;
     y_ = y;
   }
