@@ -86,7 +86,8 @@ std::string loadAndDraw(const Bytes& bytes) {
   try {
     font = Font::fromMemory(bytes.data(), bytes.size());
   } catch (const IoException& e) {
-    return std::strncmp(e.what(), "Cannot load the font from memory (", 34) == 0
+    const char kRefused[] = "Invalid file format in nubrik::Font::fromMemory method. memory (";
+    return std::strncmp(e.what(), kRefused, sizeof kRefused - 1) == 0
                ? "refused"
                : std::string("badly refused: ") + e.what();
   }

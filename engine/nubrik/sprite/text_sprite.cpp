@@ -97,8 +97,8 @@ void TextSprite::adopt(Rendering rendering) {
 }
 
 void TextSprite::setPosition(int32_t x, int32_t y) {
-  origin_ = Point{offset(x, -area_.left), offset(y, -area_.top)};
   noteChanged();
+  origin_ = Point{offset(x, -area_.left), offset(y, -area_.top)};
 }
 
 int32_t TextSprite::getX() const { return offset(origin_.x, area_.left); }
@@ -117,27 +117,28 @@ DrawCommand TextSprite::getDrawCommand() const {
 
 void TextSprite::setText(std::string_view utf8) {
   std::string text(utf8);
+  noteChanged();
   adopt(render(*font_, pixelSize_, text, colour_, alignment_));
   text_ = std::move(text);
-  noteChanged();
 }
 
 void TextSprite::setColour(const Colour& colour) {
+  noteChanged();
   adopt(render(*font_, pixelSize_, text_, colour, alignment_));
   colour_ = colour;
-  noteChanged();
 }
 
 void TextSprite::setPixelSize(uint32_t pixelSize) {
+  Font::checkPixelSize(pixelSize);
+  noteChanged();
   adopt(render(*font_, pixelSize, text_, colour_, alignment_));
   pixelSize_ = pixelSize;
-  noteChanged();
 }
 
 void TextSprite::setAlignment(TextAlignment alignment) {
+  noteChanged();
   adopt(render(*font_, pixelSize_, text_, colour_, alignment));
   alignment_ = alignment;
-  noteChanged();
 }
 
 }  // namespace nubrik

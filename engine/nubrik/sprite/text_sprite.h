@@ -41,7 +41,9 @@ class TextSprite final : public SpriteBase {
   int32_t getY() const override;
   DrawCommand getDrawCommand() const override;
 
-  // Each leaves the sprite as it was when it throws.
+  // Each leaves the sprite as it was when it throws, and throws
+  // std::logic_error, as every setter does, when the sprite's Screen is
+  // composing frames and the caller does not hold its scene lock.
   void setText(std::string_view utf8);
   void setColour(const Colour& colour);
   // Throws std::invalid_argument for a size outside the font's range.

@@ -1,7 +1,6 @@
 #include "nubrik/text/font.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <mutex>
@@ -24,36 +23,34 @@ namespace nubrik {
 
 namespace {
 
-// Messages that name a file carry outside text, so they are built here
-// rather than from the engine's format templates.
-Message textMessage(const std::string& text) {
-  auto message = std::make_shared<char[]>(text.size() + 1);
-  std::memcpy(message.get(), text.c_str(), text.size() + 1);
-  return message;
+constexpr char kFromFile[] = "nubrik::Font::fromFile";
+
+[[noreturn]] void fail(const char* format, const char* method, const std::string& where,
+                       const std::string& reason) {
+  throw IoException(makeMessage(format, method, where, reason));
 }
 
-[[noreturn]] void fail(const std::string& what, const std::string& reason, const char* method) {
-  throw IoException(
-      textMessage("Cannot load the font " + what + " (" + reason + ") in " + method + " method."));
+// The platform's words for the call that has just failed.
+std::string systemReason() {
+  const uint32_t code = platform::lastError();
+  return platform::errorText(code) + " (error " + std::to_string(code) + ")";
 }
-
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // The whole file, or why not.
 std::vector<uint8_t> readFontFile(const std::string& path) {
-  constexpr const char* kMethod = "nubrik::Font::fromFile";
+  const std::string where = describeFile(path);
   struct Closer {
     void operator()(platform::FileObject* file) const { platform::closeFile(file); }
   };
   std::unique_ptr<platform::FileObject, Closer> file(platform::openFileForReading(path.c_str()));
-  if (!file) fail(quoted(path), platform::errorText(platform::lastError()), kMethod);
+  if (!file) fail(messages::kCreateFileFailed, kFromFile, where, systemReason());
   int64_t length = 0;
   if (!platform::fileLength(file.get(), &length)) {
-    fail(quoted(path), platform::errorText(platform::lastError()), kMethod);
+    fail(messages::kGetFileSizeFailed, kFromFile, where, systemReason());
   }
   if (length < 0 || static_cast<uint64_t>(length) > Font::kMaxFileBytes) {
-    fail(quoted(path), "larger than " + std::to_string(Font::kMaxFileBytes >> 20) + " MiB",
-         kMethod);
+    fail(messages::kInvalidFileFormat, kFromFile, where,
+         "larger than " + std::to_string(Font::kMaxFileBytes >> 20) + " MiB");
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
   size_t done = 0;
@@ -61,9 +58,9 @@ std::vector<uint8_t> readFontFile(const std::string& path) {
     const auto want = static_cast<uint32_t>(std::min<size_t>(bytes.size() - done, 1u << 30));
     uint32_t got = 0;
     if (!platform::readFile(file.get(), bytes.data() + done, want, &got)) {
-      fail(quoted(path), platform::errorText(platform::lastError()), kMethod);
+      fail(messages::kReadFileFailed, kFromFile, where, systemReason());
     }
-    if (got == 0) fail(quoted(path), "it shrank while being read", kMethod);
+    if (got == 0) fail(messages::kReadFileFailed, kFromFile, where, "it shrank while being read");
     done += got;
   }
   return bytes;
@@ -94,13 +91,13 @@ std::shared_ptr<Font> Font::fromFile(const std::string& path) {
     return std::shared_ptr<Font>(
         new Font(std::make_unique<FontFace>(std::move(bytes), kDefaultGlyphCacheBytes)));
   } catch (const FontError& e) {
-    fail(quoted(path), e.what(), "nubrik::Font::fromFile");
+    fail(messages::kInvalidFileFormat, kFromFile, describeFile(path), e.what());
   }
 }
 
 std::shared_ptr<Font> Font::fromMemory(const uint8_t* bytes, size_t size) {
   if (bytes == nullptr && size != 0) {
-    throw std::invalid_argument("Font::fromMemory: null bytes with a size of " +
+    throw std::invalid_argument("nubrik::Font::fromMemory: no bytes given for a size of " +
                                 std::to_string(size));
   }
   std::vector<uint8_t> copy =
@@ -109,7 +106,8 @@ std::shared_ptr<Font> Font::fromMemory(const uint8_t* bytes, size_t size) {
     return std::shared_ptr<Font>(
         new Font(std::make_unique<FontFace>(std::move(copy), kDefaultGlyphCacheBytes)));
   } catch (const FontError& e) {
-    fail("from memory", e.what(), "nubrik::Font::fromMemory");
+    fail(messages::kInvalidFileFormat, "nubrik::Font::fromMemory",
+         "memory (" + std::to_string(size) + " bytes)", e.what());
   }
 }
 
@@ -125,11 +123,13 @@ std::shared_ptr<Font> Font::defaultFont() {
     const std::filesystem::path candidate = folder / kDefaultFontFile;
     std::error_code error;
     if (std::filesystem::is_regular_file(candidate, error)) return fromFile(candidate.string());
-    looked += (looked.empty() ? "" : ", ") + quoted(folder.string());
+    if (!looked.empty()) looked += ", ";
+    looked += '"';
+    looked += folder.string();
+    looked += '"';
   }
-  throw IoException(textMessage(std::string("No default font: ") + kDefaultFontFile +
-                                " is in none of " + looked +
-                                " in nubrik::Font::defaultFont method."));
+  fail(messages::kCreateFileFailed, "nubrik::Font::defaultFont", describeFile(kDefaultFontFile),
+       "in none of the folders " + looked);
 }
 
 void Font::checkPixelSize(uint32_t pixelSize) {

@@ -27,9 +27,10 @@ class Font {
   static constexpr char kDefaultFontFile[] = "DejaVuSans.ttf";
 
   // Reads the font file at `path` into memory (the file may go afterwards).
-  // Throws IoException naming the file and the reason when it is missing,
-  // unreadable, larger than kMaxFileBytes, damaged or not a scalable font
-  // with a Unicode character map.
+  // Throws IoException naming the file and the reason when it is missing or
+  // unreadable (the template of the failed call: "CreateFileA API failed",
+  // "ReadFile API failed"...), or larger than kMaxFileBytes, damaged or not
+  // a scalable font with a Unicode character map ("Invalid file format").
   static std::shared_ptr<Font> fromFile(const std::string& path);
   // The same for `size` bytes at `bytes`, which the font copies. Throws
   // std::invalid_argument when `bytes` is null while `size` is not 0.
