@@ -52,11 +52,12 @@ int main(int argc, char** argv) {
     text(240, 140, 24, "at half opacity", white, BlendMode::Normal, 128);
     text(12, 180, 16, "K\xC3\xA9rning: AVATAR, Wavy; bad bytes \xFF\xFE become \xEF\xBF\xBD",
          Colour{PixelFormat::Grey, {0}});
-    auto centred = text(0, 212, 20, "Centred lines\non the middle\nof the window", white);
+    const char* lines = "Centred lines\non the middle\nof the window";
+    auto centred = text(0, 212, 20, lines, white);
     centred->setAlignment(nubrik::TextAlignment::Centre);
-    // Alignment keeps the pen origin: centre the box on the window instead.
-    const nubrik::Rect box = centred->getDrawCommand().bounds;
-    centred->setPosition((kWidth - (box.right - box.left)) / 2, box.top);
+    // The text's box, whatever the alignment, centred on the window.
+    const nubrik::Rect box = font->measureText(lines, 20);
+    centred->setPosition((kWidth - (box.right - box.left)) / 2, 212);
 
     for (const auto& sprite : sprites) {
       sprite->show();

@@ -19,6 +19,8 @@ namespace nubrik::reference {
 struct RenderedText {
   int64_t left = 0, top = 0, right = 0, bottom = 0;  // from the pen origin
   std::vector<uint8_t> coverage;                     // the box, rows packed
+  // The ink alone, all zero without any.
+  int64_t inkLeft = 0, inkTop = 0, inkRight = 0, inkBottom = 0;
 
   uint8_t at(int64_t x, int64_t y) const {
     return coverage[static_cast<size_t>((y - top) * (right - left) + (x - left))];
@@ -94,6 +96,13 @@ class FreeTypeText {
       for (Ink& ink : line) {
         ink.x += start;
         include(ink.x, ink.y, ink.x + ink.width, ink.y + ink.rows);
+        const bool firstInk = inks.empty();
+        out.inkLeft = firstInk ? ink.x : std::min(out.inkLeft, ink.x);
+        out.inkTop = firstInk ? ink.y : std::min(out.inkTop, ink.y);
+        out.inkRight =
+            firstInk ? ink.x + ink.width : std::max<int64_t>(out.inkRight, ink.x + ink.width);
+        out.inkBottom =
+            firstInk ? ink.y + ink.rows : std::max<int64_t>(out.inkBottom, ink.y + ink.rows);
         inks.push_back(std::move(ink));
       }
       if (end == text.size()) break;

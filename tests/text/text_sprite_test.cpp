@@ -89,13 +89,18 @@ TEST(TextSpriteTest, MatchesFreeTypeGlyphByGlyphInEveryModeAndAlignment) {
         sprite->setOpacity(opacity);
         ++cases;
 
+        // Its position is the text's box; it draws the ink's.
+        EXPECT_EQ(sprite->getX(), origin.x + expected.left);
+        EXPECT_EQ(sprite->getY(), origin.y + expected.top);
         const DrawCommand command = sprite->getDrawCommand();
-        ASSERT_EQ(command.bounds,
-                  (Rect{int32_t(origin.x + expected.left), int32_t(origin.y + expected.top),
-                        int32_t(origin.x + expected.right), int32_t(origin.y + expected.bottom)}));
-        // Drawn into a random target with a margin all round.
+        ASSERT_EQ(
+            command.bounds,
+            (Rect{int32_t(origin.x + expected.inkLeft), int32_t(origin.y + expected.inkTop),
+                  int32_t(origin.x + expected.inkRight), int32_t(origin.y + expected.inkBottom)}));
+        // Drawn into a random target showing the whole box, with a margin.
         const int32_t margin = 3;
-        const Rect& b = command.bounds;
+        const Rect b{int32_t(origin.x + expected.left), int32_t(origin.y + expected.top),
+                     int32_t(origin.x + expected.right), int32_t(origin.y + expected.bottom)};
         const BandClip clip{Rect{}, margin - b.left, margin - b.top};
         Image target(uint32_t(b.right - b.left + 2 * margin),
                      uint32_t(b.bottom - b.top + 2 * margin), PixelFormat::Rgbx);

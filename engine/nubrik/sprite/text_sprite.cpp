@@ -14,6 +14,7 @@
 namespace nubrik {
 
 struct TextSprite::Rendering {
+  Rect box;
   Rect area;
   std::shared_ptr<Image> image;
 };
@@ -41,17 +42,22 @@ TextSprite::Rendering TextSprite::render(Font& font, uint32_t pixelSize, std::st
   FontFace& face = font.face();
   std::lock_guard lock(face.mutex());
   TextLayout layout(face, pixelSize, alignment);
-  TextBox area = layout.measure(utf8);
-  // Only the top-left part within the caps is drawn, and nothing farther
-  // than kMaxReach from the origin, so the area fits 32 bits.
-  area.left = std::clamp(area.left, -kMaxReach, kMaxReach);
-  area.top = std::clamp(area.top, -kMaxReach, kMaxReach);
-  area.right = std::clamp(area.right, area.left, kMaxReach);
-  area.bottom = std::clamp(area.bottom, area.top, kMaxReach);
-  area.right = area.left + std::clamp<int64_t>(area.width(), 0, kMaxExtent);
+  TextBox area;
+  TextBox box = layout.measure(utf8, &area);
+  // Nothing farther than kMaxReach from the origin, so that both boxes fit
+  // 32 bits, and only the top-left part of the ink within the caps.
+  const auto reach = [](TextBox& b) {
+    b.left = std::clamp(b.left, -kMaxReach, kMaxReach);
+    b.top = std::clamp(b.top, -kMaxReach, kMaxReach);
+    b.right = std::clamp(b.right, b.left, kMaxReach);
+    b.bottom = std::clamp(b.bottom, b.top, kMaxReach);
+  };
+  reach(box);
+  reach(area);
+  area.right = area.left + std::min<int64_t>(area.width(), kMaxExtent);
   const int64_t rows =
       std::min<int64_t>(kMaxExtent, kMaxPixels / std::max<int64_t>(area.width(), 1));
-  area.bottom = area.top + std::clamp<int64_t>(area.height(), 0, rows);
+  area.bottom = area.top + std::min<int64_t>(area.height(), rows);
 
   const auto width = static_cast<uint32_t>(area.width());
   const auto height = static_cast<uint32_t>(area.height());
@@ -74,9 +80,11 @@ TextSprite::Rendering TextSprite::render(Font& font, uint32_t pixelSize, std::st
       for (size_t i = 0; i < coverage.size(); ++i) store(i, (coverage[i] * alpha + 127) / 255);
     }
   }
-  return Rendering{Rect{static_cast<int32_t>(area.left), static_cast<int32_t>(area.top),
-                        static_cast<int32_t>(area.right), static_cast<int32_t>(area.bottom)},
-                   std::move(image)};
+  const auto rect = [](const TextBox& b) {
+    return Rect{static_cast<int32_t>(b.left), static_cast<int32_t>(b.top),
+                static_cast<int32_t>(b.right), static_cast<int32_t>(b.bottom)};
+  };
+  return Rendering{rect(box), rect(area), std::move(image)};
 }
 
 TextSprite::TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer,
@@ -88,24 +96,26 @@ TextSprite::TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedra
       text_(utf8),
       colour_(colour) {
   adopt(render(*font_, pixelSize_, text_, colour_, alignment_));
-  origin_ = Point{offset(x, -area_.left), offset(y, -area_.top)};
+  origin_ = Point{offset(x, -box_.left), offset(y, -box_.top)};
 }
 
 void TextSprite::adopt(Rendering rendering) {
+  box_ = rendering.box;
   area_ = rendering.area;
   image_ = std::move(rendering.image);
 }
 
 void TextSprite::setPosition(int32_t x, int32_t y) {
   noteChanged();
-  origin_ = Point{offset(x, -area_.left), offset(y, -area_.top)};
+  origin_ = Point{offset(x, -box_.left), offset(y, -box_.top)};
 }
 
-int32_t TextSprite::getX() const { return offset(origin_.x, area_.left); }
-int32_t TextSprite::getY() const { return offset(origin_.y, area_.top); }
+int32_t TextSprite::getX() const { return offset(origin_.x, box_.left); }
+int32_t TextSprite::getY() const { return offset(origin_.y, box_.top); }
 
 Rect TextSprite::bounds() const {
-  return Rect{getX(), getY(), offset(origin_.x, area_.right), offset(origin_.y, area_.bottom)};
+  return Rect{offset(origin_.x, area_.left), offset(origin_.y, area_.top),
+              offset(origin_.x, area_.right), offset(origin_.y, area_.bottom)};
 }
 
 DrawCommand TextSprite::getDrawCommand() const {

@@ -18,19 +18,21 @@ namespace nubrik {
 // (times the colour's own alpha). Lines break at "\n" and are aligned on the
 // pen origin, the alignment point on the first baseline.
 //
-// Its area is the text's box (see Font::measureText), cut to at most
-// kMaxExtent pixels each way and kMaxPixels in all, from its top-left (and
-// to 2^30 pixels from the origin). A change of text, colour, size or
+// Its position is the top-left of the text's box (see Font::measureText).
+// What it draws and reports for redrawing is the exact box of its ink, cut
+// to at most kMaxExtent pixels each way and kMaxPixels in all from that
+// box's top-left (and to 2^30 pixels from the origin): a new score redraws
+// its digits, not the line around them. A change of text, colour, size or
 // alignment renders the text again from the font's cached glyphs, at a cost
 // that follows the text, and keeps the pen origin where it is; setPosition
-// moves the box's top-left. Setters store and render only: as for every
-// sprite, the owner reports the old and the new area with invalidate().
+// moves the text's box. Setters store and render only: as for every sprite,
+// the owner reports the old and the new area with invalidate().
 class TextSprite final : public SpriteBase {
  public:
   static constexpr uint32_t kMaxExtent = 16384;
   static constexpr uint64_t kMaxPixels = uint64_t{1} << 24;
 
-  // The box's top-left starts at (x, y). Throws std::invalid_argument for an
+  // The text's box starts with its top-left at (x, y). Throws std::invalid_argument for an
   // empty font handle or a pixel size outside the font's range.
   TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
              int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<Font> font, uint32_t pixelSize,
@@ -73,7 +75,8 @@ class TextSprite final : public SpriteBase {
   Colour colour_;
   TextAlignment alignment_ = TextAlignment::Left;
   Point origin_;  // the pen origin in surface coordinates
-  Rect area_;     // what is drawn, relative to the origin
+  Rect box_;      // the text's box, relative to the origin
+  Rect area_;     // the ink drawn, relative to the origin
   std::shared_ptr<Image> image_;
 };
 

@@ -13,6 +13,11 @@ namespace {
 // 26.6 to whole pixels, halves rounded up (an arithmetic shift floors).
 int64_t pixels(int64_t fixed) { return (fixed + 32) >> 6; }
 
+TextBox unite(const TextBox& a, const TextBox& b) {
+  return TextBox{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                 std::max(a.bottom, b.bottom)};
+}
+
 // Calls `line(text, index)` for each line; stops early when it returns false.
 template <typename Line>
 void forEachLine(std::string_view utf8, Line&& line) {
@@ -82,11 +87,13 @@ int64_t TextLayout::lineStart(int64_t penEnd) const {
   }
 }
 
-TextBox TextLayout::measure(std::string_view utf8) {
+TextBox TextLayout::measure(std::string_view utf8, TextBox* allInk) {
   placed_.clear();
   lineStarts_.clear();
   kept_ = true;
   TextBox box;
+  bool anyInk = false;
+  TextBox inkBox;
   forEachLine(utf8, [&](std::string_view line, int64_t index) {
     const int64_t baseline = index * metrics_.lineHeight;
     // The line's box from its own start, moved once its width is known.
@@ -103,9 +110,7 @@ TextBox TextLayout::measure(std::string_view utf8) {
       const int64_t left = pixels(pen) + glyph.left;
       const int64_t top = baseline - glyph.top;
       const TextBox g{left, top, left + glyph.width, top + glyph.height};
-      ink = inked ? TextBox{std::min(ink.left, g.left), std::min(ink.top, g.top),
-                            std::max(ink.right, g.right), std::max(ink.bottom, g.bottom)}
-                  : g;
+      ink = inked ? unite(ink, g) : g;
       inked = true;
     });
     const int64_t start = lineStart(end);
@@ -117,21 +122,19 @@ TextBox TextLayout::measure(std::string_view utf8) {
     TextBox lineBox{start + std::min<int64_t>(0, pixels(end)), baseline - metrics_.ascender,
                     start + std::max<int64_t>(0, pixels(end)), baseline + metrics_.descender};
     if (inked) {
-      lineBox.left = std::min(lineBox.left, start + ink.left);
-      lineBox.top = std::min(lineBox.top, ink.top);
-      lineBox.right = std::max(lineBox.right, start + ink.right);
-      lineBox.bottom = std::max(lineBox.bottom, ink.bottom);
+      const TextBox placed{start + ink.left, ink.top, start + ink.right, ink.bottom};
+      lineBox = unite(lineBox, placed);
+      inkBox = anyInk ? unite(inkBox, placed) : placed;
+      anyInk = true;
     }
-    box = index == 0
-              ? lineBox
-              : TextBox{std::min(box.left, lineBox.left), std::min(box.top, lineBox.top),
-                        std::max(box.right, lineBox.right), std::max(box.bottom, lineBox.bottom)};
+    box = index == 0 ? lineBox : unite(box, lineBox);
     return true;
   });
   if (!kept_) {
     placed_ = {};
     lineStarts_ = {};
   }
+  if (allInk != nullptr) *allInk = anyInk ? inkBox : TextBox{};
   return box;
 }
 

@@ -35,8 +35,9 @@ class TextLayout {
   TextLayout(FontFace& face, uint32_t pixelSize, TextAlignment alignment);
 
   // The box of the lines' advances, from ascender to descender, and of
-  // every glyph's ink.
-  TextBox measure(std::string_view utf8);
+  // every glyph's ink; and in `ink`, when given, the box of the ink alone
+  // (all zero when there is none).
+  TextBox measure(std::string_view utf8, TextBox* ink = nullptr);
   // Adds the coverage of every glyph that reaches `area` into `coverage`
   // (a byte a pixel, `pitch` bytes a row), which shows `area`; sums
   // saturate at 255. After measure() of the same text, draws from what it
