@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "app/scene.h"
-#include "nubrik/base/platform/x11_window.h"
+#include "nubrik/window/x11_window.h"
 
 int main() {
   using namespace nubrik;

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "app/scene.h"
-#include "nubrik/base/platform/x11_window.h"
-#include "nubrik/screen/memory_window.h"
+#include "nubrik/window/memory_window.h"
+#include "nubrik/window/x11_window.h"
 
 namespace {
 

@@ -26,8 +26,8 @@ function(nubrik_install_component target name export prefix)
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/base/platform/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/base/platform
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/window/
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/window
           FILES_MATCHING PATTERN "${prefix}*.h" PATTERN "${prefix}api.h" EXCLUDE)
   install(EXPORT ${export} NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
   set(NUBRIK_COMPONENTS ${NUBRIK_COMPONENTS} ${name} PARENT_SCOPE)

@@ -78,7 +78,7 @@ add_executable(x11_consumer main.cpp)
 target_link_libraries(x11_consumer PRIVATE nubrik::x11)
 CMAKE
   cat >"$work/x11/main.cpp" <<'CPP'
-#include <nubrik/base/platform/x11_window.h>
+#include <nubrik/window/x11_window.h>
 #include <nubrik/nubrik.h>
 
 #include <cstdio>

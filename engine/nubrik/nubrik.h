@@ -20,5 +20,5 @@
 #include "nubrik/sprite/colour.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/image_sprite.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/window/memory_window.h"

@@ -1,10 +1,10 @@
-#include "nubrik/base/platform/win32_window.h"
+#include "nubrik/window/win32_window.h"
 
 #include "nubrik/base/platform/win32_api.h"
 
 #include <new>
 
-#include "nubrik/base/platform/win32_device_context.h"
+#include "nubrik/window/win32_device_context.h"
 
 namespace nubrik {
 

@@ -1,4 +1,4 @@
-#include "nubrik/base/platform/x11_window.h"
+#include "nubrik/window/x11_window.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -7,9 +7,9 @@
 
 #include <exception>
 
-#include "nubrik/base/platform/x11_connection.h"
-#include "nubrik/base/platform/x11_device_context.h"
-#include "nubrik/base/platform/x11_pixel_format.h"
+#include "nubrik/window/x11_connection.h"
+#include "nubrik/window/x11_device_context.h"
+#include "nubrik/window/x11_pixel_format.h"
 
 namespace nubrik {
 
