@@ -1,6 +1,7 @@
 # Installs the engine as a CMake package (find_package(nubrik), targets
-# nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32) and as
-# pkg-config modules (nubrik, nubrik-x11). Internal headers (the blitters'
+# nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32, either of
+# them as the component window) and as pkg-config modules (nubrik,
+# nubrik-x11, nubrik-window). Internal headers (the blitters'
 # loop tables) stay behind.
 include(CMakePackageConfigHelpers)
 
@@ -59,8 +60,9 @@ else()
 endif()
 # Relative to the .pc file, so that `cmake --install --prefix` may move it.
 file(RELATIVE_PATH NUBRIK_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
-foreach(module nubrik nubrik-x11)
-  if(module STREQUAL "nubrik-x11" AND NOT TARGET nubrik_x11)
+# nubrik-window: the platform's window, which pkg-config knows only on X11.
+foreach(module nubrik nubrik-x11 nubrik-window)
+  if(NOT module STREQUAL "nubrik" AND NOT TARGET nubrik_x11)
     continue()
   endif()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${module}.pc.in ${PROJECT_BINARY_DIR}/${module}.pc @ONLY)

@@ -44,9 +44,9 @@ bool Event::wait(uint32_t timeoutMs) {
   throwWaitFailed();
 }
 
-int32_t Event::waitAny(const std::vector<platform::EventObject*>& handles) {
+int32_t Event::waitAny(const std::vector<platform::EventObject*>& handles, uint32_t timeoutMs) {
   size_t index = 0;
-  switch (platform::waitForAnyEvent(handles.data(), handles.size(), platform::kInfinite, &index)) {
+  switch (platform::waitForAnyEvent(handles.data(), handles.size(), timeoutMs, &index)) {
     case platform::WaitStatus::Signalled:
       return static_cast<int32_t>(index);
     case platform::WaitStatus::TimedOut:

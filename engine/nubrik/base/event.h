@@ -21,17 +21,17 @@ class Event {
   // True when the event is set within `timeoutMs` (0 polls).
   bool wait(uint32_t timeoutMs = platform::kInfinite);
 
-  // Waits without limit until any of the events is set and returns the
-  // lowest index of a set one.
+  // Waits until any of the events is set and returns the lowest index of a
+  // set one, or -1 when none is set within `timeoutMs` (0 polls).
   template <typename Iterator>
-  static int32_t wait(Iterator first, Iterator last) {
+  static int32_t wait(Iterator first, Iterator last, uint32_t timeoutMs = platform::kInfinite) {
     std::vector<platform::EventObject*> handles;
     for (; first != last; ++first) handles.push_back((*first)->handle_);
-    return waitAny(handles);
+    return waitAny(handles, timeoutMs);
   }
 
  private:
-  static int32_t waitAny(const std::vector<platform::EventObject*>& handles);
+  static int32_t waitAny(const std::vector<platform::EventObject*>& handles, uint32_t timeoutMs);
 
   platform::EventObject* handle_;
 };
