@@ -1,0 +1,171 @@
+// Input on the X11 window, as a user sends it through XTEST to the shipped
+// examples on virtual X servers: every event arrives, in order, with its
+// key, button and surface coordinates; keys keep their names whatever the
+// layout; the arrow program moves its square and ends on Escape. And a
+// window that cannot be made says why.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/virtual_display.h"
+#include "input_script.h"
+#include "nubrik/window/x11_window.h"
+
+// Last: Xlib defines macros (None, Bool) that clash with the names above.
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace nubrik {
+namespace {
+
+using testing::spawn;
+using testing::VirtualDisplay;
+
+const std::string kRunDir = NUBRIK_RUN_DIR;
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("{\"type\":", 0) == 0) out.push_back(line);
+  }
+  return out;
+}
+
+void tap(Display* display, KeySym keysym, int holdMs = 0) {
+  const KeyCode code = XKeysymToKeycode(display, keysym);
+  XTestFakeKeyEvent(display, code, True, 0);
+  XSync(display, False);
+  if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+  XTestFakeKeyEvent(display, code, False, 0);
+  XSync(display, False);
+}
+
+// Random input, differential: what was sent against what the program
+// printed, line by line; then the same keyboard under another layout and a
+// held key.
+TEST(X11InputTest, EveryEventSentArrivesInOrder) {
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  auto program =
+      spawn({kRunDir + "/input_events", "--size", "320x240"}, kRunDir, {"DISPLAY=" + x.name()});
+  const Window window = x.find("Nubrik input events");
+  ASSERT_NE(window, 0u) << program.output();
+  std::vector<std::string> expected = tools::sendInput(x.display(), window, 20, 400);
+
+  // The key where A is on a US keyboard typing "é": still Key::A.
+  Display* d = x.display();
+  const KeyCode a = XKeysymToKeycode(d, XK_a);
+  int perCode = 0;
+  KeySym* old = XGetKeyboardMapping(d, a, 1, &perCode);
+  std::vector<KeySym> changed(old, old + perCode);
+  XFree(old);
+  std::vector<KeySym> accented = changed;
+  accented[0] = XK_eacute;
+  if (perCode > 1) accented[1] = XK_Eacute;
+  XChangeKeyboardMapping(d, a, perCode, accented.data(), 1);
+  XSync(d, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the program's new mapping
+  tap(d, XK_eacute);
+  expected.push_back(R"({"type":"key_down","key":"A","repeat":false,"mods":[]})");
+  expected.push_back(R"({"type":"text","text":"é"})");
+  expected.push_back(R"({"type":"key_up","key":"A","mods":[]})");
+  XChangeKeyboardMapping(d, a, perCode, changed.data(), 1);
+  XSync(d, False);
+
+  // A held key repeats: presses flagged as repeats, one release.
+  XkbSetAutoRepeatRate(d, XkbUseCoreKbd, 100, 20);
+  tap(d, XK_Right, 400);
+  x.requestClose(window);
+  ASSERT_EQ(program.wait(30), 0) << program.output();
+
+  std::vector<std::string> received = lines(program.output());
+  const std::string down = R"({"type":"key_down","key":"Right","repeat":)";
+  size_t repeats = 0;
+  std::erase_if(received, [&](const std::string& line) {
+    const bool repeat = line.rfind(down + "true", 0) == 0;
+    repeats += repeat;
+    return repeat;
+  });
+  EXPECT_GT(repeats, 0u);
+  expected.push_back(down + R"(false,"mods":[]})");
+  expected.push_back(R"({"type":"key_up","key":"Right","mods":[]})");
+  expected.push_back(R"({"type":"close"})");
+  EXPECT_EQ(tools::compareEvents(expected, received, /*strict=*/true), "");
+}
+
+uint32_t pixelAt(Display* display, Window window, int x, int y) {
+  XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+  const auto pixel = image ? static_cast<uint32_t>(XGetPixel(image, 0, 0) & 0xFFFFFF) : 0u;
+  if (image) XDestroyImage(image);
+  return pixel;
+}
+
+// The 30-line program: the square goes right while Right is held, and
+// Escape ends the program with 0.
+TEST(X11InputTest, ArrowsMovesItsSquareAndEndsOnEscape) {
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  auto program = spawn({kRunDir + "/arrows"}, kRunDir, {"DISPLAY=" + x.name()});
+  const Window window = x.find("Arrows");
+  ASSERT_NE(window, 0u) << program.output();
+  constexpr uint32_t kSquare = 0xFFBE00;
+  auto leftEdge = [&] {
+    for (int px = 0; px < 640; ++px) {
+      if (pixelAt(x.display(), window, px, 240) == kSquare) return px;
+    }
+    return -1;
+  };
+  int start = -1;
+  for (int i = 0; i < 500 && start < 0; ++i) {
+    start = leftEdge();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(start, 300) << program.output();
+  XTestFakeMotionEvent(x.display(), DefaultScreen(x.display()), 10, 10, 0);
+  XSetInputFocus(x.display(), window, RevertToPointerRoot, CurrentTime);
+  tap(x.display(), XK_Right, 300);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the last frame
+  EXPECT_GT(leftEdge(), start);
+  EXPECT_EQ(pixelAt(x.display(), window, start, 240), 0x181C24u);  // the background
+  tap(x.display(), XK_Escape);
+  EXPECT_EQ(program.wait(30), 0) << program.output();
+}
+
+TEST(X11WindowTest, CreateSaysWhichDisplayFailedAndWhy) {
+  auto message = [](const X11WindowOptions& options) -> std::string {
+    try {
+      X11Window::create("t", "t", 64, 48, options);
+    } catch (const std::runtime_error& e) {
+      return e.what();
+    }
+    return "no failure";
+  };
+  X11WindowOptions bad;
+  bad.display = ":9876";
+  EXPECT_NE(message(bad).find("cannot open the X display \":9876\""), std::string::npos)
+      << message(bad);
+  const char* previous = std::getenv("DISPLAY");
+  const std::string saved = previous ? previous : "";
+  unsetenv("DISPLAY");
+  EXPECT_NE(message({}).find("DISPLAY is not set"), std::string::npos) << message({});
+  if (previous) setenv("DISPLAY", saved.c_str(), 1);
+
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  X11WindowOptions good;
+  good.display = x.name();
+  EXPECT_THROW(X11Window::create("t", "t", 0, 48, good), std::invalid_argument);
+  EXPECT_THROW(X11Window::create("t", "t", 64, 40000, good), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace nubrik
