@@ -184,6 +184,23 @@ std::vector<std::string> sendInput(Display* display, Window window, uint32_t see
   return expected;
 }
 
+bool holdKey(Display* display, Window window, KeyCode key, int milliseconds) {
+  int opcode, event, error;
+  if (!XQueryExtension(display, "XTEST", &opcode, &event, &error)) return false;
+  int originX = 0, originY = 0;
+  Window child;
+  XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &originX, &originY,
+                        &child);
+  XTestFakeMotionEvent(display, DefaultScreen(display), originX + 1, originY + 1, 0);
+  XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+  XTestFakeKeyEvent(display, key, True, 0);
+  XSync(display, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  XTestFakeKeyEvent(display, key, False, 0);
+  XSync(display, False);
+  return true;
+}
+
 std::string compareEvents(const std::vector<std::string>& expectedLines,
                           const std::vector<std::string>& receivedLines, bool strict) {
   std::vector<std::string> expected, received;

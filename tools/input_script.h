@@ -19,6 +19,10 @@ namespace nubrik::tools {
 // without "t_ms". The keys are those of a US layout.
 std::vector<std::string> sendInput(Display* display, Window window, uint32_t seed, int count);
 
+// Puts the pointer and the keyboard focus on `window` and holds the key
+// down for `milliseconds`; false without XTEST.
+bool holdKey(Display* display, Window window, KeyCode key, int milliseconds);
+
 // Compares `received` (input_events' lines) with `expected`. Strict: every
 // line, in order. Otherwise, as the Win32 window under wine reports input:
 // crossing and focus lines are left out on both sides, and moves may merge,

@@ -13,6 +13,9 @@
 //       sends COUNT random input actions to the window through XTEST and
 //       prints the events its program should print (input_events' lines
 //       without their times), one a line
+//   window_probe key ID KEYSYM [MILLISECONDS]
+//       gives the window the pointer and the keyboard and holds the key
+//       (an X key symbol name: Right, Escape, a) down that long (0 taps it)
 //   window_probe compare EXPECTED RECEIVED [strict]
 //       compares input_events' lines in RECEIVED (other lines are left
 //       out) with those in EXPECTED; strict, or as Win32 under wine reports
@@ -47,6 +50,7 @@ int usage(const char* why) {
                "       window_probe colour ID SECONDS RRGGBB X,Y [X,Y...]\n"
                "       window_probe close ID\n"
                "       window_probe input ID SEED COUNT\n"
+               "       window_probe key ID KEYSYM [MILLISECONDS]\n"
                "       window_probe compare EXPECTED RECEIVED [strict]\n",
                why);
   return 2;
@@ -190,6 +194,19 @@ int main(int argc, char** argv) {
          nubrik::tools::sendInput(display, static_cast<Window>(id), static_cast<uint32_t>(seed),
                                   static_cast<int>(count))) {
       std::printf("%s\n", line.c_str());
+    }
+    result = 0;
+  } else if (command == "key" && (argc == 4 || argc == 5) && number(argv[2], 1, 0x7FFFFFFF, id) &&
+             (argc == 4 || number(argv[4], 0, 60000, count))) {
+    const KeySym keysym = XStringToKeysym(argv[3]);
+    const KeyCode code = keysym == NoSymbol ? 0 : XKeysymToKeycode(display, keysym);
+    if (code == 0) {
+      XCloseDisplay(display);
+      return usage("no such key symbol on this keyboard");
+    }
+    if (!nubrik::tools::holdKey(display, static_cast<Window>(id), code, static_cast<int>(count))) {
+      XCloseDisplay(display);
+      return usage("the display has no XTEST extension");
     }
     result = 0;
   } else {
