@@ -179,5 +179,54 @@ TEST(X11WindowTest, CreateSaysWhichDisplayFailedAndWhy) {
   EXPECT_THROW(X11Window::create("t", "t", 64, 40000, good), std::invalid_argument);
 }
 
+// The options reach the server (class, full screen), and a key event read
+// on the window's own thread carries what the layout prints on the key.
+TEST(X11WindowTest, OptionsReachTheWindowAndKeysCarryTheirLabel) {
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  WindowOptions options;
+  options.title = "options";
+  options.className = "OptionsClass";
+  options.fullscreen = true;
+  options.hiddenCursor = true;
+  X11WindowOptions where;
+  where.display = x.name();
+  auto window = X11Window::create(options, where);
+  Display* d = x.display();
+  EXPECT_EQ(window->getClientWidth(), static_cast<uint32_t>(DisplayWidth(d, DefaultScreen(d))));
+  EXPECT_EQ(window->getClientHeight(), static_cast<uint32_t>(DisplayHeight(d, DefaultScreen(d))));
+  window->show();
+  const Window id = x.find("options");
+  ASSERT_NE(id, 0u);
+  XClassHint hint{};
+  ASSERT_TRUE(XGetClassHint(d, id, &hint));
+  EXPECT_STREQ(hint.res_class, "OptionsClass");
+  EXPECT_STREQ(hint.res_name, program_invocation_short_name);
+  XFree(hint.res_class);
+  XFree(hint.res_name);
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* state = nullptr;
+  XGetWindowProperty(d, id, XInternAtom(d, "_NET_WM_STATE", False), 0, 4, False, AnyPropertyType,
+                     &type, &format, &count, &after, &state);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(*reinterpret_cast<Atom*>(state), XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False));
+  XFree(state);
+
+  XSetInputFocus(d, id, RevertToPointerRoot, CurrentTime);
+  tap(d, XKeysymToKeycode(d, XK_a));
+  InputEvent key;
+  bool found = false;
+  for (int i = 0; i < 200 && !found; ++i) {
+    window->waitEvent(50);
+    while (!found && window->input().poll(key)) found = key.type == InputEventType::KeyDown;
+  }
+  ASSERT_TRUE(found);
+  EXPECT_EQ(key.key, Key::A);
+  EXPECT_STREQ(key.label, "a");
+  EXPECT_TRUE(window->getFailure().empty());
+}
+
 }  // namespace
 }  // namespace nubrik
