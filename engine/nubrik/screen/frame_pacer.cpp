@@ -43,8 +43,10 @@ void FramePacer::pause(ThreadNotifier& notifier, bool idle) {
     const auto wholeMs = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
     if (wholeMs == 0) {
       notifier.sleep(0);  // a poll: throws once interrupted
+      // Where the system sleeps in whole milliseconds, this may end early:
+      // looked at again.
       std::this_thread::sleep_until(next);
-      return;
+      continue;
     }
     if (!idle) {
       notifier.sleep(static_cast<uint32_t>(wholeMs));
