@@ -10,8 +10,9 @@ void FramePacer::restart() {
 }
 
 FrameTime FramePacer::beginRound() {
-  // The callbacks about to run read the input that woke us.
-  wakeEvent_.reset();
+  // The callbacks about to run read the input that woke us. (Unpaced, no
+  // pause waits for it.)
+  if (intervalNs_.load() > 0) wakeEvent_.reset();
   FrameTime time;
   time.now = Clock::now();
   if (hadRound_) time.elapsed = time.now - lastRound_;

@@ -5,7 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
-#include <errno.h>
+#include <errno.h>  // program_invocation_short_name
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
