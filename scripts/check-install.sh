@@ -123,6 +123,12 @@ CPP
   # shellcheck disable=SC2046
   g++ "${flags[@]}" "$root/examples/arrows/main.cpp" -o "$work/arrows_pc" \
     $(pkg-config --cflags --libs nubrik-window) "$rpath"
+  # Xlib's macros and names, included first, clash with no name of ours.
+  printf '%s\n' '#include <X11/Xlib.h>' '#include <X11/Xutil.h>' '#include <nubrik/nubrik.h>' \
+    '#include <nubrik/window/x11_window.h>' 'using namespace nubrik;' \
+    'int main() { return InputEvent::simple(InputEventType::FocusGained).key == Key::Escape; }' |
+    g++ "${flags[@]}" -fsyntax-only -I"$prefix/include" -x c++ - ||
+    fail "the engine's names clash with Xlib's"
   sed -i 's/COMPONENTS x11/COMPONENTS x11 nothing/' "$work/x11/CMakeLists.txt"
   if try_configure -S "$work/x11" -B "$work/x11/bad" -DCMAKE_PREFIX_PATH="$prefix"; then
     fail "find_package(nubrik COMPONENTS nothing) succeeded"
