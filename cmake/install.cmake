@@ -20,7 +20,8 @@ install(FILES ${PROJECT_BINARY_DIR}/include/nubrik/version.h
 install(EXPORT nubrikTargets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
 
 # A window component: its library, its own headers (`prefix`*.h, but for the
-# internal `prefix`api.h) and its exported target nubrik::`name`.
+# internal `prefix`api.h and `prefix`keyboard.h) and its exported target
+# nubrik::`name`.
 set(NUBRIK_COMPONENTS "")
 function(nubrik_install_component target name export prefix)
   install(TARGETS ${target} EXPORT ${export}
@@ -29,7 +30,8 @@ function(nubrik_install_component target name export prefix)
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/window/
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/window
-          FILES_MATCHING PATTERN "${prefix}*.h" PATTERN "${prefix}api.h" EXCLUDE)
+          FILES_MATCHING PATTERN "${prefix}*.h" PATTERN "${prefix}api.h" EXCLUDE
+          PATTERN "${prefix}keyboard.h" EXCLUDE)
   install(EXPORT ${export} NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
   set(NUBRIK_COMPONENTS ${NUBRIK_COMPONENTS} ${name} PARENT_SCOPE)
 endfunction()

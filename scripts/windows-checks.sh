@@ -101,6 +101,10 @@ if [ -z "$display" ]; then
   exit 1
 fi
 export DISPLAY=:$display
+# The headless runs' wine session has no display, and a program started
+# while it lasts joins it and can make no window: it ends first.
+WINEPREFIX=$prefix timeout 30 "$wineserver" -w 2>/dev/null ||
+  WINEPREFIX=$prefix timeout 20 "$wineserver" -k 2>/dev/null || true
 
 # Waits up to $2 seconds for our child $1 to end; `code` is its exit code,
 # or 124 when it had not ended.
