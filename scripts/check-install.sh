@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the engine from a build folder into an empty temporary prefix and
 # builds and runs, against that prefix alone, what a user of the package
-# builds: both examples through find_package, one of them again and the
+# builds: the examples through find_package, one of them again and the
 # README's example through pkg-config, a consumer of the x11 component, and
 # a headless add_subdirectory consumer that has neither X11, GoogleTest,
 # Google Benchmark nor pixman.
@@ -39,13 +39,14 @@ for header in $(cd "$prefix/include" && find nubrik -name '*.h' | sort); do
 done
 
 step "the examples, through find_package(nubrik)"
-for example in moving_square blend_modes; do
+for example in moving_square blend_modes sheet; do
   configure -S "$root/examples/$example" -B "$work/$example" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
   cmake --build "$work/$example" >/dev/null
   run "$work/$example/$example"
 done
 [ -s "$work/moving_square.png" ] || fail "moving_square wrote no picture"
+[ -s "$work/sheet.png" ] || fail "sheet wrote no picture"
 
 step "pkg-config"
 PKG_CONFIG_PATH=$(dirname "$pcfile")

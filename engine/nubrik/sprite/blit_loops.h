@@ -202,7 +202,8 @@ struct SampleAxis {
   bool descending = false;
 
   uint32_t at(uint64_t d) const {
-    const uint64_t u = (2 * d + 1) * sourceLength / (2 * destLength);
+    const uint64_t u =
+        sourceLength == destLength ? d : (2 * d + 1) * sourceLength / (2 * destLength);
     return static_cast<uint32_t>(descending ? sourceLength - 1 - u : u);
   }
 };
@@ -215,9 +216,15 @@ class AxisStepper {
   AxisStepper(const SampleAxis& axis, uint64_t first)
       : last_(axis.sourceLength - 1),
         denominator_(2 * axis.destLength),
-        quotientStep_(axis.sourceLength / axis.destLength),
-        remainderStep_(2 * axis.sourceLength % denominator_),
         descending_(axis.descending) {
+    if (axis.sourceLength == axis.destLength) {
+      // Unscaled, as most sprites are: no division.
+      quotientStep_ = 1;
+      quotient_ = first;
+      return;
+    }
+    quotientStep_ = axis.sourceLength / axis.destLength;
+    remainderStep_ = 2 * axis.sourceLength % denominator_;
     const uint64_t numerator = (2 * first + 1) * axis.sourceLength;
     quotient_ = numerator / denominator_;
     remainder_ = numerator % denominator_;
@@ -226,17 +233,17 @@ class AxisStepper {
   // The current index; moves to the next d.
   uint32_t next() {
     const uint64_t index = descending_ ? last_ - quotient_ : quotient_;
-    quotient_ += quotientStep_;
     remainder_ += remainderStep_;
-    if (remainder_ >= denominator_) {
-      remainder_ -= denominator_;
-      ++quotient_;
-    }
+    // Without a branch: where the remainder wraps follows no pattern the
+    // processor could predict.
+    const uint64_t carry = remainder_ >= denominator_;
+    remainder_ -= denominator_ & (0 - carry);
+    quotient_ += quotientStep_ + carry;
     return static_cast<uint32_t>(index);
   }
 
  private:
-  uint64_t last_, denominator_, quotientStep_, remainderStep_;
+  uint64_t last_, denominator_, quotientStep_ = 0, remainderStep_ = 0;
   bool descending_;
   uint64_t quotient_ = 0, remainder_ = 0;
 };
