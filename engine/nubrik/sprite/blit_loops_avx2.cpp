@@ -119,6 +119,16 @@ struct Vec {
   static V sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
   static V permute(V v, V lanes) { return _mm256_permutevar8x32_epi32(v, lanes); }
   static V reverse(V v) { return permute(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
+  // Eight words from `p`, last first: the halves loaded crosswise, then
+  // reversed within each, which is cheaper than a permutation across them.
+  static V loadReversed(const uint8_t* p) {
+    const V crossed = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 1);
+    return _mm256_shuffle_epi32(crossed, _MM_SHUFFLE(0, 1, 2, 3));
+  }
+  // Eight loads into one vector: on the processors measured, faster than
+  // the gather instruction.
   template <typename Reader>
   static V gather(const uint8_t* row, const size_t* offsets) {
     auto at = [&](int i) { return static_cast<int>(Reader::pixel(row + offsets[i])); };

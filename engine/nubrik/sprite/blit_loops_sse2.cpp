@@ -113,6 +113,7 @@ struct Vec {
   static constexpr bool kPermutes = false;
   static V sub32(V a, V b) { return _mm_sub_epi32(a, b); }
   static V reverse(V v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3)); }
+  static V loadReversed(const uint8_t* p) { return reverse(load(p)); }
   static V permute(V v, V) { return v; }
   template <typename Reader>
   static V gather(const uint8_t* row, const size_t* offsets) {
