@@ -251,10 +251,11 @@ class AxisStepper {
 // How the target pixels of one row map onto the source, so that each
 // implementation picks its fastest reader.
 enum class SampledColumns : uint8_t {
-  Forward,   // along a source row, left to right, one source pixel each
-  Backward,  // along a source row, right to left, one source pixel each
-  Upscale,   // along a source row, each source pixel once or more, either way
-  Any,       // anything else: downscaled, or down a source column
+  Forward,    // along a source row, left to right, one source pixel each
+  Backward,   // along a source row, right to left, one source pixel each
+  Upscale,    // along a source row, each source pixel once or more, either way
+  Downscale,  // along a source row, skipping source pixels, either way
+  Any,        // down a source column
 };
 
 // The clipped work of one sampled draw. The source pixel of visible target

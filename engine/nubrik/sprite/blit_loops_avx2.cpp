@@ -118,6 +118,9 @@ struct Vec {
   static constexpr bool kPermutes = true;
   static V sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
   static V permute(V v, V lanes) { return _mm256_permutevar8x32_epi32(v, lanes); }
+  static V greater32(V a, V b) { return _mm256_cmpgt_epi32(a, b); }
+  // Per byte: b where `mask` is set, a elsewhere.
+  static V select(V mask, V b, V a) { return _mm256_blendv_epi8(a, b, mask); }
   static V reverse(V v) { return permute(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
   // Eight words from `p`, last first: the halves loaded crosswise, then
   // reversed within each, which is cheaper than a permutation across them.

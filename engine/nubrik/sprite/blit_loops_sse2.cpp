@@ -115,6 +115,10 @@ struct Vec {
   static V reverse(V v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3)); }
   static V loadReversed(const uint8_t* p) { return reverse(load(p)); }
   static V permute(V v, V) { return v; }
+  static V greater32(V a, V b) { return _mm_cmpgt_epi32(a, b); }
+  static V select(V mask, V b, V a) {
+    return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a));
+  }
   template <typename Reader>
   static V gather(const uint8_t* row, const size_t* offsets) {
     return _mm_setr_epi32(static_cast<int>(Reader::pixel(row + offsets[0])),

@@ -129,7 +129,8 @@ void drawTransformedImage(const IImage& source, const ImageTransform& transform,
     walk.kind =
         walk.columns.descending ? blit::SampledColumns::Backward : blit::SampledColumns::Forward;
   } else {
-    walk.kind = uint64_t(width) > sw ? blit::SampledColumns::Upscale : blit::SampledColumns::Any;
+    walk.kind =
+        uint64_t(width) > sw ? blit::SampledColumns::Upscale : blit::SampledColumns::Downscale;
   }
   walk.columnsLeft = static_cast<uint32_t>(r.left);
   walk.columnsRight = source.getWidth() - static_cast<uint32_t>(r.left);
