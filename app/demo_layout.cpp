@@ -6,7 +6,6 @@
 
 #include "app/scene.h"
 #include "app/sprite_rules.h"
-#include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 #include "nubrik/image/load_image.h"
 
@@ -20,9 +19,6 @@ std::shared_ptr<IImage> loadPicture(const std::string& folder, const std::string
   const std::string path = folder.empty() ? name : folder + "/" + name;
   try {
     return loadImageFromFile(path);
-  } catch (const Win32Exception& e) {
-    throw PictureError(
-        path, std::string(e.what()) + " (" + platform::errorText(e.errorCode()) + ")");
   } catch (const std::exception& e) {
     throw PictureError(path, e.what());
   }

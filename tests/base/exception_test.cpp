@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <stdexcept>
 #include <string>
+
+#include "nubrik/base/event.h"
 
 namespace nubrik {
 namespace {
@@ -38,6 +42,40 @@ TEST(ExceptionTest, CopiesShareOneText) {
   EXPECT_EQ(copy->message().use_count(), 1);
   delete copy;
   EXPECT_STREQ(Exception(nullptr).what(), "Unknown exception");
+}
+
+// Outside text (a path, the system's reason) is appended, never used as a
+// format, and can neither break the line nor the bound.
+TEST(ExceptionTest, DetailsStayOneBoundedLine) {
+  const std::string text =
+      makeMessage(messages::kReadFileFailed, "m", "file \"a%s\r\nb\"", std::string(10000, 'r'))
+          .get();
+  EXPECT_TRUE(text.starts_with("ReadFile API failed in m method. file \"a%s\\x0D\\x0Ab\": rrr"))
+      << text;
+  EXPECT_TRUE(text.ends_with("r..."));
+  EXPECT_LT(text.size(), 5000u);
+  EXPECT_STREQ(makeMessage(messages::kReadFileFailed, "m", "", "why").get(),
+               "ReadFile API failed in m method. why");
+}
+
+// Arguments that cannot be used are refused by name instead of crashing.
+TEST(ExceptionTest, NullArgumentsAreRefusedByName) {
+  auto refusal = [](const std::function<void()>& call) -> std::string {
+    try {
+      call();
+    } catch (const std::invalid_argument& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  EXPECT_NE(refusal([] { makeMessage(nullptr, "m"); }).find("format"), std::string::npos);
+  EXPECT_NE(refusal([] { makeMessage("%s", nullptr); }).find("method"), std::string::npos);
+  Event a, b;
+  const Event* events[] = {&a, nullptr, &b};
+  EXPECT_NE(refusal([&] { Event::wait(std::begin(events), std::end(events)); }).find("event 1"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] { Event::wait(std::begin(events), std::begin(events)); }).find("empty"),
+            std::string::npos);
 }
 
 TEST(ExceptionTest, HandlersCatchByFamily) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <stdexcept>
+#include <string>
 
 #include "nubrik/image/memory_helper.h"
 #include "nubrik/image/pixel_lock.h"
@@ -42,7 +44,19 @@ TEST(ImageTest, SizesThatDoNotFitThrowBadAlloc) {
   EXPECT_THROW(Image(0x80000000u, 1, PixelFormat::Rgba), std::bad_alloc);
   EXPECT_THROW(Image(std::numeric_limits<uint32_t>::max(), 1, PixelFormat::Rgb), std::bad_alloc);
   // Fits the pitch, but no machine has height x pitch bytes to give.
-  EXPECT_THROW(Image(0x3FFFFFFFu, 0xFFFFFFFFu, PixelFormat::Rgba), std::bad_alloc);
+  try {
+    Image(0x3FFFFFFFu, 0xFFFFFFFFu, PixelFormat::Rgba);
+    FAIL();
+  } catch (const std::bad_alloc& e) {
+    EXPECT_NE(std::string(e.what()).find("1073741823 x 4294967295 pixels of 4 bytes"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
+TEST(ImageTest, NullPixelsOnlyWithoutPixels) {
+  EXPECT_THROW(Image(4, 2, 16, nullptr), std::invalid_argument);
+  EXPECT_NO_THROW(Image(0, 2, 0, nullptr));
 }
 
 TEST(ImageTest, ImagesOverOneArrayShareTheirPixels) {

@@ -59,7 +59,12 @@ TEST(LoadImageFromMemoryTest, AgreesWithTheFileLoader) {
         SCOPED_TRACE(::testing::Message()
                      << "type " << colourType << " cut " << cut << " damaged " << damaged);
         writeFile(path, bytes);
-        const std::string fromFile = outcome([&] { return loadImageFromFile(path); });
+        // The same failure, for the same reason; only where it was differs.
+        std::string fromFile = outcome([&] { return loadImageFromFile(path); });
+        const std::string file = "file \"" + path + "\"";
+        if (const size_t at = fromFile.find(file); at != std::string::npos) {
+          fromFile.replace(at, file.size(), "memory (" + std::to_string(bytes.size()) + " bytes)");
+        }
         EXPECT_EQ(outcome([&] { return loadImageFromMemory(bytes.data(), bytes.size()); }),
                   fromFile);
         ++(fromFile.starts_with("IoException") ? failed : decoded);

@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -15,10 +18,15 @@
 #include <vector>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/base/platform/platform.h"
 #include "nubrik/image/load_image.h"
 #include "nubrik/image/memory_stream_reader.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/image/png_encoder.h"
+
+#if defined(_WIN32)
+#include "nubrik/base/platform/win32_api.h"
+#endif
 
 namespace nubrik {
 namespace {
@@ -218,8 +226,9 @@ void expectInvalid(std::vector<uint8_t> png, const char* method) {
     decode(std::move(png));
     FAIL() << "decoded";
   } catch (const IoException& e) {
-    EXPECT_EQ(std::string(e.what()),
-              std::string("Invalid file format in nubrik::PngLoader::") + method + " method.");
+    EXPECT_TRUE(std::string(e.what()).starts_with(
+        std::string("Invalid file format in nubrik::PngLoader::") + method + " method. "))
+        << e.what();
   }
 }
 
@@ -266,20 +275,25 @@ TEST(PngLoaderTest, RefusesBuffersSmallerThanARow) {
   PngLoader loader(std::make_shared<MemoryStreamReader>(validPng(16, 2)));
   std::vector<uint8_t> row(64);
   EXPECT_THROW(loader.load(row.data(), 63), std::invalid_argument);
+  EXPECT_THROW(loader.load(nullptr, 64), std::invalid_argument);
+  EXPECT_THROW(PngLoader(nullptr), std::invalid_argument);
   EXPECT_EQ(loader.load(row.data(), 64), 64u);
   EXPECT_EQ(loader.load(row.data(), 64), 64u);
   EXPECT_THROW(loader.load(row.data(), 64), std::invalid_argument);  // no third row
 }
 
-// A reader that counts the reads reaching its bytes.
+// A reader that counts the reads reaching its bytes, and whose storage fails
+// for any read past the first `good` bytes.
 class CountingReader final : public IStreamReader {
  public:
-  explicit CountingReader(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  explicit CountingReader(std::vector<uint8_t> bytes, int64_t good = INT64_MAX)
+      : bytes_(std::move(bytes)), good_(good) {}
   int reads = 0;
 
  protected:
   uint32_t readImpl(uint8_t* buffer, uint32_t count) override {
     ++reads;
+    if (bytes_.getCursor() + count > good_) throw IoException(makeMessage("Disk gone in %s.", "x"));
     return bytes_.read(buffer, count);
   }
   uint32_t skipImpl(uint32_t count) override { return bytes_.skip(count); }
@@ -290,6 +304,7 @@ class CountingReader final : public IStreamReader {
 
  private:
   MemoryStreamReader bytes_;
+  int64_t good_;
 };
 
 TEST(PngLoaderTest, AFailedDecodeStaysFailedWithoutTouchingTheData) {
@@ -310,7 +325,8 @@ TEST(PngLoaderTest, AFailedDecodeStaysFailedWithoutTouchingTheData) {
         failure = e.what();
       }
     }
-    ASSERT_EQ(failure, "Invalid file format in nubrik::PngLoader::loadImpl method.");
+    ASSERT_TRUE(failure.starts_with("Invalid file format in nubrik::PngLoader::loadImpl method. "))
+        << failure;
     const int reads = reader->reads;
     for (int i = 0; i < 3; ++i) {
       try {
@@ -357,7 +373,9 @@ TEST(LoadImageFromFileTest, DecodesAnyNameAndClosesTheFileOnFailure) {
     loadImageFromFile(cut);
     FAIL();
   } catch (const IoException& e) {
-    EXPECT_STREQ(e.what(), "Invalid file format in nubrik::PngLoader::loadImpl method.");
+    EXPECT_TRUE(std::string(e.what()).starts_with(
+        "Invalid file format in nubrik::PngLoader::loadImpl method. "))
+        << e.what();
   }
   EXPECT_EQ(openFileCount(), before);
 
@@ -369,6 +387,103 @@ TEST(LoadImageFromFileTest, DecodesAnyNameAndClosesTheFileOnFailure) {
   } catch (const Win32Exception& e) {
     EXPECT_EQ(e.errorCode(), 2u);
   }
+}
+
+// Every way a picture can fail to load says, on one line, the template's
+// words, where (the file, or memory), and why: the system's text for a
+// platform failure, the decoder's for bad data.
+TEST(LoadImageTest, FailuresSayWhatWhereAndWhy) {
+  const std::string opening =
+      "CreateFileA API failed in nubrik::FileStreamReader::FileStreamReader method.";
+  const std::string header = "Invalid file format in nubrik::PngLoader::PngLoader method.";
+  const std::string rows = "Invalid file format in nubrik::PngLoader::loadImpl method.";
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("nubrik_errors_" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  auto at = [&](const char* name) { return (folder / name).string(); };
+  std::mt19937 random(5);
+  PngPicture picture;
+  picture.width = picture.height = 32;
+  picture.colourType = 2;
+  picture.rows.resize(size_t{picture.rowBytes()} * picture.height);
+  for (auto& b : picture.rows) b = static_cast<uint8_t>(random());
+  const std::vector<uint8_t> png = encodePng(picture);
+  const std::vector<uint8_t> cut(png.begin(), png.begin() + static_cast<ptrdiff_t>(png.size() / 2));
+  std::vector<uint8_t> text(png.size(), 'a');
+  writeFile(at("cut.png"), cut);
+  writeFile(at("text.png"), text);
+  writeFile(at("locked.png"), png);
+
+  struct Case {
+    const char* name;
+    std::function<void()> load;
+    std::string head, where, reason;  // an empty reason: any, the system's for a platform code
+  };
+  const auto file = [&](const char* name) { return describeFile(at(name)); };
+  const auto memory = [](const std::vector<uint8_t>& bytes) {
+    return "memory (" + std::to_string(bytes.size()) + " bytes)";
+  };
+  std::vector<Case> cases = {
+      {"missing", [&] { loadImageFromFile(at("missing.png")); }, opening, file("missing.png"), ""},
+      {"directory", [&] { loadImageFromFile(folder.string()); }, opening,
+       describeFile(folder.string()), ""},
+      {"line break in the name", [&] { loadImageFromFile(at("two\nlines.png")); }, opening,
+       describeFile(at("two\\x0Alines.png")), ""},
+      {"cut file", [&] { loadImageFromFile(at("cut.png")); }, rows, file("cut.png"),
+       "the data ends after " + std::to_string(cut.size()) + " bytes"},
+      {"cut memory", [&] { loadImageFromMemory(cut.data(), cut.size()); }, rows, memory(cut),
+       "the data ends after " + std::to_string(cut.size()) + " bytes"},
+      {"no signature in a file", [&] { loadImageFromFile(at("text.png")); }, header,
+       file("text.png"), ""},
+      {"no signature in memory", [&] { loadImageFromMemory(text.data(), text.size()); }, header,
+       memory(text), ""},
+      {"a reader that fails",
+       [&] { PngLoader(std::make_shared<CountingReader>(png, 100), "entry 3").loadImage(); }, rows,
+       "entry 3", "reading failed: Disk gone in x."},
+  };
+#if defined(_WIN32)
+  // Held by another opener that shares it with no one.
+  const HANDLE holder = CreateFileA(at("locked.png").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  cases.push_back(
+      {"locked", [&] { loadImageFromFile(at("locked.png")); }, opening, file("locked.png"), ""});
+#else
+  ASSERT_EQ(mkfifo(at("pipe.png").c_str(), 0600), 0);
+  cases.push_back(
+      {"a pipe", [&] { loadImageFromFile(at("pipe.png")); }, opening, file("pipe.png"), ""});
+  chmod(at("locked.png").c_str(), 0);
+  if (access(at("locked.png").c_str(), R_OK) != 0) {  // root reads it all the same
+    cases.push_back({"no access", [&] { loadImageFromFile(at("locked.png")); }, opening,
+                     file("locked.png"), ""});
+  }
+#endif
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      c.load();
+      ADD_FAILURE() << "loaded";
+    } catch (const Exception& e) {
+      const std::string what = e.what();
+      std::string reason = c.reason;
+      if (const auto* failed = dynamic_cast<const Win32Exception*>(&e)) {
+        EXPECT_NE(failed->errorCode(), 0u);
+        if (reason.empty()) reason = platform::errorText(failed->errorCode());
+      } else {
+        EXPECT_NE(dynamic_cast<const IoException*>(&e), nullptr) << what;
+      }
+      const std::string start = c.head + " " + c.where + ": ";
+      EXPECT_TRUE(what.starts_with(start)) << what;
+      EXPECT_GT(what.size(), start.size()) << "no reason: " << what;
+      EXPECT_NE(what.find(reason, start.size()), std::string::npos) << what;
+      EXPECT_EQ(what.find('\n'), std::string::npos) << what;
+    }
+  }
+#if defined(_WIN32)
+  CloseHandle(holder);
+#endif
+  std::filesystem::remove_all(folder);
 }
 
 // The public conformance suite, when it is beside the project.

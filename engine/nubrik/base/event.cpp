@@ -1,5 +1,8 @@
 #include "nubrik/base/event.h"
 
+#include <stdexcept>
+#include <string>
+
 #include "nubrik/base/exception.h"
 
 namespace nubrik {
@@ -44,7 +47,13 @@ bool Event::wait(uint32_t timeoutMs) {
   throwWaitFailed();
 }
 
+void Event::refuseNullEvent(size_t index) {
+  throw std::invalid_argument("nubrik::Event::wait: event " + std::to_string(index) +
+                              " of the range is null");
+}
+
 int32_t Event::waitAny(const std::vector<platform::EventObject*>& handles) {
+  if (handles.empty()) throw std::invalid_argument("nubrik::Event::wait: the range is empty");
   size_t index = 0;
   switch (platform::waitForAnyEvent(handles.data(), handles.size(), platform::kInfinite, &index)) {
     case platform::WaitStatus::Signalled:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -22,16 +23,22 @@ class Event {
   bool wait(uint32_t timeoutMs = platform::kInfinite);
 
   // Waits without limit until any of the events is set and returns the
-  // lowest index of a set one.
+  // lowest index of a set one. The range holds pointers (or smart pointers)
+  // to events; an empty range, or a null one in it, throws
+  // std::invalid_argument, since nothing could ever end the wait.
   template <typename Iterator>
   static int32_t wait(Iterator first, Iterator last) {
     std::vector<platform::EventObject*> handles;
-    for (; first != last; ++first) handles.push_back((*first)->handle_);
+    for (; first != last; ++first) {
+      if (*first == nullptr) refuseNullEvent(handles.size());
+      handles.push_back((*first)->handle_);
+    }
     return waitAny(handles);
   }
 
  private:
   static int32_t waitAny(const std::vector<platform::EventObject*>& handles);
+  [[noreturn]] static void refuseNullEvent(size_t index);
 
   platform::EventObject* handle_;
 };

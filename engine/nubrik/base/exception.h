@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace nubrik {
 
@@ -28,15 +31,37 @@ inline constexpr char kWaitFailed[] = "WaitForSingleObject API failed in %s meth
 
 // Fills `format` (one %s) with `method`, at most 2047 characters. Only the
 // engine's own templates and method names are passed here, never outside text.
+// Neither may be null (std::invalid_argument).
 Message makeMessage(const char* format, const char* method);
+
+// The same message followed by where the failure happened and why:
+//
+//   <template filled with method> <where>: <reason>
+//   CreateFileA API failed in nubrik::FileStreamReader::FileStreamReader
+//   method. file "load.gra": No such file or directory (error 2)
+//
+// `where` and `reason` come from outside (a path, the system's text), so
+// they are appended, never used as a format. Each is cut to kMaxDetail
+// characters and control characters are written as \xNN, so the message is
+// always one line of bounded length. Either may be empty.
+inline constexpr size_t kMaxDetail = 4096;
+Message makeMessage(const char* format, const char* method, std::string_view where,
+                    std::string_view reason);
+
+// How a file is named in messages: file "<path>".
+std::string describeFile(std::string_view path);
 
 // Throws Win32Exception for the platform call that has just failed, with the
 // platform's error code read before the message is built: building it
-// allocates, and an allocation may change the code.
+// allocates, and an allocation may change the code. The reason given after
+// `where` is the system's text for the code, then "(error <code>)".
 [[noreturn]] void throwPlatformError(const char* format, const char* method);
+[[noreturn]] void throwPlatformError(const char* format, const char* method,
+                                     std::string_view where);
 
 // The root of the engine's failures. Copies share one message text, so
-// copying never allocates and never fails.
+// copying never allocates and never fails. A null message is allowed: what()
+// then says "Unknown exception".
 class Exception : public std::exception {
  public:
   explicit Exception(Message message) noexcept : message_(std::move(message)) {}

@@ -24,7 +24,8 @@ class Thread {
 
   // Runs `body` on a new thread. Throws std::logic_error while a thread runs
   // (until stop() has joined it). A thread the platform cannot start is not
-  // reported: isRunning() stays false.
+  // reported: isRunning() stays false. An empty body is allowed: it fails
+  // like one that throws (kExitFailure).
   void start(ThreadBody body);
   // Interrupts and joins; does nothing when no thread runs. Called from the
   // thread's own body it throws std::logic_error rather than hang.

@@ -2,15 +2,29 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "nubrik/base/exception.h"
 
 namespace nubrik {
 
+namespace {
+
+std::string checkedPath(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    throw std::invalid_argument(
+        "nubrik::FileStreamReader::FileStreamReader: path holds a NUL character");
+  }
+  return describeFile(path);
+}
+
+}  // namespace
+
 FileStreamReader::FileStreamReader(const std::string& path)
-    : fileHandle_(platform::openFileForReading(path.c_str())) {
+    : where_(checkedPath(path)), fileHandle_(platform::openFileForReading(path.c_str())) {
   if (fileHandle_ == nullptr) {
-    throwPlatformError(messages::kCreateFileFailed, "nubrik::FileStreamReader::FileStreamReader");
+    throwPlatformError(messages::kCreateFileFailed, "nubrik::FileStreamReader::FileStreamReader",
+                       where_);
   }
 }
 
@@ -28,7 +42,7 @@ uint32_t FileStreamReader::readImpl(uint8_t* buffer, uint32_t count) {
     uint8_t* target = direct ? buffer + total : buffer_.get();
     uint32_t got = 0;
     if (!platform::readFile(fileHandle_, target, direct ? remaining : kBufferSize, &got)) {
-      throwPlatformError(messages::kReadFileFailed, "nubrik::FileStreamReader::readImpl");
+      throwPlatformError(messages::kReadFileFailed, "nubrik::FileStreamReader::readImpl", where_);
     }
     // Nothing more came: the end of the file, or a position past it. (A
     // regular file reads short only at its end.)
@@ -51,8 +65,10 @@ uint32_t FileStreamReader::skipImpl(uint32_t count) {
   seekImpl(count, SeekOrigin::Current);
   const int64_t after = getCursorImpl();
   if (after < before) {
-    throw IoException(
-        makeMessage(messages::kInvalidSeekPosition, "nubrik::FileStreamReader::skipImpl"));
+    throw IoException(makeMessage(messages::kInvalidSeekPosition,
+                                  "nubrik::FileStreamReader::skipImpl", where_,
+                                  "skipping " + std::to_string(count) + " bytes moved back from " +
+                                      std::to_string(before) + " to " + std::to_string(after)));
   }
   return static_cast<uint32_t>(after - before);
 }
@@ -64,13 +80,16 @@ void FileStreamReader::seekImpl(int64_t offset, SeekOrigin origin) {
                                       : origin == SeekOrigin::End ? platform::SeekMethod::End
                                                                   : platform::SeekMethod::Current;
   // The platform's position is ahead of ours by what is buffered.
+  int64_t platformOffset = offset;
   if (method == platform::SeekMethod::Current &&
-      __builtin_sub_overflow(offset, buffered(), &offset)) {
-    throw IoException(
-        makeMessage(messages::kInvalidSeekPosition, "nubrik::FileStreamReader::seekImpl"));
+      __builtin_sub_overflow(offset, buffered(), &platformOffset)) {
+    throw IoException(makeMessage(
+        messages::kInvalidSeekPosition, "nubrik::FileStreamReader::seekImpl", where_,
+        "offset " + std::to_string(offset) + " from the current position is out of range"));
   }
-  if (!platform::seekFile(fileHandle_, offset, method, nullptr)) {
-    throwPlatformError(messages::kSetFilePointerFailed, "nubrik::FileStreamReader::seekImpl");
+  if (!platform::seekFile(fileHandle_, platformOffset, method, nullptr)) {
+    throwPlatformError(messages::kSetFilePointerFailed, "nubrik::FileStreamReader::seekImpl",
+                       where_);
   }
   bufferStart_ = bufferEnd_ = 0;
 }
@@ -78,7 +97,8 @@ void FileStreamReader::seekImpl(int64_t offset, SeekOrigin origin) {
 int64_t FileStreamReader::getCursorImpl() {
   int64_t position = 0;
   if (!platform::seekFile(fileHandle_, 0, platform::SeekMethod::Current, &position)) {
-    throwPlatformError(messages::kSetFilePointerFailed, "nubrik::FileStreamReader::getCursorImpl");
+    throwPlatformError(messages::kSetFilePointerFailed, "nubrik::FileStreamReader::getCursorImpl",
+                       where_);
   }
   return position - buffered();
 }
@@ -86,7 +106,8 @@ int64_t FileStreamReader::getCursorImpl() {
 int64_t FileStreamReader::getLengthImpl() {
   int64_t length = 0;
   if (!platform::fileLength(fileHandle_, &length)) {
-    throwPlatformError(messages::kGetFileSizeFailed, "nubrik::FileStreamReader::getLengthImpl");
+    throwPlatformError(messages::kGetFileSizeFailed, "nubrik::FileStreamReader::getLengthImpl",
+                       where_);
   }
   return length;
 }

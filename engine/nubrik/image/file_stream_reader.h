@@ -11,13 +11,20 @@ namespace nubrik {
 // A stream over a regular file opened read-only. Small reads are served from
 // a read-ahead buffer, so that a file of many tiny chunks costs one system
 // call per kBufferSize bytes rather than one per chunk; larger reads go
-// straight to the platform. Platform failures throw Win32Exception.
+// straight to the platform. Platform failures throw Win32Exception; every
+// message names the file and gives the system's reason.
 class FileStreamReader final : public IStreamReader {
  public:
+  // Throws Win32Exception when the file cannot be opened (missing, not a
+  // regular file, no access), and std::invalid_argument when `path` holds a
+  // NUL character, which would make the platform open a different file.
   explicit FileStreamReader(const std::string& path);
   ~FileStreamReader() override;
   FileStreamReader(const FileStreamReader&) = delete;
   FileStreamReader& operator=(const FileStreamReader&) = delete;
+
+  // How messages name the file: file "<path>".
+  const std::string& describe() const { return where_; }
 
  protected:
   uint32_t readImpl(uint8_t* buffer, uint32_t count) override;
@@ -33,6 +40,7 @@ class FileStreamReader final : public IStreamReader {
  private:
   uint32_t buffered() const { return bufferEnd_ - bufferStart_; }
 
+  std::string where_;
   platform::FileObject* fileHandle_ = nullptr;
   // Bytes read from the file but not yet by the caller: [start, end). The
   // caller's position is the platform's minus buffered().

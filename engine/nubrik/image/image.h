@@ -28,9 +28,11 @@ class Image final : public IImage {
   using Pixels = std::shared_ptr<uint8_t[]>;
 
   // A band image over an existing array: Rgbx, `pitch` bytes per row.
+  // `pixels` may be null only when the image has no pixel (a width or a
+  // height of 0); otherwise std::invalid_argument.
   Image(uint32_t width, uint32_t height, uint32_t pitch, Pixels pixels);
   // A picture with rows packed without padding; the bytes are not initialised.
-  // Throws std::bad_alloc when the size does not fit.
+  // Throws std::bad_alloc when the size does not fit (its what() says which).
   Image(uint32_t width, uint32_t height, PixelFormat pixelFormat);
 
   uint32_t getWidth() const override { return width_; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 
 #include "nubrik/image/pixel_format.h"
 
@@ -16,8 +17,12 @@ class IImageLoader {
   virtual PixelFormat getPixelFormat() const = 0;
   virtual uint32_t getRowBytes() const = 0;
   // Decodes the next row into `buffer`, which holds `size` bytes; returns the
-  // number of bytes written.
-  uint32_t load(uint8_t* buffer, uint32_t size) { return loadImpl(buffer, size); }
+  // number of bytes written. `buffer` must not be null (std::invalid_argument).
+  uint32_t load(uint8_t* buffer, uint32_t size) {
+    if (buffer == nullptr)
+      throw std::invalid_argument("nubrik::IImageLoader::load: buffer is null");
+    return loadImpl(buffer, size);
+  }
 
  protected:
   virtual uint32_t loadImpl(uint8_t* buffer, uint32_t size) = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "nubrik/base/exception.h"
 
@@ -28,8 +29,12 @@ void MemoryStreamReader::seekImpl(int64_t offset, SeekOrigin origin) {
   int64_t target = 0;
   if (__builtin_add_overflow(base, offset, &target) || target < 0 ||
       target > static_cast<int64_t>(bytes_.size())) {
-    throw IoException(
-        makeMessage(messages::kInvalidSeekPosition, "nubrik::MemoryStreamReader::seekImpl"));
+    const std::string from = origin == SeekOrigin::Begin ? std::string("the start")
+                             : origin == SeekOrigin::End ? std::string("the end")
+                                                         : "position " + std::to_string(position_);
+    throw IoException(makeMessage(
+        messages::kInvalidSeekPosition, "nubrik::MemoryStreamReader::seekImpl", describe(),
+        "offset " + std::to_string(offset) + " from " + from + " is outside the bytes"));
   }
   position_ = static_cast<size_t>(target);
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,9 @@ namespace nubrik {
 class MemoryStreamReader final : public IStreamReader {
  public:
   explicit MemoryStreamReader(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+  // How messages name the bytes: memory (<size> bytes).
+  std::string describe() const { return "memory (" + std::to_string(bytes_.size()) + " bytes)"; }
 
  protected:
   uint32_t readImpl(uint8_t* buffer, uint32_t count) override;

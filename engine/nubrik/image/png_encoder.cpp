@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "nubrik/base/exception.h"
 #include "nubrik/image/pixel_lock.h"
@@ -16,9 +18,16 @@ namespace {
 struct Output {
   std::vector<uint8_t> bytes;
   bool failed = false;
+  // libpng's reason for refusing, kept without allocating.
+  char reason[256] = {};
 };
 
-[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void onError(png_structp png, png_const_charp message) {
+  if (auto* output = static_cast<Output*>(png_get_error_ptr(png)); output && message) {
+    std::snprintf(output->reason, sizeof output->reason, "%s", message);
+  }
+  png_longjmp(png, 1);
+}
 void onWarning(png_structp, png_const_charp) {}
 
 void writeProc(png_structp png, png_bytep data, size_t length) {
@@ -82,20 +91,32 @@ uint32_t PngPicture::rowBytes() const {
 
 std::vector<uint8_t> encodePng(const PngPicture& picture) {
   if (picture.rows.size() < uint64_t{picture.rowBytes()} * picture.height) {
-    throw std::invalid_argument("encodePng: fewer row bytes than the picture needs");
+    throw std::invalid_argument("nubrik::encodePng: " + std::to_string(picture.rows.size()) +
+                                " row bytes where the picture needs " +
+                                std::to_string(uint64_t{picture.rowBytes()} * picture.height));
   }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
   Output output;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, onError, onWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
   const bool ok = info != nullptr && encode(png, info, picture, &output);
   png_destroy_write_struct(&png, info ? &info : nullptr);
-  if (!ok) throw IoException(makeMessage(messages::kInvalidFileFormat, "nubrik::encodePng"));
+  if (!ok) {
+    throw IoException(makeMessage(
+        messages::kInvalidFileFormat, "nubrik::encodePng",
+        "a picture of " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +
+            ", colour type " + std::to_string(picture.colourType) + ", depth " +
+            std::to_string(picture.bitDepth),
+        output.reason[0] != '\0' ? output.reason
+                                 : "the encoder's structures could not be allocated"));
+  }
   return std::move(output.bytes);
 }
 
 PngPicture rgbPicture(const IImage& image) {
   if (bytesPerPixel(image.getPixelFormat()) != 4) {
-    throw std::invalid_argument("rgbPicture needs a four-byte image");
+    throw std::invalid_argument("nubrik::rgbPicture: an image of " +
+                                std::to_string(bytesPerPixel(image.getPixelFormat())) +
+                                " bytes a pixel, not 4");
   }
   PngPicture picture;
   picture.width = image.getWidth();
@@ -116,13 +137,18 @@ PngPicture rgbPicture(const IImage& image) {
 }
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (path.find('\0') != std::string::npos) {
+    throw std::invalid_argument("nubrik::writeFile: path holds a NUL character");
+  }
   std::FILE* file = std::fopen(path.c_str(), "wb");
   bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   if (file != nullptr && std::fclose(file) != 0) ok = false;
   if (!ok) {
-    const auto code = static_cast<uint32_t>(errno);  // before the message allocates
-    throw Win32Exception(code,
-                         makeMessage("Cannot write the file in %s method.", "nubrik::writeFile"));
+    const int code = errno;  // before the message allocates
+    throw Win32Exception(
+        static_cast<uint32_t>(code),
+        makeMessage("Cannot write the file in %s method.", "nubrik::writeFile", describeFile(path),
+                    std::string(std::strerror(code)) + " (error " + std::to_string(code) + ")"));
   }
 }
 

@@ -24,13 +24,16 @@ struct PngPicture {
 };
 
 // Encodes `picture`; throws IoException "Invalid file format in %s method."
-// when libpng refuses it.
+// (then the picture's size and type, and why) when libpng refuses it, and
+// std::invalid_argument when `rows` is too short.
 std::vector<uint8_t> encodePng(const PngPicture& picture);
 
 // The picture of an Rgbx (or Rgba) image as 8-bit RGB, the fourth byte dropped.
 PngPicture rgbPicture(const IImage& image);
 
-// Writes `bytes` to `path`; throws Win32Exception when the file cannot be written.
+// Writes `bytes` to `path`; throws Win32Exception when the file cannot be
+// written (its message names the file and the C library's reason, and its
+// code is errno), and std::invalid_argument when `path` holds a NUL character.
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace nubrik

@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -9,20 +10,25 @@
 #include <vector>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/image/file_stream_reader.h"
+#include "nubrik/image/memory_stream_reader.h"
 #include "nubrik/image/pixel_lock.h"
 
 namespace nubrik {
 
 namespace {
 
-[[noreturn]] void throwInvalid(const char* method) {
-  throw IoException(makeMessage(messages::kInvalidFileFormat, method));
-}
-
 // libpng's default handlers print to standard error; a library must not.
-// Errors still end the libpng call by longjmp, warnings are dropped.
-[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+// Warnings are dropped.
 void onWarning(png_structp, png_const_charp) {}
+
+std::string describeReader(const IStreamReader* reader) {
+  if (const auto* file = dynamic_cast<const FileStreamReader*>(reader)) return file->describe();
+  if (const auto* memory = dynamic_cast<const MemoryStreamReader*>(reader)) {
+    return memory->describe();
+  }
+  return "stream";
+}
 
 // The filtered image data a picture holds: every row of every pass with its
 // filter byte (an empty pass has no rows).
@@ -48,19 +54,49 @@ uint64_t rawImageBytes(uint64_t width, uint64_t height, int bitDepth, int colour
 }  // namespace
 
 PngLoader::PngLoader(std::shared_ptr<IStreamReader> reader, Checksums checksums)
-    : reader_(std::move(reader)) {
-  if (!reader_) throw std::invalid_argument("PngLoader needs a stream");
-  pngStruct_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
+    : PngLoader(reader, describeReader(reader.get()), checksums) {}
+
+PngLoader::PngLoader(std::shared_ptr<IStreamReader> reader, std::string source, Checksums checksums)
+    : reader_(std::move(reader)), source_(std::move(source)) {
+  if (!reader_) throw std::invalid_argument("nubrik::PngLoader::PngLoader: reader is null");
+  pngStruct_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, &PngLoader::onError, onWarning);
   if (pngStruct_ != nullptr) infoStruct_ = png_create_info_struct(pngStruct_);
   if (infoStruct_ != nullptr) endInfoStruct_ = png_create_info_struct(pngStruct_);
   if (endInfoStruct_ == nullptr) {
     destroy();
-    throw Exception(makeMessage(messages::kOutOfMemory, "nubrik::PngLoader::PngLoader"));
+    throw Exception(makeMessage(messages::kOutOfMemory, "nubrik::PngLoader::PngLoader", source_,
+                                "the decoder's structures could not be allocated"));
   }
   if (!readHeader(checksums)) {
     destroy();
-    throwInvalid("nubrik::PngLoader::PngLoader");
+    fail("nubrik::PngLoader::PngLoader");
   }
+}
+
+// Errors end the libpng call by longjmp, after their text is kept.
+void PngLoader::onError(png_struct_def* png, const char* message) {
+  auto* self = static_cast<PngLoader*>(png_get_error_ptr(png));
+  if (self != nullptr && message != nullptr && message != self->reason_) {
+    std::snprintf(self->reason_, sizeof self->reason_, "%s", message);
+  }
+  png_longjmp(png, 1);
+}
+
+std::string PngLoader::failureReason() const {
+  if (readFailure_) {
+    try {
+      std::rethrow_exception(readFailure_);
+    } catch (const std::exception& e) {
+      return std::string("reading failed: ") + e.what();
+    } catch (...) {
+      return "reading failed";
+    }
+  }
+  return reason_[0] != '\0' ? reason_ : "the decoder refused the data";
+}
+
+void PngLoader::fail(const char* method) const {
+  throw IoException(makeMessage(messages::kInvalidFileFormat, method, source_, failureReason()));
 }
 
 PngLoader::~PngLoader() { destroy(); }
@@ -137,9 +173,20 @@ bool PngLoader::readHeader(Checksums checksums) noexcept {
 
   // Untrusted sizes: refuse what would not fit our buffers or our limits,
   // and anything whose rows would not be exactly the layout we report.
-  if (bitDepth != 8 || width_ == 0 || height_ == 0 || width_ > kMaxSide || height_ > kMaxSide ||
-      uint64_t{width_} * height_ > kMaxPixels ||
+  if (width_ == 0 || height_ == 0 || width_ > kMaxSide || height_ > kMaxSide ||
+      uint64_t{width_} * height_ > kMaxPixels) {
+    std::snprintf(reason_, sizeof reason_,
+                  "a picture of %u x %u pixels is over the limits of %u pixels a side and %llu "
+                  "pixels in all",
+                  width_, height_, kMaxSide, static_cast<unsigned long long>(kMaxPixels));
+    return false;
+  }
+  if (bitDepth != 8 ||
       png_get_rowbytes(png, info) != uint64_t{width_} * bytesPerPixel(pixelFormat_)) {
+    std::snprintf(reason_, sizeof reason_,
+                  "rows of %llu bytes at depth %d do not make %u pixels of %u bytes",
+                  static_cast<unsigned long long>(png_get_rowbytes(png, info)), bitDepth, width_,
+                  bytesPerPixel(pixelFormat_));
     return false;
   }
   decodingRows_ = true;
@@ -157,16 +204,20 @@ bool PngLoader::readRows(uint8_t* pixels, size_t pitch, uint64_t first, uint64_t
 }
 
 void PngLoader::decodeRows(uint8_t* pixels, size_t pitch, uint64_t first, uint64_t last) {
-  if (!readRows(pixels, pitch, first, last)) throwInvalid("nubrik::PngLoader::loadImpl");
+  if (!readRows(pixels, pitch, first, last)) fail("nubrik::PngLoader::loadImpl");
 }
 
 uint32_t PngLoader::loadImpl(uint8_t* buffer, uint32_t size) {
   if (failure_) std::rethrow_exception(failure_);
   const uint32_t rowBytes = getRowBytes();
-  if (buffer == nullptr || size < rowBytes) {
-    throw std::invalid_argument("PngLoader::load: the buffer is smaller than a row");
+  if (size < rowBytes) {
+    throw std::invalid_argument("nubrik::PngLoader::load: a buffer of " + std::to_string(size) +
+                                " bytes cannot hold a row of " + std::to_string(rowBytes));
   }
-  if (nextRow_ >= height_) throw std::invalid_argument("PngLoader::load: every row was read");
+  if (nextRow_ >= height_) {
+    throw std::invalid_argument("nubrik::PngLoader::load: all " + std::to_string(height_) +
+                                " rows were read");
+  }
 
   // From here on libpng has moved: a failure cannot be retried.
   try {
@@ -194,7 +245,8 @@ uint32_t PngLoader::loadImpl(uint8_t* buffer, uint32_t size) {
 
 std::shared_ptr<Image> PngLoader::loadImage() {
   if (failure_) std::rethrow_exception(failure_);
-  if (nextRow_ != 0) throw std::logic_error("PngLoader::loadImage: rows were loaded already");
+  if (nextRow_ != 0)
+    throw std::logic_error("nubrik::PngLoader::loadImage: rows were loaded already");
   try {
     const size_t rowBytes = getRowBytes();
     std::vector<uint8_t> first(rowBytes);
@@ -213,15 +265,27 @@ std::shared_ptr<Image> PngLoader::loadImage() {
 
 void PngLoader::readProc(png_struct_def* png, uint8_t* data, size_t length) {
   auto* self = static_cast<PngLoader*>(png_get_io_ptr(png));
-  if (!self->acceptRead(png, length)) png_error(png, "more image data than the picture needs");
+  if (!self->acceptRead(png, length)) {
+    std::snprintf(self->reason_, sizeof self->reason_,
+                  "more image data than a picture of %u x %u pixels needs", self->width_,
+                  self->height_);
+    png_error(png, self->reason_);
+  }
   bool complete = false;
   try {
     complete = self->readFully(data, length);
   } catch (...) {
     // A failing reader ends the decode below: exceptions must not cross
-    // libpng's C frames.
+    // libpng's C frames. It is kept to be told as the reason.
+    self->readFailure_ = std::current_exception();
   }
-  if (!complete) png_error(png, "the stream ended or failed");
+  if (!complete) {
+    if (!self->readFailure_) {
+      std::snprintf(self->reason_, sizeof self->reason_, "the data ends after %llu bytes",
+                    static_cast<unsigned long long>(self->bytesRead_));
+    }
+    png_error(png, self->reason_);
+  }
 }
 
 bool PngLoader::acceptRead(png_struct_def* png, size_t length) noexcept {
@@ -242,6 +306,7 @@ bool PngLoader::readFully(uint8_t* data, size_t length) {
     const uint32_t chunk =
         static_cast<uint32_t>(std::min<size_t>(length, std::numeric_limits<uint32_t>::max()));
     const uint32_t got = reader_->read(data, chunk);
+    bytesRead_ += got;
     if (got != chunk) return false;
     data += got;
     length -= got;

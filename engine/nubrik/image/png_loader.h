@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "nubrik/image/image.h"
 #include "nubrik/image/image_loader.h"
@@ -23,6 +24,10 @@ namespace nubrik {
 // the constructor (signature, header, anything before the image data, or a
 // picture larger than the limits below) or from loadImpl (the image data).
 // After such a failure every later load throws the same exception again.
+// Every message goes on with where the data came from and why it was
+// refused, one line: ... method. file "snow.png": the data ends after 812
+// bytes. A reader's own failure is given as the reason ("reading failed:"
+// and its message).
 //
 // What a file can make the decoder spend is bounded by the picture it holds:
 // ancillary chunks other than transparency are skipped unread, whatever size
@@ -46,8 +51,15 @@ class PngLoader final : public IImageLoader {
   // them off, so that mutated data reaches the decoder.
   enum class Checksums { Verify, IgnoreForFuzzing };
 
+  // `reader` must not be null (std::invalid_argument). Messages name the
+  // data as the reader does (FileStreamReader and MemoryStreamReader), else
+  // as "stream".
   explicit PngLoader(std::shared_ptr<IStreamReader> reader,
                      Checksums checksums = Checksums::Verify);
+  // The same, with messages naming the data as `source` (such as a file name
+  // or "archive entry 3") instead.
+  PngLoader(std::shared_ptr<IStreamReader> reader, std::string source,
+            Checksums checksums = Checksums::Verify);
   ~PngLoader() override;
   PngLoader(const PngLoader&) = delete;
   PngLoader& operator=(const PngLoader&) = delete;
@@ -82,8 +94,14 @@ class PngLoader final : public IImageLoader {
   uint64_t rowCalls() const { return uint64_t{height_} * passes_; }
   void decodeRows(uint8_t* pixels, size_t pitch, uint64_t first, uint64_t last);
   void destroy() noexcept;
+  static void onError(png_struct_def* png, const char* message);
+  // Why the last libpng call failed: the reader's failure, or the text
+  // libpng (or readProc) gave.
+  std::string failureReason() const;
+  [[noreturn]] void fail(const char* method) const;
 
   std::shared_ptr<IStreamReader> reader_;
+  std::string source_;
   png_struct_def* pngStruct_ = nullptr;
   png_info_def* infoStruct_ = nullptr;
   png_info_def* endInfoStruct_ = nullptr;
@@ -95,6 +113,11 @@ class PngLoader final : public IImageLoader {
   std::unique_ptr<uint8_t[]> assembled_;
   // Set once a load has failed; rethrown by every later one.
   std::exception_ptr failure_;
+  // Filled inside libpng's calls, which may not allocate or throw: a fixed
+  // buffer for the text, the reader's exception kept as it was.
+  char reason_[256] = {};
+  std::exception_ptr readFailure_;
+  uint64_t bytesRead_ = 0;
 
   // What the stream may still cost, kept by readProc.
   bool decodingRows_ = false;

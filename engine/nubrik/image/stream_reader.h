@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 
 namespace nubrik {
 
@@ -12,7 +13,13 @@ class ISequentialStreamReader {
  public:
   virtual ~ISequentialStreamReader() = default;
   // Stores up to `count` bytes; fewer only at the end of the stream.
-  uint32_t read(uint8_t* buffer, uint32_t count) { return readImpl(buffer, count); }
+  // `buffer` may be null only when `count` is 0 (std::invalid_argument).
+  uint32_t read(uint8_t* buffer, uint32_t count) {
+    if (buffer == nullptr && count != 0) {
+      throw std::invalid_argument("nubrik::ISequentialStreamReader::read: buffer is null");
+    }
+    return readImpl(buffer, count);
+  }
   uint32_t skip(uint32_t count) { return skipImpl(count); }
   bool isEndOfStream() { return isEndOfStreamImpl(); }
 

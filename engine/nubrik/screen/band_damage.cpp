@@ -1,54 +1,52 @@
 #include "nubrik/screen/band_damage.h"
 
 #include <algorithm>
+#include <new>
 
 namespace nubrik {
 
 namespace {
 
-// The pixels a union adds beyond its two (disjoint) parts.
+// The pixels a union adds beyond its two parts, which share no column.
 int64_t waste(const Rect& a, const Rect& b) { return area(unite(a, b)) - area(a) - area(b); }
 
 }  // namespace
 
-void BandDamage::add(const Rect& rect) {
-  for (size_t i = 0; i < count_; ++i) {
-    if (contains(rects_[i], rect)) return;
-  }
+void BandDamage::add(const Rect& rect) noexcept {
+  bounds_ = rects_.empty() ? rect : unite(bounds_, rect);
   Rect merged = rect;
-  while (true) {
-    // Absorb every rectangle the growing one overlaps or nearly touches;
-    // what is left is disjoint from it.
-    for (size_t i = 0; i < count_;) {
-      if (overlaps(rects_[i], merged) || waste(rects_[i], merged) <= kMergeSlack) {
-        merged = unite(merged, rects_[i]);
-        removeAt(i);
-        i = 0;
-      } else {
-        ++i;
-      }
-    }
-    if (count_ < kMaxRects) break;
-    // Full: merge with the neighbour that costs the fewest extra pixels.
-    size_t best = 0;
-    for (size_t i = 1; i < count_; ++i) {
-      if (waste(rects_[i], merged) < waste(rects_[best], merged)) best = i;
-    }
-    merged = unite(merged, rects_[best]);
-    removeAt(best);
+  // [first, last): the rectangles sharing a column with the growing one,
+  // then its neighbours that are cheaper merged than apart.
+  auto first = std::lower_bound(rects_.begin(), rects_.end(), rect.left,
+                                [](const Rect& r, int32_t left) { return r.right <= left; });
+  auto last = first;
+  while (last != rects_.end() && last->left < merged.right) merged = unite(merged, *last++);
+  while (first != rects_.begin() && waste(*(first - 1), merged) <= kMergeSlack) {
+    merged = unite(merged, *--first);
   }
-  rects_[count_++] = merged;
-  bounds_ = count_ == 1 ? merged : unite(bounds_, merged);
-  // Rectangles that fill most of their bounding box cost more apart than
-  // the gaps between them cost redrawn.
-  if (count_ > 1) {
-    int64_t covered = 0;
-    for (size_t i = 0; i < count_; ++i) covered += area(rects_[i]);
-    if (area(bounds_) - covered <= kMergeSlack * static_cast<int64_t>(count_ - 1)) {
-      rects_[0] = bounds_;
-      count_ = 1;
+  while (last != rects_.end() && waste(*last, merged) <= kMergeSlack) {
+    merged = unite(merged, *last++);
+  }
+  if (first != last) {
+    *first = merged;
+    rects_.erase(first + 1, last);
+    return;
+  }
+  // Full, or no room: the cheaper neighbour takes it in (there is one:
+  // a full set has many, and every band keeps room for one rectangle).
+  if (rects_.size() < kMaxRects) {
+    try {
+      rects_.insert(first, merged);
+      return;
+    } catch (const std::bad_alloc&) {
     }
   }
+  if (first == rects_.end() ||
+      (first != rects_.begin() && waste(*(first - 1), merged) < waste(*first, merged))) {
+    --first;
+  }
+  // It lies in the gap between the two, so the union reaches no other.
+  *first = unite(*first, merged);
 }
 
 }  // namespace nubrik

@@ -1,46 +1,50 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "nubrik/base/rect.h"
 
 namespace nubrik {
 
-// What must be redrawn in one band: a few disjoint rectangles. Rectangles
-// that overlap, or that lie so close that redrawing the gap costs less than
-// a rectangle of its own, are merged; so are the two that merge most cheaply
-// once there are kMaxRects. The set is bounded, and what it covers always
+// What must be redrawn in one band: rectangles that do not share a column,
+// kept in order from left to right. A rectangle added over columns that
+// others already hold is merged with them (a band is only a few rows high,
+// so that costs at most a few rows); so are neighbours whose gap costs less
+// to redraw than a rectangle of its own. What the set covers always
 // includes everything added since the last clear().
 class BandDamage {
  public:
-  static constexpr size_t kMaxRects = 4;
-  // Pixels of gap worth redrawing to save one rectangle: composing a
-  // rectangle costs a pass over the band's commands, a blitter call per
-  // command and a transfer, about what a few thousand pixels cost (measured
-  // with the demonstration's scene on memory and on an X11 window).
-  static constexpr int64_t kMergeSlack = 4096;
+  // Pixels of gap worth redrawing to save one rectangle: a rectangle costs
+  // a look into the sprite index, a blitter call per command reaching it
+  // and a transfer to the window (measured with the demonstration's scene).
+  static constexpr int64_t kMergeSlack = 256;
+  // Beyond this many rectangles, a new one joins its cheaper neighbour:
+  // memory and time per band stay bounded whatever is added.
+  static constexpr size_t kMaxRects = 256;
 
-  // `rect` must cover at least one pixel.
-  void add(const Rect& rect);
-  void clear() {
-    count_ = 0;
+  // Keeps room for one rectangle from the start, so that add never loses
+  // one. Throws std::bad_alloc.
+  BandDamage() { rects_.reserve(1); }
+
+  // `rect` must cover at least one pixel. Never fails: should the set be
+  // unable to grow, the rectangle joins its nearest neighbour.
+  void add(const Rect& rect) noexcept;
+  void clear() noexcept {
+    rects_.clear();
     bounds_ = Rect{};
   }
 
-  bool empty() const { return count_ == 0; }
-  size_t size() const { return count_; }
+  bool empty() const { return rects_.empty(); }
+  size_t size() const { return rects_.size(); }
   const Rect* begin() const { return rects_.data(); }
-  const Rect* end() const { return rects_.data() + count_; }
+  const Rect* end() const { return rects_.data() + rects_.size(); }
   // The bounding box of the set; (0, 0, 0, 0) when it is empty.
   const Rect& bounds() const { return bounds_; }
 
  private:
-  void removeAt(size_t index) { rects_[index] = rects_[--count_]; }
-
-  std::array<Rect, kMaxRects> rects_;
-  size_t count_ = 0;
+  std::vector<Rect> rects_;
   Rect bounds_;
 };
 

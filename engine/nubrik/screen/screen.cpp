@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "nubrik/base/exception.h"
@@ -16,8 +17,14 @@ namespace {
 
 uint32_t checkedWidth(uint32_t width, uint32_t height) {
   // A wider surface would leave bands of no rows at all.
-  if (width == 0 || width > Screen::kMaxWidth || height == 0 || height > INT32_MAX) {
-    throw std::invalid_argument("a Screen needs a width of 1 to 16384 and a non-zero height");
+  if (width == 0 || width > Screen::kMaxWidth || height == 0) {
+    throw std::invalid_argument("a Screen needs a width of 1 to 16384 and a non-zero height, not " +
+                                std::to_string(width) + " x " + std::to_string(height));
+  }
+  if (uint64_t{width} * height > Screen::kMaxPixels) {
+    throw std::invalid_argument("a Screen of " + std::to_string(width) + " x " +
+                                std::to_string(height) + " pixels is larger than the limit of " +
+                                std::to_string(Screen::kMaxPixels) + " pixels");
   }
   return width;
 }
@@ -28,9 +35,11 @@ Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
     : hdc_(hdc),
       width_(checkedWidth(width, height)),
       height_(height),
-      spriteManager_(std::make_shared<SpriteManager>()),
-      spriteDrawer_(
-          std::make_shared<SpriteDrawer>(width, height, 65536 / (width * 4), spriteManager_)) {}
+      sceneGuard_(std::make_shared<SceneGuard>()),
+      sceneLock_(sceneGuard_->lock()),
+      spriteManager_(std::make_shared<SpriteManager>(sceneGuard_)),
+      spriteDrawer_(std::make_shared<SpriteDrawer>(width, height, 65536 / (width * 4),
+                                                   spriteManager_, sceneGuard_)) {}
 
 Screen::~Screen() {
   try {
@@ -84,7 +93,13 @@ void Screen::addFrameCallback(FrameCallback callback) {
 void Screen::startFrameThread() {
   stopFrameThread();
   // The Screen stops this thread before any member goes, so `this` holds.
-  frameThread_.start([this](ThreadNotifier& notifier) { runFrames(notifier); });
+  sceneGuard_->setFramesRunning(true);
+  try {
+    frameThread_.start([this](ThreadNotifier& notifier) { runFrames(notifier); });
+  } catch (...) {
+    sceneGuard_->setFramesRunning(false);
+    throw;
+  }
 }
 
 void Screen::stopFrameThread() {
@@ -98,12 +113,12 @@ void Screen::stopFrameThread() {
         "stopFrameThread while holding the scene lock would wait for ever for the frame thread");
   }
   frameThread_.stop();
+  sceneGuard_->setFramesRunning(false);
 }
 
 void Screen::invalidateAll() {
   std::lock_guard lock(sceneLock_);
-  spriteDrawer_->invalidateRect(Rect{0, 0, static_cast<int32_t>(spriteDrawer_->getWidth()),
-                                     static_cast<int32_t>(spriteDrawer_->getHeight())});
+  spriteDrawer_->invalidateAll();
 }
 
 void Screen::runFrames(ThreadNotifier& notifier) {

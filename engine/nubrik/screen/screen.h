@@ -9,6 +9,7 @@
 
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/base/recursive_lock.h"
+#include "nubrik/base/scene_guard.h"
 #include "nubrik/base/thread.h"
 #include "nubrik/image/image.h"
 #include "nubrik/screen/sprite_drawer.h"
@@ -32,13 +33,19 @@ using FrameCallback = std::function<bool(Screen&)>;
 // callbacks, starts and stops the frame thread and calls invalidateAll. The
 // frame thread holds the scene lock for each whole iteration; sprites may be
 // changed only from frame callbacks, before the frame thread starts, or while
-// holding getSceneLock().
+// holding getSceneLock(). A change made otherwise while the frame thread runs
+// is refused with std::logic_error.
 class Screen {
  public:
   static constexpr uint32_t kMaxWidth = 16384;
+  // The largest surface: 2^28 pixels (1 GiB of 32-bit pixels, 16384 x 16384),
+  // which bounds the bands, the compositor's index and a full frame's work.
+  static constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
 
-  // `hdc` is not owned and must outlive the Screen. Throws
-  // std::invalid_argument for a width of 0 or above 16384, or a height of 0.
+  // `hdc` is not owned and must outlive the Screen; null composes without
+  // showing anything (for measuring composition alone). Throws
+  // std::invalid_argument for a width of 0 or above kMaxWidth, a height of
+  // 0, or more than kMaxPixels pixels.
   Screen(IDeviceContext* hdc, uint32_t width, uint32_t height);
   // Stops the frame thread. Destroying a Screen from its own frame thread
   // (dropping its last handle inside a frame callback) or while holding its
@@ -101,13 +108,15 @@ class Screen {
   IDeviceContext* hdc_;
   uint32_t width_;
   uint32_t height_;
+  // Holds the scene lock; shared with the registry and the compositor.
+  std::shared_ptr<SceneGuard> sceneGuard_;
+  RecursiveLock& sceneLock_;
   std::shared_ptr<SpriteManager> spriteManager_;
   std::shared_ptr<SpriteDrawer> spriteDrawer_;
   std::vector<FrameCallback> frameCallbacks_;
   // Callbacks added while a round of callbacks runs, appended after it.
   std::vector<FrameCallback> addedCallbacks_;
   bool runningCallbacks_ = false;
-  RecursiveLock sceneLock_;
   // Declared last, so that the frame thread is stopped before anything it
   // uses goes.
   Thread frameThread_;

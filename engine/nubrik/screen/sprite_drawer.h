@@ -4,22 +4,29 @@
 #include <memory>
 #include <vector>
 
+#include "nubrik/base/paged_array.h"
 #include "nubrik/base/rect.h"
 #include "nubrik/image/image.h"
 #include "nubrik/screen/band_damage.h"
+#include "nubrik/screen/sprite_grid.h"
 #include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/sprite_owners.h"
 
 namespace nubrik {
 
+class SceneGuard;
 class SpriteManager;
 
 // The band compositor. The surface is cut into horizontal bands of
-// `bandHeight` rows (the last may be shorter); each band keeps a few disjoint
-// rectangles of what was invalidated in it since the last frame. A frame
-// collects one command per visible sprite and sorts the commands into the
-// bands they reach, so that composing a band replays only its own commands,
-// and only inside its rectangles.
+// `bandHeight` rows (the last may be shorter); each band keeps the
+// rectangles of what was invalidated in it since the last frame.
+//
+// The drawer keeps every visible sprite's draw command from frame to frame,
+// listed in a grid of cells by where it lies (SpriteGrid), and reads a
+// sprite again only when the registry says it changed: preparing a frame
+// costs in proportion to what changed, not to what stands still. Composing
+// a rectangle replays, in drawing order, only the commands listed over it,
+// from the topmost one that hides everything below it there.
 //
 // What no command covers is composed as if drawn onto a cleared surface:
 // pixel value 0.
@@ -29,9 +36,11 @@ class SpriteManager;
 // concurrently, between prepareFrame and finishFrame only.
 class SpriteDrawer final : public IRedrawTarget {
  public:
-  // Throws std::invalid_argument when width, height or the band height is 0.
+  // Throws std::invalid_argument when width, height or the band height is 0,
+  // or the surface is larger than 2^31 - 1 pixels either way.
   SpriteDrawer(uint32_t width, uint32_t height, uint32_t requestedBandHeight,
-               std::weak_ptr<SpriteManager> manager);
+               std::weak_ptr<SpriteManager> manager,
+               std::shared_ptr<const SceneGuard> guard = nullptr);
   ~SpriteDrawer() override = default;
   SpriteDrawer(const SpriteDrawer&) = delete;
   SpriteDrawer& operator=(const SpriteDrawer&) = delete;
@@ -43,7 +52,8 @@ class SpriteDrawer final : public IRedrawTarget {
   // The bounding box of the band's rectangles in surface coordinates; empty
   // when nothing is to be redrawn there (or the band does not exist).
   Rect getBandRegion(uint32_t band) const;
-  // The rectangles to redraw in band `band` (surface coordinates, disjoint).
+  // The rectangles to redraw in band `band` (surface coordinates, disjoint,
+  // from left to right).
   const BandDamage& getBandDamage(uint32_t band) const { return damage_.at(band); }
   // The bands with something to redraw, in increasing order (valid from
   // prepareFrame to finishFrame).
@@ -53,8 +63,20 @@ class SpriteDrawer final : public IRedrawTarget {
   // marks the whole surface; one outside the surface, or covering no pixel,
   // marks nothing. Costs in proportion to the bands it reaches.
   void invalidateRect(const Rect& rect) override;
+  void invalidateAll();
   bool isDirty() const { return dirty_; }
 
+  // Takes a new surface size: the bands and the sprite index are built anew,
+  // every sprite is listed again by the next prepareFrame, and the whole
+  // surface is marked. Throws like the constructor, leaving the drawer as
+  // it was. Under the scene lock, outside a frame.
+  void resize(uint32_t width, uint32_t height, uint32_t requestedBandHeight);
+
+  // Reads the sprites the registry reports as changed and updates their
+  // commands. A failure (a sprite's getDrawCommand throwing, memory running
+  // out) reaches the caller with every sprite either read or still reported,
+  // so that the next try picks up where this one stopped; the drawer stays
+  // dirty, and no command of a sprite whose image may have gone is drawn.
   void prepareFrame();
   // Composes every rectangle of band `band` into `target` (as wide as the
   // surface, at least bandHeight rows; the band's first row is the target's
@@ -62,33 +84,42 @@ class SpriteDrawer final : public IRedrawTarget {
   void drawBand(uint32_t band, IImage& target) const;
   void finishFrame();
 
-  // The frame's commands: those of the visible sprites that reach a band
-  // with something to redraw, in drawing order.
-  const std::vector<DrawCommand>& getCommands() const { return commands_; }
+  // How many sprites have a command listed: the visible ones that reach the
+  // surface, as of the last prepareFrame.
+  size_t getListedCount() const { return listed_; }
 
  private:
-  struct BandRange {
-    uint32_t first;
-    uint32_t last;
+  // What the drawer keeps of one registry slot.
+  struct Listing {
+    DrawCommand command;
+    SpriteGrid::Placement placement;
   };
-  // The bands `bounds` reaches; false when it covers no pixel of the surface.
-  bool bandRange(const Rect& bounds, BandRange& range) const;
-  void sortCommandsIntoBands();
+
+  void refresh(const SpriteManager& manager, uint32_t slot);
+  void forget();
+  // The most lists a piece can lie under: one per level of the grid.
+  static constexpr size_t kMaxLists = 15 * 15;
+
+  void composePiece(const Rect& piece, const SpriteGrid::CellList* lists, size_t count,
+                    int32_t bandTop, IImage& target) const;
+  void mark(int64_t left, int64_t top, int64_t right, int64_t bottom);
 
   std::weak_ptr<SpriteManager> manager_;
+  std::shared_ptr<const SceneGuard> guard_;
   uint32_t width_;
   uint32_t height_;
   uint32_t bandHeight_;
   std::vector<BandDamage> damage_;
   std::vector<uint32_t> dirtyBands_;
   bool dirty_ = false;
-  std::vector<DrawCommand> commands_;
-  // The frame's commands by band: band b's are bandCommands_[bandStart_[b]]
-  // up to bandCommands_[bandStart_[b + 1]], in drawing order. Only bands
-  // with something to redraw have any.
-  std::vector<uint32_t> bandStart_;
-  std::vector<uint32_t> dirtyBefore_;
-  std::vector<uint32_t> bandCommands_;
+
+  SpriteGrid grid_;
+  // By registry slot.
+  PagedArray<Listing> listings_;
+  PagedArray<OrderKey> keys_;
+  size_t listed_ = 0;
+  // Every slot is read again, not only the reported ones (after a resize).
+  bool relistAll_ = false;
 };
 
 }  // namespace nubrik

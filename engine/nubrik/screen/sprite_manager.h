@@ -1,18 +1,42 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "nubrik/base/paged_array.h"
 #include "nubrik/sprite/sprite.h"
 #include "nubrik/sprite/sprite_owners.h"
 
 namespace nubrik {
 
-// The registry of a Screen's sprites, kept in drawing order (ascending
-// z-order, furthest back first). It owns every sprite until it is destroyed;
-// there is no removal: hiding is how a sprite leaves the picture.
-// Not locked: every call happens under the Screen's scene lock.
+class SceneGuard;
+
+// A sprite's place in drawing order: by z-order, then by registration.
+struct OrderKey {
+  int32_t zOrder = 0;
+  uint64_t sequence = 0;
+  constexpr auto operator<=>(const OrderKey&) const = default;
+};
+
+// The registry of a Screen's sprites. It owns every sprite until the sprite
+// is removed or the registry destroyed, keeps each in a slot of its own
+// (so adding and removing cost the same at any size), and records which
+// slots changed since the compositor last looked: a sprite that reported a
+// change, one added or removed, one whose place in the order moved.
+//
+// The drawing order is by z-order, then by registration. A z-order change
+// counts once the sprite's invalidateOrder (or markOrderDirty) reported it
+// and sortIfDirty ran; sortIfDirty reads only the sprites that reported one.
+//
+// Sprites made by the Screen report their changes. Other ISprite
+// implementations cannot, so the compositor reads them every frame.
+//
+// Not locked: every call happens under the Screen's scene lock. With a
+// guard, calls that change the registry from elsewhere while frames run are
+// refused with std::logic_error.
 class SpriteManager final : public IOrderTarget {
  public:
   struct SpriteEntry {
@@ -21,32 +45,71 @@ class SpriteManager final : public IOrderTarget {
     uint64_t sequence;  // registration order, which breaks ties of z-order
   };
 
-  SpriteManager() = default;
-  ~SpriteManager() override = default;
+  explicit SpriteManager(std::shared_ptr<const SceneGuard> guard = nullptr)
+      : guard_(std::move(guard)) {}
+  ~SpriteManager() override;
   SpriteManager(const SpriteManager&) = delete;
   SpriteManager& operator=(const SpriteManager&) = delete;
 
-  // Throws std::invalid_argument for an empty handle.
+  // Throws std::invalid_argument for an empty handle or a sprite that is
+  // registered already.
   void addSprite(std::shared_ptr<ISprite> sprite);
   // Takes `sprite` out of the registry; false when it was not registered.
   bool removeSprite(const std::shared_ptr<ISprite>& sprite);
-  // The first sprite in the current order with `id`, or an empty handle.
+  // The first sprite in drawing order with `id`, or an empty handle.
   std::shared_ptr<ISprite> findSprite(int32_t id) const;
-  void markOrderDirty() override { orderDirty_ = true; }
-  bool isOrderDirty() const { return orderDirty_; }
-  // Sorts by z-order when marked. Sprites of equal z-order stay in
-  // registration order, whatever their z-order was before, so overlapping
-  // translucent sprites never swap and a fresh registry draws the same.
+  void markOrderDirty() override;
+  void spriteChanged(RegistryLink& link) override;
+  void spriteOrderChanged(RegistryLink& link) override;
+  bool isOrderDirty() const { return allOrderDirty_ || !orderPending_.empty(); }
+  // Takes in every reported z-order change.
   void sortIfDirty();
 
-  size_t size() const { return entries_.size(); }
-  auto begin() const { return entries_.cbegin(); }
-  auto end() const { return entries_.cend(); }
+  size_t size() const { return slots_.size() - freeSlots_.size(); }
+  // Every registered sprite in drawing order (built when asked for: the
+  // compositor does not need it).
+  std::vector<SpriteEntry>::const_iterator begin() const;
+  std::vector<SpriteEntry>::const_iterator end() const;
+
+  // For the compositor. Slots are numbered from 0 up to slotCount(); a free
+  // slot has no sprite.
+  uint32_t slotCount() const { return static_cast<uint32_t>(slots_.size()); }
+  ISprite* spriteAt(uint32_t slot) const { return slots_[slot].sprite.get(); }
+  OrderKey orderKeyAt(uint32_t slot) const { return {slots_[slot].zOrder, slots_[slot].sequence}; }
+  // The slots that changed since takePending, each once.
+  const std::vector<uint32_t>& pendingSlots() const { return pending_; }
+  // The first `count` pending slots have been dealt with.
+  void takePending(size_t count);
+  // Slots of sprites that do not report their changes.
+  const std::vector<uint32_t>& silentSlots() const { return silent_; }
 
  private:
-  bool orderDirty_ = false;
+  struct Slot {
+    std::shared_ptr<ISprite> sprite;
+    uint64_t sequence = 0;
+    int32_t zOrder = 0;    // as last sorted
+    bool reports = false;  // a SpriteBase whose reports reach this registry
+    bool pending = false;
+    bool orderPending = false;
+  };
+
+  // The registration kept in a sprite that reports; null for the others.
+  RegistryLink* linkOf(const Slot& slot) const;
+
+  void markPending(uint32_t slot);
+  void applyZOrder(uint32_t slot);
+  void free(uint32_t slot);
+
+  std::shared_ptr<const SceneGuard> guard_;
+  PagedArray<Slot> slots_;
+  std::vector<uint32_t> freeSlots_;
+  std::vector<uint32_t> pending_;
+  std::vector<uint32_t> orderPending_;
+  std::vector<uint32_t> silent_;
+  bool allOrderDirty_ = false;
   uint64_t nextSequence_ = 0;
-  std::vector<SpriteEntry> entries_;
+  mutable std::vector<SpriteEntry> ordered_;
+  mutable bool orderedValid_ = true;
 };
 
 }  // namespace nubrik

@@ -14,6 +14,7 @@ void FillRectSprite::setPosition(int32_t x, int32_t y) {
   // undefined behaviour; such rectangles are clipped away when drawn.
   const uint32_t width = static_cast<uint32_t>(rect_.right) - static_cast<uint32_t>(rect_.left);
   const uint32_t height = static_cast<uint32_t>(rect_.bottom) - static_cast<uint32_t>(rect_.top);
+  noteChanged();
   rect_ = Rect{x, y, static_cast<int32_t>(static_cast<uint32_t>(x) + width),
                static_cast<int32_t>(static_cast<uint32_t>(y) + height)};
 }

@@ -17,9 +17,15 @@ class FillRectSprite final : public SpriteBase {
 
   // Store only, like every setter: the owner reports the old and the new
   // area with invalidate().
-  void setRect(const Rect& rect) { rect_ = rect; }
+  void setRect(const Rect& rect) {
+    noteChanged();
+    rect_ = rect;
+  }
   const Rect& getRect() const { return rect_; }
-  void setColour(const Colour& colour) { colour_ = colour; }
+  void setColour(const Colour& colour) {
+    noteChanged();
+    colour_ = colour;
+  }
   const Colour& getColour() const { return colour_; }
 
  protected:

@@ -56,9 +56,9 @@ ImageSprite::ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRed
 }
 
 void ImageSprite::setPosition(int32_t x, int32_t y) {
+  noteChanged();
   x_ = x;
   y_ = y;
-  noteChanged();
 }
 
 void ImageSprite::setImage(std::shared_ptr<IImage> image) {
@@ -68,8 +68,8 @@ void ImageSprite::setImage(std::shared_ptr<IImage> image) {
                                 describe(sourceRect_) + " is not inside the new image " +
                                 imageRect(*image));
   }
-  image_ = std::move(image);
   noteChanged();
+  image_ = std::move(image);
 }
 
 void ImageSprite::setSourceRect(const Rect& rect) {
@@ -78,9 +78,9 @@ void ImageSprite::setSourceRect(const Rect& rect) {
                                 describe(rect) + " is not inside the image " + imageRect(*image_) +
                                 " or covers no pixel");
   }
+  noteChanged();
   sourceRect_ = rect;
   hasSourceRect_ = true;
-  noteChanged();
 }
 
 Rect ImageSprite::getSourceRect() const {
@@ -90,10 +90,10 @@ Rect ImageSprite::getSourceRect() const {
 }
 
 void ImageSprite::setFlip(bool horizontal, bool vertical) {
+  noteChanged();
   orientation_ =
       static_cast<uint8_t>((orientation_ & ~(kFlipHorizontal | kFlipVertical)) |
                            (horizontal ? kFlipHorizontal : 0) | (vertical ? kFlipVertical : 0));
-  noteChanged();
 }
 
 void ImageSprite::setQuarterTurns(uint32_t turns) {
@@ -101,9 +101,9 @@ void ImageSprite::setQuarterTurns(uint32_t turns) {
     throw std::invalid_argument("ImageSprite::setQuarterTurns: " + std::to_string(turns) +
                                 " quarter turns; 0 to 3 are allowed");
   }
+  noteChanged();
   orientation_ = static_cast<uint8_t>((orientation_ & (kFlipHorizontal | kFlipVertical)) |
                                       turns << kQuarterTurnShift);
-  noteChanged();
 }
 
 void ImageSprite::setSize(uint32_t width, uint32_t height) {
@@ -113,9 +113,9 @@ void ImageSprite::setSize(uint32_t width, uint32_t height) {
                                 std::to_string(height) + "; each must be 1 to " +
                                 std::to_string(kMost));
   }
+  noteChanged();
   width_ = width;
   height_ = height;
-  noteChanged();
 }
 
 uint32_t ImageSprite::getWidth() const {
@@ -138,8 +138,8 @@ void ImageSprite::setTint(const Colour& tint) {
                                 std::to_string(static_cast<int>(tint.kind)) +
                                 " is not Grey, Rgb, GreyAlpha or Rgba");
   }
-  tint_ = tint;
   noteChanged();
+  tint_ = tint;
 }
 
 bool ImageSprite::isPlain() const {

@@ -9,11 +9,29 @@ SpriteBase::SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedra
     : manager_(std::move(manager)), drawer_(std::move(drawer)), id_(id), zOrder_(zOrder) {}
 
 void SpriteBase::invalidate() {
-  if (auto drawer = drawer_.lock()) drawer->invalidateRect(bounds());
+  const Rect area = bounds();
+  // An empty rectangle would mean the whole surface to the compositor.
+  if (!area.hasArea()) return;
+  if (auto drawer = drawer_.lock()) {
+    drawer->invalidateRect(area);
+    // What the area shows next is read from the sprite again.
+    noteChanged();
+  }
 }
 
 void SpriteBase::invalidateOrder() {
-  if (auto manager = manager_.lock()) manager->markOrderDirty();
+  checkScene(link_.guard);
+  auto manager = manager_.lock();
+  if (!manager) return;
+  if (link_.slot == RegistryLink::kUnregistered) {
+    manager->markOrderDirty();
+  } else if (!link_.orderReported) {
+    manager->spriteOrderChanged(link_);
+  }
+}
+
+void SpriteBase::reportChange() {
+  if (auto manager = manager_.lock()) manager->spriteChanged(link_);
 }
 
 DrawCommand SpriteBase::commonCommand(DrawCommandKind kind) const {

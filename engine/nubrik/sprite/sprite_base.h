@@ -11,20 +11,47 @@ namespace nubrik {
 // The state every sprite kind shares: identity, order, visibility, blending,
 // and weak links to the registry and compositor of the Screen that made it.
 // Once those are gone, invalidate() and invalidateOrder() do nothing.
+//
+// The compositor keeps each sprite's draw command between frames, so every
+// setter tells the registry that the sprite may draw differently (once per
+// frame; see noteChanged). That changes nothing on screen by itself: only
+// invalidated areas are redrawn.
 class SpriteBase : public ISprite {
  public:
   int32_t getId() const override { return id_; }
-  void setZOrder(int32_t zOrder) override { zOrder_ = zOrder; }
+  void setZOrder(int32_t zOrder) override {
+    noteChanged();
+    zOrder_ = zOrder;
+  }
   int32_t getZOrder() const override { return zOrder_; }
-  void show() override { visible_ = true; }
-  void hide() override { visible_ = false; }
+  void show() override {
+    noteChanged();
+    visible_ = true;
+  }
+  void hide() override {
+    noteChanged();
+    visible_ = false;
+  }
   bool isVisible() const override { return visible_; }
-  void setBlendMode(BlendMode mode) override { blendMode_ = mode; }
+  void setBlendMode(BlendMode mode) override {
+    noteChanged();
+    blendMode_ = mode;
+  }
   BlendMode getBlendMode() const override { return blendMode_; }
-  void setOpacity(uint8_t opacity) override { opacity_ = opacity; }
+  void setOpacity(uint8_t opacity) override {
+    noteChanged();
+    opacity_ = opacity;
+  }
   uint8_t getOpacity() const override { return opacity_; }
+  // Reports the sprite's area for redrawing; a sprite that covers no pixel
+  // reports nothing.
   void invalidate() override;
   void invalidateOrder() override;
+
+  // For the registry that holds the sprite: where it is registered, and
+  // whether its reports reach `registry` (they go to the Screen that made it).
+  RegistryLink& registryLink() { return link_; }
+  bool reportsTo(const IOrderTarget& registry) const { return manager_.lock().get() == &registry; }
 
  protected:
   SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
@@ -34,15 +61,23 @@ class SpriteBase : public ISprite {
   virtual Rect bounds() const = 0;
   // A command with the common fields filled in.
   DrawCommand commonCommand(DrawCommandKind kind) const;
-  // Every setter of a sprite kind calls this after storing: what
-  // getDrawCommand returns may have changed.
-  void noteChanged() {}
+  // Every setter of a sprite kind calls this (before storing, so that a
+  // refused change stores nothing): what getDrawCommand returns may change.
+  // Throws std::logic_error when the sprite's Screen is composing frames and
+  // the caller does not hold its scene lock.
+  void noteChanged() {
+    checkScene(link_.guard);
+    if (!link_.changeReported && link_.slot != RegistryLink::kUnregistered) reportChange();
+  }
 
  private:
+  void reportChange();
+
   std::weak_ptr<IOrderTarget> manager_;
   std::weak_ptr<IRedrawTarget> drawer_;
   int32_t id_;
   int32_t zOrder_;
+  RegistryLink link_;
   bool visible_ = false;
   BlendMode blendMode_ = BlendMode::Normal;
   uint8_t opacity_ = 255;
