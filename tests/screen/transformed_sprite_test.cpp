@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "nubrik/base/event.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/screen.h"
 #include "nubrik/sprite/blit_loops.h"
+#include "nubrik/window/memory_window.h"
 #include "screen/compose_helpers.h"
 
 namespace nubrik {

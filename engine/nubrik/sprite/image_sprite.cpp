@@ -55,6 +55,16 @@ ImageSprite::ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRed
   requireImage(image_, "ImageSprite");
 }
 
+const ImageSprite::Transform& ImageSprite::transform() const {
+  static const Transform kNone;
+  return transform_ ? *transform_ : kNone;
+}
+
+ImageSprite::Transform& ImageSprite::editTransform() {
+  if (!transform_) transform_ = std::make_unique<Transform>();
+  return *transform_;
+}
+
 void ImageSprite::setPosition(int32_t x, int32_t y) {
   noteChanged();
   x_ = x;
@@ -63,9 +73,10 @@ void ImageSprite::setPosition(int32_t x, int32_t y) {
 
 void ImageSprite::setImage(std::shared_ptr<IImage> image) {
   requireImage(image, "ImageSprite::setImage");
-  if (hasSourceRect_ && !fits(sourceRect_, *image)) {
+  const Transform& t = transform();
+  if (t.hasSourceRect && !fits(t.sourceRect, *image)) {
     throw std::invalid_argument("ImageSprite::setImage: the source rectangle " +
-                                describe(sourceRect_) + " is not inside the new image " +
+                                describe(t.sourceRect) + " is not inside the new image " +
                                 imageRect(*image));
   }
   noteChanged();
@@ -78,21 +89,23 @@ void ImageSprite::setSourceRect(const Rect& rect) {
                                 describe(rect) + " is not inside the image " + imageRect(*image_) +
                                 " or covers no pixel");
   }
+  Transform& t = editTransform();
   noteChanged();
-  sourceRect_ = rect;
-  hasSourceRect_ = true;
+  t.sourceRect = rect;
+  t.hasSourceRect = true;
 }
 
 Rect ImageSprite::getSourceRect() const {
-  if (hasSourceRect_) return sourceRect_;
+  if (transform().hasSourceRect) return transform().sourceRect;
   return Rect{0, 0, static_cast<int32_t>(image_->getWidth()),
               static_cast<int32_t>(image_->getHeight())};
 }
 
 void ImageSprite::setFlip(bool horizontal, bool vertical) {
+  Transform& t = editTransform();
   noteChanged();
-  orientation_ =
-      static_cast<uint8_t>((orientation_ & ~(kFlipHorizontal | kFlipVertical)) |
+  t.orientation =
+      static_cast<uint8_t>((t.orientation & ~(kFlipHorizontal | kFlipVertical)) |
                            (horizontal ? kFlipHorizontal : 0) | (vertical ? kFlipVertical : 0));
 }
 
@@ -101,9 +114,10 @@ void ImageSprite::setQuarterTurns(uint32_t turns) {
     throw std::invalid_argument("ImageSprite::setQuarterTurns: " + std::to_string(turns) +
                                 " quarter turns; 0 to 3 are allowed");
   }
+  Transform& t = editTransform();
   noteChanged();
-  orientation_ = static_cast<uint8_t>((orientation_ & (kFlipHorizontal | kFlipVertical)) |
-                                      turns << kQuarterTurnShift);
+  t.orientation = static_cast<uint8_t>((t.orientation & (kFlipHorizontal | kFlipVertical)) |
+                                       turns << kQuarterTurnShift);
 }
 
 void ImageSprite::setSize(uint32_t width, uint32_t height) {
@@ -113,20 +127,21 @@ void ImageSprite::setSize(uint32_t width, uint32_t height) {
                                 std::to_string(height) + "; each must be 1 to " +
                                 std::to_string(kMost));
   }
+  Transform& t = editTransform();
   noteChanged();
-  width_ = width;
-  height_ = height;
+  t.width = width;
+  t.height = height;
 }
 
 uint32_t ImageSprite::getWidth() const {
-  if (width_ != 0) return width_;
+  if (transform().width != 0) return transform().width;
   const Rect source = getSourceRect();
   return static_cast<uint32_t>(getQuarterTurns() % 2 ? source.bottom - source.top
                                                      : source.right - source.left);
 }
 
 uint32_t ImageSprite::getHeight() const {
-  if (height_ != 0) return height_;
+  if (transform().height != 0) return transform().height;
   const Rect source = getSourceRect();
   return static_cast<uint32_t>(getQuarterTurns() % 2 ? source.right - source.left
                                                      : source.bottom - source.top);
@@ -138,12 +153,16 @@ void ImageSprite::setTint(const Colour& tint) {
                                 std::to_string(static_cast<int>(tint.kind)) +
                                 " is not Grey, Rgb, GreyAlpha or Rgba");
   }
+  Transform& t = editTransform();
   noteChanged();
-  tint_ = tint;
+  t.tint = tint;
 }
 
 bool ImageSprite::isPlain() const {
-  return !hasSourceRect_ && width_ == 0 && orientation_ == 0 && tintMultipliers(tint_) == kNoTint;
+  if (!transform_) return true;
+  const Transform& t = *transform_;
+  return !t.hasSourceRect && t.width == 0 && t.orientation == 0 &&
+         tintMultipliers(t.tint) == kNoTint;
 }
 
 Rect ImageSprite::bounds() const {
@@ -164,8 +183,8 @@ DrawCommand ImageSprite::getDrawCommand() const {
   command.sourceOrigin = Point{source.left, source.top};
   command.sourceWidth = static_cast<uint32_t>(source.right - source.left);
   command.sourceHeight = static_cast<uint32_t>(source.bottom - source.top);
-  command.orientation = orientation_;
-  command.tint = tintMultipliers(tint_);
+  command.orientation = transform().orientation;
+  command.tint = tintMultipliers(transform().tint);
   return command;
 }
 

@@ -56,12 +56,14 @@ class ImageSprite final : public SpriteBase {
   Rect getSourceRect() const;
 
   void setFlip(bool horizontal, bool vertical);
-  bool isFlippedHorizontally() const { return (orientation_ & kFlipHorizontal) != 0; }
-  bool isFlippedVertically() const { return (orientation_ & kFlipVertical) != 0; }
+  bool isFlippedHorizontally() const { return (transform().orientation & kFlipHorizontal) != 0; }
+  bool isFlippedVertically() const { return (transform().orientation & kFlipVertical) != 0; }
 
   // Clockwise quarter turns, 0 to 3; others throw std::invalid_argument.
   void setQuarterTurns(uint32_t turns);
-  uint32_t getQuarterTurns() const { return uint32_t{orientation_} >> kQuarterTurnShift; }
+  uint32_t getQuarterTurns() const {
+    return uint32_t{transform().orientation} >> kQuarterTurnShift;
+  }
 
   // The area's size, 1 to 2^31 - 1 each way (others throw
   // std::invalid_argument). Until set, the source rectangle's size, turned.
@@ -73,7 +75,7 @@ class ImageSprite final : public SpriteBase {
   // nothing. A Grey or Rgb tint has alpha 255. Kinds other than Grey, Rgb,
   // GreyAlpha and Rgba throw std::invalid_argument.
   void setTint(const Colour& tint);
-  const Colour& getTint() const { return tint_; }
+  const Colour& getTint() const { return transform().tint; }
 
  protected:
   Rect bounds() const override;
@@ -84,12 +86,21 @@ class ImageSprite final : public SpriteBase {
   int32_t x_;
   int32_t y_;
   std::shared_ptr<IImage> image_;
-  Rect sourceRect_;     // when hasSourceRect_
-  uint32_t width_ = 0;  // 0: the source rectangle's size, turned
-  uint32_t height_ = 0;
-  Colour tint_{PixelFormat::Rgba, {255, 255, 255, 255}};
-  uint8_t orientation_ = 0;  // OrientationBits
-  bool hasSourceRect_ = false;
+  // Kept apart, and only once set: most sprites have none, and every
+  // registered sprite's bytes count.
+  struct Transform {
+    Rect sourceRect;     // when hasSourceRect
+    uint32_t width = 0;  // 0: the source rectangle's size, turned
+    uint32_t height = 0;
+    Colour tint{PixelFormat::Rgba, {255, 255, 255, 255}};
+    uint8_t orientation = 0;  // OrientationBits
+    bool hasSourceRect = false;
+  };
+  const Transform& transform() const;
+  // The transform to change; made on first use (throws std::bad_alloc).
+  Transform& editTransform();
+
+  std::unique_ptr<Transform> transform_;
 };
 
 }  // namespace nubrik
