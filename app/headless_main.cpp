@@ -24,9 +24,9 @@
 #include "nubrik/base/event.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/image/png_encoder.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/text/font.h"
 #include "nubrik/version.h"
+#include "nubrik/window/memory_window.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "app/scene.h"
 #include "nubrik/base/platform/platform.h"
-#include "nubrik/base/platform/win32_window.h"
+#include "nubrik/window/win32_window.h"
 
 namespace {
 

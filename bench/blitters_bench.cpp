@@ -1,6 +1,8 @@
 // Throughput of every fill and image loop on one band-sized target, with
 // memset/memcpy of the band as bounds and pixman's comparable operations as a
-// peer, all in one run. Rates are in target pixels per second.
+// peer, all in one run. Rates are in target pixels per second. The
+// transformed (sampled) loops run over the same tiles, beside pixman's
+// nearest-filter transformed composite of the same sheet.
 
 #include <benchmark/benchmark.h>
 #include <pixman.h>
@@ -9,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "nubrik/image/image.h"
@@ -24,6 +27,7 @@ using namespace nubrik;
 constexpr uint32_t kWidth = 800, kHeight = 20;
 constexpr uint32_t kTileWidth = 64, kTileHeight = 48;
 constexpr int64_t kPixels = int64_t{kWidth} * kHeight;
+constexpr uint32_t kSheetWidth = 128, kSheetHeight = 96;
 
 const char* const kModeNames[] = {"Normal", "Add", "Subtract", "Multiply", "InverseMultiply"};
 const char* const kFormatNames[] = {"Grey", "Rgb", "GreyAlpha", "Rgba", "Rgbx"};
@@ -45,6 +49,27 @@ std::shared_ptr<Image> tile(PixelFormat format) {
       uint8_t* px = p + y * image->getPitch() + x * bpp;
       for (uint32_t c = 0; c < bpp; ++c) px[c] = static_cast<uint8_t>(random());
       const uint8_t alpha = static_cast<uint8_t>(std::min<uint32_t>(255, (x + y) * 6));
+      if (format == PixelFormat::GreyAlpha) px[1] = alpha;
+      if (format == PixelFormat::Rgba) px[3] = alpha;
+    }
+  }
+  return image;
+}
+
+// A sheet of random pixels whose alphas are transparent, opaque or between
+// in equal measure everywhere, so that every way of sampling it meets the
+// same mix of alphas as the untransformed draw of it does.
+std::shared_ptr<Image> sheet(PixelFormat format) {
+  std::mt19937 random(7);
+  auto image = std::make_shared<Image>(kSheetWidth, kSheetHeight, format);
+  uint8_t* p = image->lock();
+  const uint32_t bpp = bytesPerPixel(format);
+  for (uint32_t y = 0; y < kSheetHeight; ++y) {
+    for (uint32_t x = 0; x < kSheetWidth; ++x) {
+      uint8_t* px = p + y * image->getPitch() + x * bpp;
+      for (uint32_t c = 0; c < bpp; ++c) px[c] = static_cast<uint8_t>(random());
+      const uint32_t kind = random() % 4;
+      const uint8_t alpha = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<uint8_t>(random());
       if (format == PixelFormat::GreyAlpha) px[1] = alpha;
       if (format == PixelFormat::Rgba) px[3] = alpha;
     }
@@ -77,6 +102,55 @@ void imageBench(benchmark::State& state, blit::SimdLevel level, BlendMode mode, 
       drawImage(*source, {}, nullptr, band.image, mode,
                 {x, 0, x + static_cast<int32_t>(kTileWidth), static_cast<int32_t>(kTileHeight)},
                 opacity);
+    }
+    benchmark::ClobberMemory();
+  }
+  finish(state);
+}
+
+// Transformed draws: 64 x 48 areas across the band, sampled from a 128 x 96
+// sheet by each common kind of transform, so that rates compare per target
+// pixel with the untransformed draw of the same tile above.
+struct SampledCase {
+  const char* name;
+  Rect sourceRect;
+  bool flipHorizontal, flipVertical;
+  uint32_t quarterTurns;
+  uint32_t tint;
+  double pixmanScaleX, pixmanScaleY;  // source pixels a target pixel, for the peer
+};
+
+const SampledCase kSampledCases[] = {
+    {"untransformed", {0, 0, 64, 48}, false, false, 0, kNoTint, 1, 1},
+    {"sourceRect", {64, 48, 128, 96}, false, false, 0, kNoTint, 1, 1},
+    {"flipH", {0, 0, 64, 48}, true, false, 0, kNoTint, -1, 1},
+    {"flipV", {0, 0, 64, 48}, false, true, 0, kNoTint, 1, -1},
+    {"scale2x", {0, 0, 32, 24}, false, false, 0, kNoTint, 0.5, 0.5},
+    {"scale4x", {0, 0, 16, 12}, false, false, 0, kNoTint, 0.25, 0.25},
+    {"scale4x3x", {0, 0, 16, 16}, false, false, 0, kNoTint, 0.25, 1.0 / 3},
+    {"scale1.5x", {0, 0, 43, 32}, false, false, 0, kNoTint, 43.0 / 64, 32.0 / 48},
+    {"scale0.7x", {0, 0, 91, 68}, false, false, 0, kNoTint, 91.0 / 64, 68.0 / 48},
+    {"turn90", {0, 0, 48, 64}, false, false, 1, kNoTint, 0, 0},
+    {"tint", {0, 0, 64, 48}, false, false, 0, 0xC0FF8040u, 1, 1},
+};
+
+void sampledBench(benchmark::State& state, blit::SimdLevel level, BlendMode mode,
+                  PixelFormat format, uint8_t opacity, const SampledCase& sample) {
+  blit::setActiveSimdLevel(level);
+  Band band;
+  auto source = sheet(format);
+  ImageTransform transform{sample.sourceRect, sample.flipHorizontal, sample.flipVertical,
+                           sample.quarterTurns, sample.tint};
+  const bool plain = std::string(sample.name) == "untransformed";
+  for (auto _ : state) {
+    for (int32_t x = 0; x < static_cast<int32_t>(kWidth); x += kTileWidth) {
+      const Rect bounds{x, 0, x + static_cast<int32_t>(kTileWidth),
+                        static_cast<int32_t>(kTileHeight)};
+      if (plain) {
+        drawImage(*source, {}, nullptr, band.image, mode, bounds, opacity);
+      } else {
+        drawTransformedImage(*source, transform, nullptr, band.image, mode, bounds, opacity);
+      }
     }
     benchmark::ClobberMemory();
   }
@@ -146,6 +220,43 @@ void pixmanImageBench(benchmark::State& state, pixman_format_code_t targetFormat
   finish(state);
 }
 
+// pixman's nearest-filter transformed composite of the same sheet over the
+// same 64 x 48 areas: a scale (negative to flip) or, with both scales 0, a
+// quarter turn clockwise.
+void pixmanSampledBench(benchmark::State& state, pixman_format_code_t targetFormat, pixman_op_t op,
+                        pixman_format_code_t format, const SampledCase& sample) {
+  PixmanBand band(targetFormat);
+  auto source = sheet(PixelFormat::Rgba);
+  pixman_image_t* src =
+      pixman_image_create_bits(format, kSheetWidth, kSheetHeight,
+                               reinterpret_cast<uint32_t*>(source->lock()), kSheetWidth * 4);
+  pixman_transform_t transform;
+  const Rect& r = sample.sourceRect;
+  if (sample.pixmanScaleX == 0) {
+    // Target (x, y) shows source (y, h - 1 - x) of the rectangle: a turn clockwise.
+    pixman_transform_init_rotate(&transform, 0, -pixman_fixed_1);
+    pixman_transform_translate(&transform, nullptr, pixman_int_to_fixed(r.left),
+                               pixman_int_to_fixed(r.bottom));
+  } else {
+    pixman_transform_init_scale(&transform, pixman_double_to_fixed(sample.pixmanScaleX),
+                                pixman_double_to_fixed(sample.pixmanScaleY));
+    pixman_transform_translate(&transform, nullptr,
+                               pixman_int_to_fixed(sample.pixmanScaleX < 0 ? r.right : r.left),
+                               pixman_int_to_fixed(sample.pixmanScaleY < 0 ? r.bottom : r.top));
+  }
+  pixman_image_set_transform(src, &transform);
+  pixman_image_set_filter(src, PIXMAN_FILTER_NEAREST, nullptr, 0);
+  for (auto _ : state) {
+    for (int32_t x = 0; x < static_cast<int32_t>(kWidth); x += kTileWidth) {
+      const int32_t w = std::min<int32_t>(kTileWidth, kWidth - x);
+      pixman_image_composite32(op, src, nullptr, band.target, 0, 0, 0, 0, x, 0, w, kHeight);
+    }
+    benchmark::ClobberMemory();
+  }
+  pixman_image_unref(src);
+  finish(state);
+}
+
 void registerAll() {
   benchmark::RegisterBenchmark("bound/memset", memsetBench);
   benchmark::RegisterBenchmark("bound/memcpy", memcpyBench);
@@ -168,6 +279,16 @@ void registerAll() {
     image("image ADD a8r8g8b8", PIXMAN_OP_ADD, PIXMAN_a8r8g8b8, false);
     image("image MULTIPLY a8r8g8b8", PIXMAN_OP_MULTIPLY, PIXMAN_a8r8g8b8, false);
     image("image SRC x8r8g8b8", PIXMAN_OP_SRC, PIXMAN_x8r8g8b8, false);
+    for (const SampledCase& sample : kSampledCases) {
+      if (sample.tint != kNoTint || std::string(sample.name) == "untransformed") continue;
+      for (const auto& [name, op, format] :
+           {std::tuple{"OVER a8r8g8b8", PIXMAN_OP_OVER, PIXMAN_a8r8g8b8},
+            std::tuple{"SRC x8r8g8b8", PIXMAN_OP_SRC, PIXMAN_x8r8g8b8}}) {
+        benchmark::RegisterBenchmark(
+            (std::string("pixman/nearest ") + sample.name + " " + name + onto).c_str(),
+            pixmanSampledBench, target, op, format, sample);
+      }
+    }
   }
 
   const struct {
@@ -186,6 +307,26 @@ void registerAll() {
         benchmark::RegisterBenchmark(
             (prefix + "fill/" + kModeNames[mode] + "/" + fill.name).c_str(), fillBench, level,
             static_cast<BlendMode>(mode), fill.colour, fill.opacity);
+      }
+    }
+    // The transformed loops where sprites use them most: Normal over every
+    // layout, and Add and faded Normal over Rgba.
+    const struct {
+      BlendMode mode;
+      uint8_t opacity;
+      PixelFormat format;
+    } sampledDraws[] = {
+        {BlendMode::Normal, 255, PixelFormat::Rgba}, {BlendMode::Normal, 255, PixelFormat::Rgbx},
+        {BlendMode::Normal, 255, PixelFormat::Rgb},  {BlendMode::Normal, 255, PixelFormat::Grey},
+        {BlendMode::Normal, 128, PixelFormat::Rgba}, {BlendMode::Add, 255, PixelFormat::Rgba}};
+    for (const auto& draw : sampledDraws) {
+      for (const SampledCase& sample : kSampledCases) {
+        benchmark::RegisterBenchmark(
+            (prefix + "sampled/" + kModeNames[static_cast<int>(draw.mode)] + "/" +
+             (draw.opacity != 255 ? "Faded/" : "Full/") +
+             kFormatNames[static_cast<int>(draw.format)] + "/" + sample.name)
+                .c_str(),
+            sampledBench, level, draw.mode, draw.format, draw.opacity, sample);
       }
     }
     for (int mode = 0; mode < 5; ++mode) {

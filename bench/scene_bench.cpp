@@ -28,9 +28,9 @@
 #include "nubrik/base/event.h"
 #include "nubrik/image/memory_helper.h"
 #include "nubrik/image/pixel_lock.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/screen.h"
 #include "nubrik/sprite/blit_loops.h"
+#include "nubrik/window/memory_window.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include "app/demo_layout.h"
 #include "nubrik/base/event.h"
 #include "nubrik/image/pixel_lock.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/screen.h"
 #include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/image_blitters.h"
+#include "nubrik/window/memory_window.h"
 
 namespace {
 

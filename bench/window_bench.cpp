@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "app/scene.h"
-#include "nubrik/base/platform/x11_window.h"
-#include "nubrik/screen/memory_window.h"
+#include "nubrik/window/memory_window.h"
+#include "nubrik/window/x11_window.h"
 
 namespace {
 
@@ -93,7 +93,9 @@ void sceneFrame(benchmark::State& state, Target target) {
     }
     // Drawing on a window that is not mapped costs the server nothing.
     x11->show();
-    if (x11->waitEvent() != X11Window::WindowEvent::Redraw) {
+    auto first = x11->waitEvent();
+    while (first == X11Window::WindowEvent::Input) first = x11->waitEvent();  // the pointer's
+    if (first != X11Window::WindowEvent::Redraw) {
       state.SkipWithError(x11->getFailure().c_str());
       return;
     }

@@ -1,7 +1,8 @@
 # Installs the engine as a CMake package (find_package(nubrik), targets
-# nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32) and as
-# pkg-config modules (nubrik, nubrik-x11). Internal headers (the blitters'
-# loop tables, the text layout over FreeType) stay behind.
+# nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32, either of
+# them as the component window) and as pkg-config modules (nubrik,
+# nubrik-x11, nubrik-window). Internal headers (the blitters' loop tables,
+# the text layout over FreeType) stay behind.
 include(CMakePackageConfigHelpers)
 
 set(NUBRIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nubrik)
@@ -23,16 +24,18 @@ install(FILES ${PROJECT_BINARY_DIR}/include/nubrik/version.h
 install(EXPORT nubrikTargets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
 
 # A window component: its library, its own headers (`prefix`*.h, but for the
-# internal `prefix`api.h) and its exported target nubrik::`name`.
+# internal `prefix`api.h and `prefix`keyboard.h) and its exported target
+# nubrik::`name`.
 set(NUBRIK_COMPONENTS "")
 function(nubrik_install_component target name export prefix)
   install(TARGETS ${target} EXPORT ${export}
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/base/platform/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/base/platform
-          FILES_MATCHING PATTERN "${prefix}*.h" PATTERN "${prefix}api.h" EXCLUDE)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/window/
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/window
+          FILES_MATCHING PATTERN "${prefix}*.h" PATTERN "${prefix}api.h" EXCLUDE
+          PATTERN "${prefix}keyboard.h" EXCLUDE)
   install(EXPORT ${export} NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
   set(NUBRIK_COMPONENTS ${NUBRIK_COMPONENTS} ${name} PARENT_SCOPE)
 endfunction()
@@ -63,8 +66,9 @@ else()
 endif()
 # Relative to the .pc file, so that `cmake --install --prefix` may move it.
 file(RELATIVE_PATH NUBRIK_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
-foreach(module nubrik nubrik-x11)
-  if(module STREQUAL "nubrik-x11" AND NOT TARGET nubrik_x11)
+# nubrik-window: the platform's window, which pkg-config knows only on X11.
+foreach(module nubrik nubrik-x11 nubrik-window)
+  if(NOT module STREQUAL "nubrik" AND NOT TARGET nubrik_x11)
     continue()
   endif()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${module}.pc.in ${PROJECT_BINARY_DIR}/${module}.pc @ONLY)

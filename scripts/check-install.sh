@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the engine from a build folder into an empty temporary prefix and
 # builds and runs, against that prefix alone, what a user of the package
-# builds: the examples through find_package, one of them again and the
-# README's example through pkg-config, a consumer of the x11 component, and
+# builds: the examples through find_package (the interactive ones through
+# the window component), one of them again and the README's example through
+# pkg-config, a consumer of the x11 component, and
 # a headless add_subdirectory consumer that has neither X11, GoogleTest,
 # Google Benchmark nor pixman.
 #
@@ -39,7 +40,7 @@ for header in $(cd "$prefix/include" && find nubrik -name '*.h' | sort); do
 done
 
 step "the examples, through find_package(nubrik)"
-for example in moving_square blend_modes text; do
+for example in moving_square blend_modes sheet text; do
   configure -S "$root/examples/$example" -B "$work/$example" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
   cmake --build "$work/$example" >/dev/null
@@ -47,6 +48,23 @@ for example in moving_square blend_modes text; do
 done
 [ -s "$work/moving_square.png" ] || fail "moving_square wrote no picture"
 [ -s "$work/text.png" ] || fail "text wrote no picture"
+[ -s "$work/sheet.png" ] || fail "sheet wrote no picture"
+
+if [ -f "$prefix/lib/cmake/nubrik/nubrikX11Targets.cmake" ]; then
+  step "the interactive examples, through find_package(nubrik COMPONENTS window)"
+  for example in input_events arrows; do
+    configure -S "$root/examples/$example" -B "$work/$example" -DCMAKE_PREFIX_PATH="$prefix"
+    cmake --build "$work/$example" >/dev/null
+    # Without a display they end with 1 and say why (the tests run them on
+    # virtual displays).
+    set +e
+    (unset DISPLAY; run "$work/$example/$example" >"$work/$example.txt" 2>&1)
+    code=$?
+    set -e
+    [ "$code" = 1 ] && grep -q "DISPLAY is not set" "$work/$example.txt" ||
+      fail "$example without a display ended with $code: $(head -2 "$work/$example.txt")"
+  done
+fi
 
 step "pkg-config"
 PKG_CONFIG_PATH=$(dirname "$pcfile")
@@ -79,15 +97,21 @@ add_executable(x11_consumer main.cpp)
 target_link_libraries(x11_consumer PRIVATE nubrik::x11)
 CMAKE
   cat >"$work/x11/main.cpp" <<'CPP'
-#include <nubrik/base/platform/x11_window.h>
+#include <nubrik/window/x11_window.h>
 #include <nubrik/nubrik.h>
 
 #include <cstdio>
 
+#include <stdexcept>
+
 int main() {
-  // Without a display there is no window, and no failure either.
-  auto window = nubrik::X11Window::create("check", "check class", 64, 48);
-  std::printf("x11 component: %s\n", window ? "a window" : "no display");
+  // Without a display there is no window, and a reason.
+  try {
+    auto window = nubrik::X11Window::create("check", "check class", 64, 48);
+    std::printf("x11 component: a window\n");
+  } catch (const std::runtime_error& e) {
+    std::printf("x11 component: no window: %s\n", e.what());
+  }
   return 0;
 }
 CPP
@@ -98,6 +122,15 @@ CPP
   g++ "${flags[@]}" "$work/x11/main.cpp" -o "$work/x11_pc" \
     $(pkg-config --cflags --libs nubrik-x11) "$rpath"
   (unset DISPLAY; run "$work/x11_pc" >/dev/null)
+  # shellcheck disable=SC2046
+  g++ "${flags[@]}" "$root/examples/arrows/main.cpp" -o "$work/arrows_pc" \
+    $(pkg-config --cflags --libs nubrik-window) "$rpath"
+  # Xlib's macros and names, included first, clash with no name of ours.
+  printf '%s\n' '#include <X11/Xlib.h>' '#include <X11/Xutil.h>' '#include <nubrik/nubrik.h>' \
+    '#include <nubrik/window/x11_window.h>' 'using namespace nubrik;' \
+    'int main() { return InputEvent::simple(InputEventType::FocusGained).key == Key::Escape; }' |
+    g++ "${flags[@]}" -fsyntax-only -I"$prefix/include" -x c++ - ||
+    fail "the engine's names clash with Xlib's"
   sed -i 's/COMPONENTS x11/COMPONENTS x11 nothing/' "$work/x11/CMakeLists.txt"
   if try_configure -S "$work/x11" -B "$work/x11/bad" -DCMAKE_PREFIX_PATH="$prefix"; then
     fail "find_package(nubrik COMPONENTS nothing) succeeded"

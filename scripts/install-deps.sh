@@ -13,7 +13,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev
   libgtest-dev libbenchmark-dev
-  libpng-dev zlib1g-dev libx11-dev libxext-dev
+  libpng-dev zlib1g-dev libx11-dev libxext-dev libxtst-dev
   libfreetype-dev fonts-dejavu-core
   libpixman-1-dev
   xvfb x11-utils

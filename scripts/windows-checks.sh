@@ -3,7 +3,8 @@
 # snapshot against the Linux build's, byte for byte, at every blitter level;
 # the headless runner's failures; and the window program on a virtual X
 # server (its window, its picture, a close request; a missing picture's
-# message). Every wine run and every wait is bounded in time.
+# message); input sent through XTEST to the interactive examples, against
+# what they report. Every wine run and every wait is bounded in time.
 #
 # usage: windows-checks.sh win64|win32 WINDOWS_BUILD LINUX_BUILD
 #   WINDOWS_BUILD  a mingw preset's build folder (programs in bin/)
@@ -22,7 +23,7 @@ root=$(pwd)
 prefix=$root/build/wine-$arch
 probe=$linux/tools/window_probe
 for needed in "$windows/bin/nubrik.exe" "$windows/bin/nubrik-headless.exe" \
-  "$linux/bin/nubrik-headless" "$probe"; do
+  "$windows/bin/input_events.exe" "$windows/bin/arrows.exe" "$linux/bin/nubrik-headless" "$probe"; do
   if [ ! -x "$needed" ]; then
     echo "windows-checks.sh: $needed is missing (build both first)" >&2
     exit 2
@@ -100,6 +101,10 @@ if [ -z "$display" ]; then
   exit 1
 fi
 export DISPLAY=:$display
+# The headless runs' wine session has no display, and a program started
+# while it lasts joins it and can make no window: it ends first.
+WINEPREFIX=$prefix timeout 30 "$wineserver" -w 2>/dev/null ||
+  WINEPREFIX=$prefix timeout 20 "$wineserver" -k 2>/dev/null || true
 
 # Waits up to $2 seconds for our child $1 to end; `code` is its exit code,
 # or 124 when it had not ended.
@@ -160,6 +165,56 @@ if found=$(timeout 40 "$probe" find Nubrik 30); then
   fi
 else
   fail "a missing picture showed no message: $(head -3 "$work/nopicture.txt")"
+fi
+kill "$program" 2>/dev/null || true
+
+# --- Input, sent through XTEST to the interactive examples -----------------------
+
+(cd "$windows/bin" && wine_run ./input_events.exe --size 320x240 >"$work/events.txt" 2>&1) &
+program=$!
+if found=$(timeout 40 "$probe" find "Nubrik input events" 30); then
+  read -r window width height <<<"$found"
+  timeout 120 "$probe" input "$window" 11 150 >"$work/expected.txt" || true
+  # Windows hands posted messages (the close request) out before input:
+  # the close is sent once everything else has come.
+  for ((i = 0; i < 300; i++)); do
+    timeout 10 "$probe" compare "$work/expected.txt" "$work/events.txt" 2>/dev/null && break
+    sleep 0.1
+  done
+  echo '{"type":"close"}' >>"$work/expected.txt"
+  timeout 10 "$probe" close "$window" || true
+  ended "$program" 20
+  if [ "$code" = 0 ] && why=$(timeout 10 "$probe" compare "$work/expected.txt" "$work/events.txt" 2>&1); then
+    pass "input_events: $(grep -c '^{' "$work/expected.txt") events sent through XTEST arrived in order (moves may merge), then a close request ended it with 0"
+  else
+    fail "input_events ended with $code: ${why:-}$(grep -v '^{' "$work/events.txt" | head -3)"
+  fi
+else
+  fail "no window titled \"Nubrik input events\" appeared: $(head -3 "$work/events.txt")"
+fi
+kill "$program" 2>/dev/null || true
+
+# The 30-line program: Right moves the square off its place, Escape ends it.
+(cd "$windows/bin" && wine_run ./arrows.exe >"$work/arrows.txt" 2>&1) &
+program=$!
+if found=$(timeout 40 "$probe" find Arrows 30); then
+  read -r window width height <<<"$found"
+  if timeout 30 "$probe" colour "$window" 20 ffbe00 300,240 &&
+    timeout 20 "$probe" key "$window" Right 600 &&
+    timeout 30 "$probe" colour "$window" 20 181c24 300,240; then
+    pass "arrows: the square moves while Right is held"
+  else
+    fail "arrows: the square did not move with Right held"
+  fi
+  timeout 20 "$probe" key "$window" Escape || true
+  ended "$program" 20
+  if [ "$code" = 0 ]; then
+    pass "arrows: Escape ends it with 0"
+  else
+    fail "arrows: Escape ended it with $code: $(head -3 "$work/arrows.txt")"
+  fi
+else
+  fail "no window titled \"Arrows\" appeared: $(head -3 "$work/arrows.txt")"
 fi
 kill "$program" 2>/dev/null || true
 

@@ -9,9 +9,20 @@
 //       waits until one of the places shows the colour
 //   window_probe close ID
 //       asks the window to close, as a window manager does
+//   window_probe input ID SEED COUNT
+//       sends COUNT random input actions to the window through XTEST and
+//       prints the events its program should print (input_events' lines
+//       without their times), one a line
+//   window_probe key ID KEYSYM [MILLISECONDS]
+//       gives the window the pointer and the keyboard and holds the key
+//       (an X key symbol name: Right, Escape, a) down that long (0 taps it)
+//   window_probe compare EXPECTED RECEIVED [strict]
+//       compares input_events' lines in RECEIVED (other lines are left
+//       out) with those in EXPECTED; strict, or as Win32 under wine reports
+//       input (crossing and focus left out, moves that may merge)
 //
 // Exit code 0 on success, 1 when the window or the colour did not show in
-// time, 2 for bad arguments or no display.
+// time or the events differ, 2 for bad arguments or no display.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -20,10 +31,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "input_script.h"
 
 namespace {
 
@@ -34,7 +48,10 @@ int usage(const char* why) {
                "window_probe: %s\n"
                "usage: window_probe find TITLE SECONDS\n"
                "       window_probe colour ID SECONDS RRGGBB X,Y [X,Y...]\n"
-               "       window_probe close ID\n",
+               "       window_probe close ID\n"
+               "       window_probe input ID SEED COUNT\n"
+               "       window_probe key ID KEYSYM [MILLISECONDS]\n"
+               "       window_probe compare EXPECTED RECEIVED [strict]\n",
                why);
   return 2;
 }
@@ -85,16 +102,36 @@ unsigned long pixelAt(Display* display, Window window, int x, int y) {
   return pixel;
 }
 
+std::vector<std::string> readLines(const char* path, bool eventsOnly) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!eventsOnly || line.rfind("{\"type\":", 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return usage("missing arguments");
   const std::string command = argv[1];
+  if (command == "compare") {
+    if (argc < 4 || argc > 5 || (argc == 5 && std::string(argv[4]) != "strict")) {
+      return usage("compare takes EXPECTED RECEIVED [strict]");
+    }
+    const std::string difference = nubrik::tools::compareEvents(
+        readLines(argv[2], false), readLines(argv[3], true), argc == 5);
+    if (difference.empty()) return 0;
+    std::fprintf(stderr, "window_probe: %s\n", difference.c_str());
+    return 1;
+  }
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return usage("cannot open the display (is DISPLAY set?)");
   XSetErrorHandler(ignoreErrors);
   int result = 2;
-  long id = 0, seconds = 0, colour = 0;
+  long id = 0, seconds = 0, colour = 0, seed = 0, count = 0;
 
   if (command == "find" && argc == 4 && number(argv[3], 0, 3600, seconds)) {
     const Window window = findWindow(display, argv[2], deadlineAfter(seconds));
@@ -145,6 +182,32 @@ int main(int argc, char** argv) {
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, static_cast<Window>(id), False, NoEventMask, &event);
     XSync(display, False);
+    result = 0;
+  } else if (command == "input" && argc == 5 && number(argv[2], 1, 0x7FFFFFFF, id) &&
+             number(argv[3], 0, 0x7FFFFFFF, seed) && number(argv[4], 0, 100000, count)) {
+    int xtest[4];
+    if (!XQueryExtension(display, "XTEST", &xtest[0], &xtest[1], &xtest[2])) {
+      XCloseDisplay(display);
+      return usage("the display has no XTEST extension");
+    }
+    for (const std::string& line :
+         nubrik::tools::sendInput(display, static_cast<Window>(id), static_cast<uint32_t>(seed),
+                                  static_cast<int>(count))) {
+      std::printf("%s\n", line.c_str());
+    }
+    result = 0;
+  } else if (command == "key" && (argc == 4 || argc == 5) && number(argv[2], 1, 0x7FFFFFFF, id) &&
+             (argc == 4 || number(argv[4], 0, 60000, count))) {
+    const KeySym keysym = XStringToKeysym(argv[3]);
+    const KeyCode code = keysym == NoSymbol ? 0 : XKeysymToKeycode(display, keysym);
+    if (code == 0) {
+      XCloseDisplay(display);
+      return usage("no such key symbol on this keyboard");
+    }
+    if (!nubrik::tools::holdKey(display, static_cast<Window>(id), code, static_cast<int>(count))) {
+      XCloseDisplay(display);
+      return usage("the display has no XTEST extension");
+    }
     result = 0;
   } else {
     XCloseDisplay(display);

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "app/sprite_rules.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/sprite_manager.h"
+#include "nubrik/window/memory_window.h"
 
 namespace nubrik {
 namespace {

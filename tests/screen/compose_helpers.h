@@ -6,10 +6,10 @@
 #include "nubrik/image/image.h"
 #include "nubrik/image/memory_helper.h"
 #include "nubrik/screen/frame_pipeline.h"
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/draw_command.h"
+#include "nubrik/window/memory_window.h"
 
 namespace nubrik::testing {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/sprite/blit_loops.h"
+#include "nubrik/window/memory_window.h"
 #include "screen/compose_helpers.h"
 
 namespace nubrik {

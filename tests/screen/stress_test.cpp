@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "nubrik/screen/memory_window.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/window/memory_window.h"
 #include "screen/compose_helpers.h"
 
 namespace nubrik {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "nubrik/image/memory_helper.h"
+#include "nubrik/sprite/blit_loops.h"
 #include "nubrik/sprite/fill_blitters.h"
 #include "nubrik/sprite/image_blitters.h"
 #include "sprite/pixel_reference.h"
@@ -138,6 +139,136 @@ TEST(ImageBlittersTest, EveryLoopMatchesTheReference) {
         << "mode " << int(mode) << " format " << int(format) << " opacity " << int(opacity);
   }
   EXPECT_GT(changed, kRounds / 8);  // a fair share of the cases must draw
+}
+
+// Random transformed draws against the sampling rule, pixel by pixel, at
+// every loop level. `vary` sets the feature under test from the random
+// source rectangle; the draw's target, clip, placement (overshooting every
+// edge now and then), layout, mode and opacity are random.
+template <typename Vary>
+void checkTransformedDraws(uint32_t seed, Vary vary) {
+  constexpr int kRounds = 1500;
+  std::vector<blit::SimdLevel> levels;
+  for (auto level : {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2, blit::SimdLevel::Avx2}) {
+    if (level <= blit::bestSimdLevel()) levels.push_back(level);
+  }
+  int changed = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    std::mt19937 random(seed * 100000 + round);
+    SCOPED_TRACE(::testing::Message() << "seed " << seed * 100000 + round);
+    const bool wide = random() % 8 == 0;  // past one column table and every vector
+    const uint32_t width = 1 + random() % (wide ? 600 : 48), height = 1 + random() % 10;
+    auto original = randomImage(random, PixelFormat::Rgbx, width, height, 4 * (random() % 3));
+    const PixelFormat format = static_cast<PixelFormat>(random() % 5);
+    const uint32_t sourceWidth = 1 + random() % (wide ? 300 : 24);
+    const uint32_t sourceHeight = 1 + random() % 16;
+    auto source = randomImage(random, format, sourceWidth, sourceHeight, random() % 5);
+    ImageTransform t;
+    t.sourceRect.left = static_cast<int32_t>(random() % sourceWidth);
+    t.sourceRect.top = static_cast<int32_t>(random() % sourceHeight);
+    t.sourceRect.right =
+        t.sourceRect.left + 1 + static_cast<int32_t>(random() % (sourceWidth - t.sourceRect.left));
+    t.sourceRect.bottom =
+        t.sourceRect.top + 1 + static_cast<int32_t>(random() % (sourceHeight - t.sourceRect.top));
+    int64_t drawWidth = 0, drawHeight = 0;
+    vary(random, t, drawWidth, drawHeight);
+    const auto clip = randomClip(random, width, height);
+    const int32_t dx = clip ? clip->dx : 0, dy = clip ? clip->dy : 0;
+    Rect bounds;
+    bounds.left =
+        static_cast<int32_t>(random() % (width + drawWidth)) - int32_t(drawWidth) - dx + 1;
+    bounds.top =
+        static_cast<int32_t>(random() % (height + drawHeight)) - int32_t(drawHeight) - dy + 1;
+    bounds.right = bounds.left + int32_t(drawWidth);
+    bounds.bottom = bounds.top + int32_t(drawHeight);
+    const BlendMode mode = static_cast<BlendMode>(random() % 32 == 0 ? 5 : random() % 5);
+    const uint8_t opacity = randomOpacity(random);
+
+    auto expected = copyOf(*original);
+    reference::drawTransformedImage(*source, t, clip.get(), *expected, mode, bounds, opacity);
+    if (!samePixels(*expected, *original)) ++changed;
+    for (blit::SimdLevel level : levels) {
+      blit::setActiveSimdLevel(level);
+      auto target = copyOf(*original);
+      drawTransformedImage(*source, t, clip.get(), *target, mode, bounds, opacity);
+      ASSERT_TRUE(samePixels(*target, *expected))
+          << "level " << int(level) << " mode " << int(mode) << " format " << int(format)
+          << " opacity " << int(opacity) << " turns " << t.quarterTurns << " flips "
+          << t.flipHorizontal << t.flipVertical << " tint " << std::hex << t.tint << std::dec
+          << " size " << drawWidth << " x " << drawHeight;
+    }
+  }
+  blit::setActiveSimdLevel(blit::bestSimdLevel());
+  EXPECT_GT(changed, kRounds / 4);  // a fair share of the cases must draw
+}
+
+int64_t sourceWidthOf(const ImageTransform& t) { return t.sourceRect.right - t.sourceRect.left; }
+int64_t sourceHeightOf(const ImageTransform& t) { return t.sourceRect.bottom - t.sourceRect.top; }
+
+// A size for one axis of `length` source pixels: the same, an integer
+// multiple up to 4, or anything from a sixth to three times the length.
+int64_t randomScale(std::mt19937& random, int64_t length) {
+  switch (random() % 4) {
+    case 0:
+      return length;
+    case 1:
+      return length * (2 + random() % 3);
+    default:
+      return 1 + random() % (3 * length + 1);
+  }
+}
+
+uint32_t randomTint(std::mt19937& random) {
+  if (random() % 4 == 0) return kNoTint;
+  uint32_t tint = 0;
+  for (int c = 0; c < 4; ++c) tint |= uint32_t{edgyByte(random)} << (8 * c);
+  return tint;
+}
+
+TEST(TransformedBlittersTest, SourceRectanglesAtTheirOwnSize) {
+  checkTransformedDraws(1, [](std::mt19937&, ImageTransform& t, int64_t& w, int64_t& h) {
+    w = sourceWidthOf(t), h = sourceHeightOf(t);
+  });
+}
+
+TEST(TransformedBlittersTest, Flips) {
+  checkTransformedDraws(2, [](std::mt19937& random, ImageTransform& t, int64_t& w, int64_t& h) {
+    t.flipHorizontal = random() % 2, t.flipVertical = random() % 2;
+    t.quarterTurns = 2 * (random() % 2);
+    w = sourceWidthOf(t), h = sourceHeightOf(t);
+  });
+}
+
+TEST(TransformedBlittersTest, QuarterTurns) {
+  checkTransformedDraws(3, [](std::mt19937& random, ImageTransform& t, int64_t& w, int64_t& h) {
+    t.flipHorizontal = random() % 2, t.flipVertical = random() % 2;
+    t.quarterTurns = random() % 4;
+    const bool turned = t.quarterTurns % 2;
+    w = turned ? sourceHeightOf(t) : sourceWidthOf(t);
+    h = turned ? sourceWidthOf(t) : sourceHeightOf(t);
+    if (random() % 2) w = randomScale(random, w), h = randomScale(random, h);
+  });
+}
+
+TEST(TransformedBlittersTest, Sizes) {
+  checkTransformedDraws(4, [](std::mt19937& random, ImageTransform& t, int64_t& w, int64_t& h) {
+    t.flipHorizontal = random() % 2, t.flipVertical = random() % 2;
+    t.quarterTurns = random() % 4 == 0 ? random() % 4 : 0;
+    const bool turned = t.quarterTurns % 2;
+    w = randomScale(random, turned ? sourceHeightOf(t) : sourceWidthOf(t));
+    h = randomScale(random, turned ? sourceWidthOf(t) : sourceHeightOf(t));
+  });
+}
+
+TEST(TransformedBlittersTest, Tints) {
+  checkTransformedDraws(5, [](std::mt19937& random, ImageTransform& t, int64_t& w, int64_t& h) {
+    t.tint = randomTint(random);
+    t.flipHorizontal = random() % 2, t.flipVertical = random() % 2;
+    t.quarterTurns = random() % 4;
+    const bool turned = t.quarterTurns % 2;
+    w = randomScale(random, turned ? sourceHeightOf(t) : sourceWidthOf(t));
+    h = randomScale(random, turned ? sourceWidthOf(t) : sourceHeightOf(t));
+  });
 }
 
 // A solid Rgbx target of `width` x `height` pixels, all `value`.
@@ -305,6 +436,24 @@ TEST(BlittersTest, RefuseImagesTheyWouldOverrun) {
   drawImage(*source, {}, nullptr, rgba, BlendMode::Normal, {0, 0, 8, 4}, 255);
   EXPECT_EQ(rgba.lockConst()[0], 0x80);
   EXPECT_EQ(rgba.lockConst()[63], 0x00);  // white Grey: alpha byte 0
+}
+
+TEST(TransformedBlittersTest, RefusesWhatItCannotSample) {
+  auto target = solid(8, 8, 0u);
+  Image source(6, 4, PixelFormat::Rgb);
+  for (const Rect& r : {Rect{0, 0, 7, 4}, Rect{-1, 0, 3, 3}, Rect{2, 2, 2, 3}, Rect{0, 3, 6, 5}}) {
+    ImageTransform t;
+    t.sourceRect = r;
+    EXPECT_THROW(
+        drawTransformedImage(source, t, nullptr, *target, BlendMode::Normal, {0, 0, 8, 8}, 255),
+        std::invalid_argument);
+  }
+  ImageTransform turns;
+  turns.sourceRect = {0, 0, 6, 4};
+  turns.quarterTurns = 4;
+  EXPECT_THROW(
+      drawTransformedImage(source, turns, nullptr, *target, BlendMode::Normal, {0, 0, 8, 8}, 255),
+      std::invalid_argument);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <random>
+#include <string>
 
+#include "nubrik/image/memory_helper.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
@@ -50,6 +54,112 @@ TEST(ImageSpriteTest, BoundsFollowTheImage) {
   EXPECT_EQ(owners.drawer->getBandRegion(0), (Rect{0, 10, 11, 18}));
   EXPECT_THROW(ImageSprite(owners.manager, owners.drawer, 1, 0, 0, 0, nullptr),
                std::invalid_argument);
+}
+
+TEST(ImageSpriteTest, TransformsAreCheckedAndShapeTheArea) {
+  Owners owners;
+  auto sheet = std::make_shared<Image>(64, 16, PixelFormat::Rgb);
+  ImageSprite sprite(owners.manager, owners.drawer, 1, 10, 20, 0, sheet);
+  // A new sprite draws as it always did: the whole image, unchanged.
+  const DrawCommand plain = sprite.getDrawCommand();
+  EXPECT_FALSE(plain.isTransformed());
+  EXPECT_EQ(plain.bounds, (Rect{10, 20, 74, 36}));
+  EXPECT_EQ(sprite.getSourceRect(), (Rect{0, 0, 64, 16}));
+
+  auto refused = [](auto call, const char* words) {
+    try {
+      call();
+      ADD_FAILURE() << "accepted: " << words;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+    }
+  };
+  refused(
+      [&] {
+        sprite.setSourceRect({60, 0, 68, 8});
+      },
+      "(60, 0, 68, 8) is not inside the image (0, 0, 64, 16)");
+  refused([&] { sprite.setSourceRect({8, 8, 8, 12}); }, "(8, 8, 8, 12)");
+  refused([&] { sprite.setQuarterTurns(4); }, "4 quarter turns");
+  refused([&] { sprite.setSize(0, 5); }, "0 x 5");
+  refused([&] { sprite.setSize(5, 1u << 31); }, "5 x 2147483648");
+  refused([&] { sprite.setTint({PixelFormat::Rgbx, {}}); }, "kind 4");
+  EXPECT_EQ(sprite.getDrawCommand().bounds, plain.bounds);  // nothing was stored
+
+  // A frame of the sheet, turned a quarter: its size turns with it, and the
+  // area (its damage) is the position and that size.
+  sprite.setSourceRect({16, 0, 32, 8});
+  sprite.setQuarterTurns(1);
+  EXPECT_EQ(sprite.getDrawCommand().bounds, (Rect{10, 20, 18, 36}));
+  sprite.setSize(40, 3);
+  sprite.setFlip(true, false);
+  sprite.setTint({PixelFormat::Rgb, {255, 0, 255}});
+  const DrawCommand command = sprite.getDrawCommand();
+  EXPECT_EQ(command.bounds, (Rect{10, 20, 50, 23}));
+  EXPECT_EQ(command.transform().sourceRect, (Rect{16, 0, 32, 8}));
+  EXPECT_EQ(command.transform().quarterTurns, 1u);
+  EXPECT_TRUE(command.transform().flipHorizontal);
+  EXPECT_EQ(command.tint, 0xFFFF00FFu);  // an Rgb tint has alpha 255
+  sprite.invalidate();
+  EXPECT_EQ(owners.drawer->getBandRegion(1), (Rect{10, 20, 50, 23}));
+
+  // A bad image is refused where it enters, and a sheet the frame does not
+  // fit in is refused without changing the sprite.
+  auto bytes = MemoryHelper::allocate(4096);
+  auto underPitched = std::make_shared<Image>(16, 4, 60, bytes);
+  refused([&] { ImageSprite(owners.manager, owners.drawer, 1, 0, 0, 0, underPitched); },
+          "pitch 60 is below its row size 64");
+  refused([&] { sprite.setImage(underPitched); }, "pitch 60 is below its row size 64");
+  refused([&] { sprite.setImage(std::make_shared<Image>(20, 8, PixelFormat::Grey)); },
+          "(16, 0, 32, 8) is not inside the new image (0, 0, 20, 8)");
+  EXPECT_EQ(sprite.getImage(), sheet);
+}
+
+// Whatever hidesBelow says is hidden comes out the same over any background.
+TEST(DrawCommandTest, WhatHidesBelowDoesNotDependOnWhatIsBelow) {
+  int hiding = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::mt19937 random(round);
+    auto image = std::make_shared<Image>(1 + random() % 12, 1 + random() % 12,
+                                         static_cast<PixelFormat>(random() % 5));
+    for (size_t i = 0; i < size_t{image->getPitch()} * image->getHeight(); ++i) {
+      image->lock()[i] = static_cast<uint8_t>(random());
+    }
+    DrawCommand command;
+    command.kind = DrawCommandKind::Image;
+    command.image = image.get();
+    command.blendMode = random() % 4 ? BlendMode::Normal : BlendMode::Add;
+    command.opacity = random() % 4 ? 255 : 200;
+    const int32_t left = int32_t(random() % image->getWidth());
+    const int32_t top = int32_t(random() % image->getHeight());
+    command.sourceOrigin = {left, top};
+    command.sourceWidth = 1 + random() % (image->getWidth() - left);
+    command.sourceHeight = 1 + random() % (image->getHeight() - top);
+    command.orientation = static_cast<uint8_t>(random() % 16);
+    command.tint = random() % 2 ? kNoTint : 0x00FFFFFFu | (random() % 2 ? 0xFF000000u : 0u);
+    const int32_t x = int32_t(random() % 20) - 5, y = int32_t(random() % 20) - 5;
+    command.bounds = {x, y, x + 1 + int32_t(random() % 30), y + 1 + int32_t(random() % 30)};
+    const Rect area{int32_t(random() % 24), int32_t(random() % 24), 0, 0};
+    const Rect cut{area.left, area.top, area.left + 1 + int32_t(random() % 8),
+                   area.top + 1 + int32_t(random() % 8)};
+    if (!hidesBelow(command, cut)) continue;
+    ++hiding;
+    Image below1(32, 32, PixelFormat::Rgbx), below2(32, 32, PixelFormat::Rgbx);
+    for (size_t i = 0; i < size_t{32} * 32 * 4; ++i) {
+      below1.lock()[i] = static_cast<uint8_t>(random());
+      below2.lock()[i] = static_cast<uint8_t>(~below1.lock()[i]);
+    }
+    const BandClip clip{Rect{0, 0, 32, 32}, 0, 0};
+    drawCommand(below1, clip, command);
+    drawCommand(below2, clip, command);
+    for (int32_t py = cut.top; py < cut.bottom; ++py) {
+      ASSERT_EQ(0, std::memcmp(below1.lockConst() + py * 128 + cut.left * 4,
+                               below2.lockConst() + py * 128 + cut.left * 4,
+                               size_t(cut.right - cut.left) * 4))
+          << "seed " << round;
+    }
+  }
+  EXPECT_GT(hiding, 100);
 }
 
 TEST(SpriteTest, ExtremePositionsDoNotOverflow) {

@@ -52,10 +52,13 @@ void Event::refuseNullEvent(size_t index) {
                               " of the range is null");
 }
 
-int32_t Event::waitAny(const std::vector<platform::EventObject*>& handles) {
-  if (handles.empty()) throw std::invalid_argument("nubrik::Event::wait: the range is empty");
+int32_t Event::waitAny(const std::vector<platform::EventObject*>& handles, uint32_t timeoutMs) {
+  // Nothing could ever end a wait without limit on no events.
+  if (handles.empty() && timeoutMs == platform::kInfinite) {
+    throw std::invalid_argument("nubrik::Event::wait: the range is empty");
+  }
   size_t index = 0;
-  switch (platform::waitForAnyEvent(handles.data(), handles.size(), platform::kInfinite, &index)) {
+  switch (platform::waitForAnyEvent(handles.data(), handles.size(), timeoutMs, &index)) {
     case platform::WaitStatus::Signalled:
       return static_cast<int32_t>(index);
     case platform::WaitStatus::TimedOut:

@@ -22,22 +22,22 @@ class Event {
   // True when the event is set within `timeoutMs` (0 polls).
   bool wait(uint32_t timeoutMs = platform::kInfinite);
 
-  // Waits without limit until any of the events is set and returns the
-  // lowest index of a set one. The range holds pointers (or smart pointers)
-  // to events; an empty range, or a null one in it, throws
-  // std::invalid_argument, since nothing could ever end the wait.
+  // Waits until any of the events is set and returns the lowest index of a
+  // set one, or -1 when none is set within `timeoutMs` (0 polls). The range
+  // holds pointers (or smart pointers) to events; a null one in it, or an
+  // empty range without a timeout, throws std::invalid_argument.
   template <typename Iterator>
-  static int32_t wait(Iterator first, Iterator last) {
+  static int32_t wait(Iterator first, Iterator last, uint32_t timeoutMs = platform::kInfinite) {
     std::vector<platform::EventObject*> handles;
     for (; first != last; ++first) {
       if (*first == nullptr) refuseNullEvent(handles.size());
       handles.push_back((*first)->handle_);
     }
-    return waitAny(handles);
+    return waitAny(handles, timeoutMs);
   }
 
  private:
-  static int32_t waitAny(const std::vector<platform::EventObject*>& handles);
+  static int32_t waitAny(const std::vector<platform::EventObject*>& handles, uint32_t timeoutMs);
   [[noreturn]] static void refuseNullEvent(size_t index);
 
   platform::EventObject* handle_;

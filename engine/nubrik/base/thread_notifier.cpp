@@ -4,16 +4,16 @@
 
 namespace nubrik {
 
-void ThreadNotifier::sleep() {
-  if (interruptEvent_.wait(1)) {
+void ThreadNotifier::sleep(uint32_t timeoutMs) {
+  if (interruptEvent_.wait(timeoutMs)) {
     throw InterruptedException(
         makeMessage(messages::kThreadInterrupted, "nubrik::ThreadNotifier::sleep"));
   }
 }
 
-bool ThreadNotifier::wait(Event& target) {
+bool ThreadNotifier::wait(Event& target, uint32_t timeoutMs) {
   Event* const events[] = {&interruptEvent_, &target};
-  switch (Event::wait(std::begin(events), std::end(events))) {
+  switch (Event::wait(std::begin(events), std::end(events), timeoutMs)) {
     case 0:
       throw InterruptedException(
           makeMessage(messages::kThreadInterrupted, "nubrik::ThreadNotifier::wait"));

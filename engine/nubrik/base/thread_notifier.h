@@ -15,11 +15,11 @@ class ThreadNotifier {
 
   // True once the owner has asked the body to stop. Never blocks.
   bool isInterrupted() { return interruptEvent_.wait(0); }
-  // Pauses about 1 millisecond.
-  void sleep();
-  // Blocks until `target` is set (true) or the interrupt is (throws); the
-  // interrupt wins when both are set.
-  bool wait(Event& target);
+  // Pauses about `timeoutMs` milliseconds (1 by default).
+  void sleep(uint32_t timeoutMs = 1);
+  // Blocks until `target` is set (true), the interrupt is (throws) or
+  // `timeoutMs` have passed (false); the interrupt wins when both are set.
+  bool wait(Event& target, uint32_t timeoutMs = platform::kInfinite);
 
   Event& interruptEvent() { return interruptEvent_; }
 

@@ -96,14 +96,28 @@ bool Screen::removeSprite(const std::shared_ptr<ISprite>& sprite) {
 
 void Screen::addFrameCallback(FrameCallback callback) {
   if (!callback) throw std::invalid_argument("addFrameCallback needs a callable");
+  addFrameCallback([callback = std::move(callback)](Screen& screen, const FrameTime&) {
+    return callback(screen);
+  });
+}
+
+void Screen::addFrameCallback(TimedFrameCallback callback) {
+  if (!callback) throw std::invalid_argument("addFrameCallback needs a callable");
   std::lock_guard lock(sceneLock_);
   // The running round walks frameCallbacks_: growing it now would move the
   // callable that is running.
   (runningCallbacks_ ? addedCallbacks_ : frameCallbacks_).push_back(std::move(callback));
 }
 
+void Screen::setCallbackErrorHandler(CallbackErrorHandler handler) {
+  std::lock_guard lock(sceneLock_);
+  callbackErrorHandler_ = std::move(handler);
+  reportedCallbackFailure_ = true;  // the default handler's one line is off
+}
+
 void Screen::startFrameThread() {
   stopFrameThread();
+  pacer_.restart();
   // The Screen stops this thread before any member goes, so `this` holds.
   sceneGuard_->setFramesRunning(true);
   try {
@@ -139,6 +153,7 @@ void Screen::runFrames(ThreadNotifier& notifier) {
   FramePipeline pipeline(*spriteDrawer_, hdc_,
                          workerCount_.value_or(platform::logicalProcessorCount()));
   while (!notifier.isInterrupted()) {
+    bool idle = false;
     try {
       std::lock_guard lock(sceneLock_);
       const auto start = std::chrono::steady_clock::now();
@@ -149,11 +164,12 @@ void Screen::runFrames(ThreadNotifier& notifier) {
         ++composedFrames_;
       }
       runFrameCallbacks();
+      idle = !spriteDrawer_->isDirty();
     } catch (...) {
       // Dropped: the frame loop carries on with the next iteration.
     }
     try {
-      notifier.sleep();
+      pacer_.pause(notifier, idle);
     } catch (const InterruptedException&) {
       break;
     }
@@ -166,14 +182,42 @@ void Screen::runFrames(ThreadNotifier& notifier) {
 // added during the round.
 void Screen::runFrameCallbacks() {
   std::vector<bool> finished(frameCallbacks_.size(), false);
+  const FrameTime time = pacer_.beginRound();
   runningCallbacks_ = true;
   try {
-    for (size_t i = 0; i < frameCallbacks_.size(); ++i) finished[i] = frameCallbacks_[i](*this);
+    for (size_t i = 0; i < frameCallbacks_.size(); ++i) {
+      finished[i] = frameCallbacks_[i](*this, time);
+    }
   } catch (...) {
     endCallbackRound(finished);
-    throw;
+    reportCallbackFailure(std::current_exception());
+    return;
   }
   endCallbackRound(finished);
+}
+
+void Screen::reportCallbackFailure(std::exception_ptr failure) noexcept {
+  ++callbackFailures_;
+  try {
+    if (callbackErrorHandler_) {
+      callbackErrorHandler_(failure);
+    } else if (!reportedCallbackFailure_) {
+      reportedCallbackFailure_ = true;
+      std::string what = "an exception of an unknown type";
+      try {
+        std::rethrow_exception(failure);
+      } catch (const std::exception& e) {
+        what = e.what();
+      } catch (...) {
+      }
+      std::fprintf(stderr,
+                   "nubrik: a frame callback threw: %s (further failures are only counted: "
+                   "Screen::getCallbackFailureCount, Screen::setCallbackErrorHandler)\n",
+                   what.c_str());
+    }
+  } catch (...) {
+    ++callbackFailures_;
+  }
 }
 
 void Screen::endCallbackRound(const std::vector<bool>& finished) {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -12,6 +15,7 @@
 #include "nubrik/base/scene_guard.h"
 #include "nubrik/base/thread.h"
 #include "nubrik/image/image.h"
+#include "nubrik/screen/frame_pacer.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
@@ -25,6 +29,11 @@ class Screen;
 // Called once per frame iteration on the frame thread, under the scene lock;
 // returning true removes the callback.
 using FrameCallback = std::function<bool(Screen&)>;
+// The same, told the time of the round and the time since the previous one.
+using TimedFrameCallback = std::function<bool(Screen&, const FrameTime&)>;
+// Told what a frame callback threw (on the frame thread, under the scene
+// lock).
+using CallbackErrorHandler = std::function<void(std::exception_ptr)>;
 
 // Binds the engine to one window's device context: creates and registers
 // sprites, keeps the frame callbacks, and runs the frame thread that composes
@@ -79,7 +88,35 @@ class Screen {
   // Appends a callback. Callable at any time and from any thread (it takes
   // the scene lock); one added by a running callback joins the list after
   // the current round. Throws std::invalid_argument for an empty callback.
+  //
+  // Callbacks run once per iteration of the frame thread, after the frame
+  // (if anything was invalidated) has been composed and presented, in the
+  // order they were added. Unpaced, an iteration ends with a 1-millisecond
+  // pause, so they run about a thousand times a second whether or not
+  // anything is composed; paced (setFrameInterval), once per tick.
   void addFrameCallback(FrameCallback callback);
+  void addFrameCallback(TimedFrameCallback callback);
+  void addFrameCallback(std::nullptr_t) { addFrameCallback(FrameCallback()); }
+  // What happens to an exception that a frame callback throws: the round
+  // ends there (the callbacks after it run next round; the failing one is
+  // kept), the failure is counted, and the handler is told. The default
+  // handler writes the first failure to standard error, in one line; an
+  // empty one only counts. Callable from any thread (it takes the scene
+  // lock). A handler that throws is counted once more and otherwise ignored.
+  void setCallbackErrorHandler(CallbackErrorHandler handler);
+  // Exceptions thrown by frame callbacks (and by the handler) so far.
+  uint64_t getCallbackFailureCount() const { return callbackFailures_.load(); }
+
+  // Frame pacing: iterations of the frame thread start on ticks `interval`
+  // apart, kept against the steady clock without drift; a frame thread with
+  // nothing to compose sleeps until the next tick or wakeFrameThread(). Zero
+  // (the default) paces nothing: a 1-millisecond pause after each
+  // iteration. Callable from any thread, at any time.
+  void setFrameInterval(std::chrono::nanoseconds interval) { pacer_.setInterval(interval); }
+  std::chrono::nanoseconds getFrameInterval() const { return pacer_.getInterval(); }
+  // Ends an idle paced frame thread's sleep, so that its callbacks run now
+  // (input came). Callable from any thread.
+  void wakeFrameThread() { pacer_.wake(); }
   // (Re)starts the frame thread with a fresh set of workers.
   void startFrameThread();
   // Stops the frame thread and, before it ends, all its workers. Throws
@@ -109,6 +146,7 @@ class Screen {
   void runFrames(ThreadNotifier& notifier);
   void runFrameCallbacks();
   void endCallbackRound(const std::vector<bool>& finished);
+  void reportCallbackFailure(std::exception_ptr failure) noexcept;
 
   IDeviceContext* hdc_;
   uint32_t width_;
@@ -118,10 +156,14 @@ class Screen {
   RecursiveLock& sceneLock_;
   std::shared_ptr<SpriteManager> spriteManager_;
   std::shared_ptr<SpriteDrawer> spriteDrawer_;
-  std::vector<FrameCallback> frameCallbacks_;
+  std::vector<TimedFrameCallback> frameCallbacks_;
   // Callbacks added while a round of callbacks runs, appended after it.
-  std::vector<FrameCallback> addedCallbacks_;
+  std::vector<TimedFrameCallback> addedCallbacks_;
   bool runningCallbacks_ = false;
+  CallbackErrorHandler callbackErrorHandler_;
+  bool reportedCallbackFailure_ = false;
+  std::atomic<uint64_t> callbackFailures_{0};
+  FramePacer pacer_;
   // Declared last, so that the frame thread is stopped before anything it
   // uses goes.
   Thread frameThread_;

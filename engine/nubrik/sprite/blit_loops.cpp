@@ -30,6 +30,21 @@ struct ScalarLoops {
   static void image(const RowWalk& walk, uint32_t opacityWeight) {
     imageLoop<Rule, Faded, Format>(walk, opacityWeight);
   }
+  template <bool Faded, PixelFormat Format, bool Tinted>
+  static void sampled(const SampledWalk& walk, uint32_t opacityWeight) {
+    if (!Tinted && walk.kind == SampledColumns::Forward) {
+      // Whole source rows at scale 1: the plain image rows.
+      const size_t first = walk.columns.at(walk.firstColumn) * walk.columnStride;
+      AxisStepper rows(walk.rows, walk.firstRow);
+      for (uint32_t y = 0; y < walk.height; ++y) {
+        imageRow<Rule, Faded, Format>(walk.target + y * walk.targetPitch,
+                                      walk.source + rows.next() * walk.rowStride + first,
+                                      walk.width, opacityWeight);
+      }
+      return;
+    }
+    sampledLoop<Rule, Faded, Format, Tinted>(walk, opacityWeight);
+  }
 };
 
 constexpr LoopTable kScalarLoops = makeLoopTable<ScalarLoops>();

@@ -143,6 +143,28 @@ struct SourceReader<PixelFormat::Rgbx> {
   static uint32_t pixel(const uint8_t* p) { return load32(p); }
 };
 
+// One source pixel `s` (with its alpha, where it has one) onto the target
+// pixel at `at`.
+template <typename Rule, bool Faded, bool HasAlpha>
+inline void blendOne(uint8_t* at, uint32_t s, uint32_t alpha, uint32_t opacityWeight) {
+  if constexpr (!HasAlpha && !Faded) {
+    if constexpr (Rule::kMode == BlendMode::Normal) {
+      store32(at, s);
+    } else {
+      store32(at, Rule::blend(load32(at), s));
+    }
+  } else {
+    uint32_t weight = opacityWeight;
+    if constexpr (HasAlpha) {
+      weight = Faded ? toWeight((alpha * opacityWeight) >> 8) : toWeight(alpha);
+      // A transparent source pixel cannot change the target.
+      if (weight == 0) return;
+    }
+    const uint32_t d = load32(at);
+    store32(at, mixPixels(d, Rule::blend(d, s), weight));
+  }
+}
+
 // One row of an image draw: `width` pixels from `row`, read from `src`.
 // `opacityWeight` is toWeight(opacity) for the faded loops and unused otherwise.
 template <typename Rule, bool Faded, PixelFormat Format>
@@ -153,24 +175,9 @@ void imageRow(uint8_t* row, const uint8_t* src, uint32_t width, uint32_t opacity
     return;
   }
   for (uint32_t x = 0; x < width; ++x, src += Reader::kBytes) {
-    const uint32_t s = Reader::pixel(src);
-    if constexpr (!Reader::kHasAlpha && !Faded) {
-      if constexpr (Rule::kMode == BlendMode::Normal) {
-        store32(row + 4 * x, s);
-      } else {
-        store32(row + 4 * x, Rule::blend(load32(row + 4 * x), s));
-      }
-    } else {
-      uint32_t weight = opacityWeight;
-      if constexpr (Reader::kHasAlpha) {
-        weight = Faded ? toWeight((Reader::alpha(src) * opacityWeight) >> 8)
-                       : toWeight(Reader::alpha(src));
-        // A transparent source pixel cannot change the target.
-        if (weight == 0) continue;
-      }
-      const uint32_t d = load32(row + 4 * x);
-      store32(row + 4 * x, mixPixels(d, Rule::blend(d, s), weight));
-    }
+    uint32_t alpha = 0;
+    if constexpr (Reader::kHasAlpha) alpha = Reader::alpha(src);
+    blendOne<Rule, Faded, Reader::kHasAlpha>(row + 4 * x, Reader::pixel(src), alpha, opacityWeight);
   }
 }
 
@@ -182,17 +189,175 @@ void imageLoop(const RowWalk& walk, uint32_t opacityWeight) {
   }
 }
 
+// Sampled drawing: flipped, turned, scaled and tinted sources. Target pixel
+// (i, j) of a sprite shows the source pixel that each axis of the rule
+// picks: along one source axis, destination index d of destLength takes
+// source index floor((2d + 1) * sourceLength / (2 * destLength)), the
+// nearest sample at the pixel centre, counted from the far end when the
+// axis runs backward. In 64 bits: sourceLength is below 2^31 (it comes from a
+// rectangle) and d below 2^32, so the product stays below 2^64.
+struct SampleAxis {
+  uint64_t sourceLength = 1;
+  uint64_t destLength = 1;
+  bool descending = false;
+
+  uint32_t at(uint64_t d) const {
+    const uint64_t u =
+        sourceLength == destLength ? d : (2 * d + 1) * sourceLength / (2 * destLength);
+    return static_cast<uint32_t>(descending ? sourceLength - 1 - u : u);
+  }
+};
+
+// The indices of an axis for d, d + 1, ...: one division to start, then an
+// addition and a comparison a step (the quotient and remainder of the
+// numerator, which grows by 2 * sourceLength a step).
+class AxisStepper {
+ public:
+  AxisStepper(const SampleAxis& axis, uint64_t first)
+      : last_(axis.sourceLength - 1),
+        denominator_(2 * axis.destLength),
+        descending_(axis.descending) {
+    if (axis.sourceLength == axis.destLength) {
+      // Unscaled, as most sprites are: no division.
+      quotientStep_ = 1;
+      quotient_ = first;
+      return;
+    }
+    quotientStep_ = axis.sourceLength / axis.destLength;
+    remainderStep_ = 2 * axis.sourceLength % denominator_;
+    const uint64_t numerator = (2 * first + 1) * axis.sourceLength;
+    quotient_ = numerator / denominator_;
+    remainder_ = numerator % denominator_;
+  }
+
+  // The current index; moves to the next d.
+  uint32_t next() {
+    const uint64_t index = descending_ ? last_ - quotient_ : quotient_;
+    remainder_ += remainderStep_;
+    // Without a branch: where the remainder wraps follows no pattern the
+    // processor could predict.
+    const uint64_t carry = remainder_ >= denominator_;
+    remainder_ -= denominator_ & (0 - carry);
+    quotient_ += quotientStep_ + carry;
+    return static_cast<uint32_t>(index);
+  }
+
+ private:
+  uint64_t last_, denominator_, quotientStep_ = 0, remainderStep_ = 0;
+  bool descending_;
+  uint64_t quotient_ = 0, remainder_ = 0;
+};
+
+// How the target pixels of one row map onto the source, so that each
+// implementation picks its fastest reader.
+enum class SampledColumns : uint8_t {
+  Forward,    // along a source row, left to right, one source pixel each
+  Backward,   // along a source row, right to left, one source pixel each
+  Upscale,    // along a source row, each source pixel once or more, either way
+  Downscale,  // along a source row, skipping source pixels, either way
+  Any,        // down a source column
+};
+
+// The clipped work of one sampled draw. The source pixel of visible target
+// pixel (x, y) is at source + rows.at(firstRow + y) * rowStride +
+// columns.at(firstColumn + x) * columnStride.
+struct SampledWalk {
+  uint8_t* target = nullptr;
+  size_t targetPitch = 0;
+  uint32_t width = 0;  // visible target pixels
+  uint32_t height = 0;
+  const uint8_t* source = nullptr;  // the top-left pixel of the source rectangle
+  size_t rowStride = 0;
+  size_t columnStride = 0;
+  SampleAxis rows, columns;
+  uint64_t firstRow = 0, firstColumn = 0;
+  SampledColumns kind = SampledColumns::Any;
+  // Along a source row: the image's columns on either side of `source`, so
+  // that a reader may load whole vectors around the pixels it needs.
+  uint32_t columnsLeft = 0, columnsRight = 0;
+  uint32_t tint = 0xFFFFFFFFu;  // 0xAARRGGBB: each channel's multiplier, 255 = unchanged
+};
+
+// Each channel c of `s` (alpha included; 255 for a source without alpha)
+// becomes c * t / 255 rounded to the nearest, with t the tint's channel.
+// x = c * t + 128; (x + (x >> 8)) >> 8 is that rounding, exact for every c and t.
+template <bool SourceHasAlpha>
+inline uint32_t tintPixel(uint32_t s, uint32_t tint) {
+  if constexpr (!SourceHasAlpha) s |= 0xFF000000u;
+  uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const uint32_t x = ((s >> shift) & 0xFF) * ((tint >> shift) & 0xFF) + 128;
+    out |= ((x + (x >> 8)) >> 8) << shift;
+  }
+  return out;
+}
+
+// Column tables are built for this many target pixels at a time, on the stack.
+inline constexpr uint32_t kSampledChunk = 256;
+
+// For each chunk of at most kSampledChunk visible columns and each visible
+// row: row(target row at the chunk, source pixel (row, 0) of the rule, first
+// column of the chunk, its width), after chunk(first column, width) built
+// whatever column tables the rows need.
+template <typename Chunk, typename Row>
+void forEachSampledRow(const SampledWalk& walk, Chunk&& chunk, Row&& row) {
+  for (uint32_t x = 0; x < walk.width; x += kSampledChunk) {
+    const uint32_t count = walk.width - x < kSampledChunk ? walk.width - x : kSampledChunk;
+    chunk(x, count);
+    AxisStepper rows(walk.rows, walk.firstRow);
+    for (uint32_t y = 0; y < walk.height; ++y) {
+      row(walk.target + y * walk.targetPitch + size_t{x} * 4,
+          walk.source + rows.next() * walk.rowStride, x, count);
+    }
+  }
+}
+
+// Byte offsets from a row's source pixel to the pixels that visible columns
+// x .. x + count - 1 show.
+inline void sampledOffsets(const SampledWalk& walk, uint32_t x, uint32_t count, size_t* offsets) {
+  AxisStepper columns(walk.columns, walk.firstColumn + x);
+  for (uint32_t i = 0; i < count; ++i) offsets[i] = columns.next() * walk.columnStride;
+}
+
+// The plain sampled loop: every pixel read through the column offsets. The
+// reference the vector loops are checked against, and the fallback.
+template <typename Rule, bool Faded, PixelFormat Format, bool Tinted>
+void sampledLoop(const SampledWalk& walk, uint32_t opacityWeight) {
+  using Reader = SourceReader<Format>;
+  size_t offsets[kSampledChunk];
+  forEachSampledRow(
+      walk, [&](uint32_t x, uint32_t count) { sampledOffsets(walk, x, count, offsets); },
+      [&](uint8_t* row, const uint8_t* source, uint32_t, uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) {
+          const uint8_t* p = source + offsets[i];
+          if constexpr (Tinted) {
+            const uint32_t s = tintPixel<Reader::kHasAlpha>(Reader::pixel(p), walk.tint);
+            blendOne<Rule, Faded, true>(row + 4 * i, s, s >> 24, opacityWeight);
+          } else {
+            uint32_t alpha = 0;
+            if constexpr (Reader::kHasAlpha) alpha = Reader::alpha(p);
+            blendOne<Rule, Faded, Reader::kHasAlpha>(row + 4 * i, Reader::pixel(p), alpha,
+                                                     opacityWeight);
+          }
+        }
+      });
+}
+
 // Every loop of one implementation, indexed by blend mode, then weight case
-// (fills) or faded and source format (images).
+// (fills) or faded and source format (images), and for sampled images
+// whether they are tinted.
 using FillLoop = void (*)(const RowWalk&, uint32_t pixel, uint32_t weight);
 using ImageLoop = void (*)(const RowWalk&, uint32_t opacityWeight);
+using SampledLoop = void (*)(const SampledWalk&, uint32_t opacityWeight);
 struct LoopTable {
   FillLoop fill[5][kWeightCases];
   ImageLoop image[5][2][5];
+  SampledLoop sampled[5][2][5][2];
 };
 
-// Fills a table with `Loops<Rule>::fill<Case>` and `Loops<Rule>::image<Faded, Format>`
-// for every rule, case, and format: one line per implementation.
+// Fills a table with `Loops<Rule>::fill<Case>`, `Loops<Rule>::image<Faded, Format>`
+// and `Loops<Rule>::sampled<Faded, Format, Tinted>` for every rule, case,
+// format and tint: one line per implementation.
 template <template <typename> class Loops>
 constexpr LoopTable makeLoopTable() {
   LoopTable table{};
@@ -207,6 +372,16 @@ constexpr LoopTable makeLoopTable() {
       table.image[m][Faded][2] = &Loops<Rule>::template image<Faded, PixelFormat::GreyAlpha>;
       table.image[m][Faded][3] = &Loops<Rule>::template image<Faded, PixelFormat::Rgba>;
       table.image[m][Faded][4] = &Loops<Rule>::template image<Faded, PixelFormat::Rgbx>;
+      auto tints = [&]<bool Tinted>() {
+        auto& sampled = table.sampled[m][Faded];
+        sampled[0][Tinted] = &Loops<Rule>::template sampled<Faded, PixelFormat::Grey, Tinted>;
+        sampled[1][Tinted] = &Loops<Rule>::template sampled<Faded, PixelFormat::Rgb, Tinted>;
+        sampled[2][Tinted] = &Loops<Rule>::template sampled<Faded, PixelFormat::GreyAlpha, Tinted>;
+        sampled[3][Tinted] = &Loops<Rule>::template sampled<Faded, PixelFormat::Rgba, Tinted>;
+        sampled[4][Tinted] = &Loops<Rule>::template sampled<Faded, PixelFormat::Rgbx, Tinted>;
+      };
+      tints.template operator()<false>();
+      tints.template operator()<true>();
     };
     formats.template operator()<false>();
     formats.template operator()<true>();

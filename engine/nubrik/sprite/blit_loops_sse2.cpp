@@ -108,6 +108,25 @@ struct Vec {
     return _mm_or_si128(_mm_and_si128(v, _mm_set1_epi32(static_cast<int>(0xFFFF00FFu))),
                         _mm_slli_epi32(level, 8));
   }
+  // Sampled sources: lanes in reverse order, and pixels wherever they are.
+  // Without a variable permutation, upscaled rows are gathered too.
+  static constexpr bool kPermutes = false;
+  static V sub32(V a, V b) { return _mm_sub_epi32(a, b); }
+  static V reverse(V v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3)); }
+  static V loadReversed(const uint8_t* p) { return reverse(load(p)); }
+  static V permute(V v, V) { return v; }
+  static V greater32(V a, V b) { return _mm_cmpgt_epi32(a, b); }
+  static V select(V mask, V b, V a) {
+    return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a));
+  }
+  template <typename Reader>
+  static V gather(const uint8_t* row, const size_t* offsets) {
+    return _mm_setr_epi32(static_cast<int>(Reader::pixel(row + offsets[0])),
+                          static_cast<int>(Reader::pixel(row + offsets[1])),
+                          static_cast<int>(Reader::pixel(row + offsets[2])),
+                          static_cast<int>(Reader::pixel(row + offsets[3])));
+  }
+
   static V rgb(const uint8_t* p) {
     using Reader = SourceReader<PixelFormat::Rgb>;
     return _mm_setr_epi32(

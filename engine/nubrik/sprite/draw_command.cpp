@@ -13,12 +13,34 @@ void drawCommand(IImage& target, const BandClip& clip, const DrawCommand& comman
       fillRect(target, &clip, command.blendMode, command.bounds, command.colour, command.opacity);
       break;
     case DrawCommandKind::Image:
-      if (command.image != nullptr) {
+      if (command.image == nullptr) break;
+      if (command.isTransformed()) {
+        drawTransformedImage(*command.image, command.transform(), &clip, target, command.blendMode,
+                             command.bounds, command.opacity);
+      } else {
         drawImage(*command.image, command.sourceOrigin, &clip, target, command.blendMode,
                   command.bounds, command.opacity);
       }
       break;
   }
+}
+
+ImageTransform DrawCommand::transform() const {
+  ImageTransform t;
+  uint32_t width = sourceWidth, height = sourceHeight;
+  if (width == 0 && height == 0) {
+    // Unscaled from the origin: the bounds' size.
+    width = static_cast<uint32_t>(bounds.right - bounds.left);
+    height = static_cast<uint32_t>(bounds.bottom - bounds.top);
+  }
+  t.sourceRect = Rect{sourceOrigin.x, sourceOrigin.y,
+                      static_cast<int32_t>(static_cast<uint32_t>(sourceOrigin.x) + width),
+                      static_cast<int32_t>(static_cast<uint32_t>(sourceOrigin.y) + height)};
+  t.flipHorizontal = (orientation & kFlipHorizontal) != 0;
+  t.flipVertical = (orientation & kFlipVertical) != 0;
+  t.quarterTurns = (orientation >> kQuarterTurnShift) & 3;
+  t.tint = tint;
+  return t;
 }
 
 bool hidesBelow(const DrawCommand& command, const Rect& area) {
@@ -29,11 +51,20 @@ bool hidesBelow(const DrawCommand& command, const Rect& area) {
     case DrawCommandKind::Fill:
       return colourAlpha(command.colour) == 255 && contains(command.bounds, area);
     case DrawCommandKind::Image: {
-      if (command.image == nullptr) return false;
+      if (command.image == nullptr || (command.tint >> 24) != 0xFF) return false;
       const PixelFormat format = command.image->getPixelFormat();
       if (format != PixelFormat::Grey && format != PixelFormat::Rgb &&
           format != PixelFormat::Rgbx) {
         return false;
+      }
+      if (command.isTransformed()) {
+        // Every pixel of the bounds samples the source rectangle, when that
+        // lies inside the image (otherwise the draw is refused).
+        const Rect source = command.transform().sourceRect;
+        return source.hasArea() && source.left >= 0 && source.top >= 0 &&
+               uint32_t(source.right) <= command.image->getWidth() &&
+               uint32_t(source.bottom) <= command.image->getHeight() && command.bounds.hasArea() &&
+               contains(command.bounds, area);
       }
       // What the image covers: the bounds, cut to the source placed so that
       // sourceOrigin lands on the bounds' top-left corner.

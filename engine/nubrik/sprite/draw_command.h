@@ -7,6 +7,7 @@
 #include "nubrik/sprite/band_clip.h"
 #include "nubrik/sprite/blend.h"
 #include "nubrik/sprite/colour.h"
+#include "nubrik/sprite/image_blitters.h"
 
 namespace nubrik {
 
@@ -15,18 +16,40 @@ enum class DrawCommandKind : int32_t {
   Image = 1,  // `image` drawn from `sourceOrigin` at the top-left of `bounds`
 };
 
-// What a visible sprite draws in one frame; copied by value into the frame's
-// command list, so workers never touch the sprites themselves.
+// The flips and quarter turns of an image command, in one byte.
+enum OrientationBits : uint8_t {
+  kFlipHorizontal = 1,
+  kFlipVertical = 2,
+  kQuarterTurnShift = 2,  // the turns, 0 to 3, in bits 2 and 3
+};
+
+// What a visible sprite draws in one frame; a small plain value, copied into
+// the compositor, so workers never touch the sprites themselves.
 struct DrawCommand {
   DrawCommandKind kind = DrawCommandKind::Fill;
   BlendMode blendMode = BlendMode::Normal;
   uint8_t opacity = 255;
+  uint8_t orientation = 0;  // Image: OrientationBits
   Rect bounds;
   Colour colour;       // Fill
   Point sourceOrigin;  // Image
+  // Image: the source rectangle is sourceOrigin and this size, sampled over
+  // all of the bounds (see ImageTransform). 0 x 0, with no orientation and
+  // no tint: the image is drawn unscaled from sourceOrigin, cut by the bounds.
+  uint32_t sourceWidth = 0;
+  uint32_t sourceHeight = 0;
+  uint32_t tint = kNoTint;  // Image
   // Image: not owning. The sprite keeps the image alive, and the registry keeps
   // the sprite alive for as long as its Screen lives.
   const IImage* image = nullptr;
+
+  // Whether an image command is drawn by the sampling rule.
+  bool isTransformed() const {
+    return sourceWidth != 0 || sourceHeight != 0 || orientation != 0 || tint != kNoTint;
+  }
+  // The sampling an image command asks for. Without a source size, the
+  // source rectangle is sourceOrigin and the bounds' size.
+  ImageTransform transform() const;
 };
 
 // Draws `command` into `target` through the fill or image blitter, clipped
@@ -35,9 +58,10 @@ void drawCommand(IImage& target, const BandClip& clip, const DrawCommand& comman
 
 // True when drawing `command` leaves every pixel of `area` (surface
 // coordinates) with a value that does not depend on what was there before: an
-// opaque Normal fill or an opaque Normal copy of an image without alpha that
-// covers all of `area`. Whatever is drawn below such a command in `area` is
-// lost, so composing may start with it.
+// opaque Normal fill or an opaque Normal copy of an image without alpha
+// (untinted, or tinted with alpha 255) that covers all of `area`; a
+// transformed image covers all of its bounds. Whatever is drawn below such a
+// command in `area` is lost, so composing may start with it.
 bool hidesBelow(const DrawCommand& command, const Rect& area);
 
 }  // namespace nubrik

@@ -3,38 +3,104 @@
 #include <memory>
 
 #include "nubrik/image/image.h"
+#include "nubrik/sprite/colour.h"
 #include "nubrik/sprite/sprite_base.h"
 
 namespace nubrik {
 
-// A whole image at a position; its size is always its image's size.
+// An image, or a part of it, at a position: flipped, turned, scaled and
+// tinted as set. A new sprite shows its whole image at the image's size,
+// untinted.
+//
+// Target pixel (i, j) of the sprite's area (0 <= i < width, 0 <= j < height)
+// shows, by the sampling rule:
+// 1. The source rectangle (sx, sy, sw, sh) is flipped, then turned, then
+//    scaled. (W', H') is (sw, sh) for 0 and 180 degrees, (sh, sw) for 90
+//    and 270.
+// 2. u = floor((2i + 1) * W' / (2 * width)), v = floor((2j + 1) * H' / (2 * height)),
+//    in 64-bit integers: the nearest sample at the pixel centre.
+// 3. Undoing the turn gives (a, b) in the flipped source: 0 degrees (u, v);
+//    90 (v, sh - 1 - u); 180 (sw - 1 - u, sh - 1 - v); 270 (sw - 1 - v, u).
+// 4. Undoing the flips: a becomes sw - 1 - a when flipped horizontally, b
+//    becomes sh - 1 - b when flipped vertically.
+// 5. The source pixel is (sx + a, sy + b). With a tint (tr, tg, tb, ta),
+//    each of its channels c becomes c * t / 255 rounded to the nearest; alpha
+//    is included, and is 255 for a layout without alpha (Grey, Rgb, Rgbx).
+// 6. It is blended with the sprite's mode and opacity as an unchanged image
+//    of its layout is; tinted, as an Rgba pixel holding the tinted values.
+//
+// Setters only store, as for every sprite: call invalidate() before and
+// after a change. The sprite's area is its position and its size.
 class ImageSprite final : public SpriteBase {
  public:
-  // Throws std::invalid_argument for an empty image handle.
+  // Throws std::invalid_argument for an empty image handle, or an image
+  // whose pitch is below its row size.
   ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
               int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<IImage> image);
 
-  void setPosition(int32_t x, int32_t y) override {
-    noteChanged();
-    x_ = x;
-    y_ = y;
-  }
+  void setPosition(int32_t x, int32_t y) override;
   int32_t getX() const override { return x_; }
   int32_t getY() const override { return y_; }
   DrawCommand getDrawCommand() const override;
 
   const std::shared_ptr<IImage>& getImage() const { return image_; }
-  // Stores only, like every setter: the owner reports the old and the new
-  // area with invalidate(). Throws std::invalid_argument for an empty handle.
+  // Throws std::invalid_argument, changing nothing, for an empty handle, an
+  // image whose pitch is below its row size, or one that the source
+  // rectangle set with setSourceRect does not fit in.
   void setImage(std::shared_ptr<IImage> image);
+
+  // The part of the image shown (a frame of a sheet): inside the image and at
+  // least 1 x 1, or std::invalid_argument naming both rectangles. Until set,
+  // the whole image, whatever its size.
+  void setSourceRect(const Rect& rect);
+  Rect getSourceRect() const;
+
+  void setFlip(bool horizontal, bool vertical);
+  bool isFlippedHorizontally() const { return (transform().orientation & kFlipHorizontal) != 0; }
+  bool isFlippedVertically() const { return (transform().orientation & kFlipVertical) != 0; }
+
+  // Clockwise quarter turns, 0 to 3; others throw std::invalid_argument.
+  void setQuarterTurns(uint32_t turns);
+  uint32_t getQuarterTurns() const {
+    return uint32_t{transform().orientation} >> kQuarterTurnShift;
+  }
+
+  // The area's size, 1 to 2^31 - 1 each way (others throw
+  // std::invalid_argument). Until set, the source rectangle's size, turned.
+  void setSize(uint32_t width, uint32_t height);
+  uint32_t getWidth() const;
+  uint32_t getHeight() const;
+
+  // Multiplies the source's channels and alpha; 255 everywhere changes
+  // nothing. A Grey or Rgb tint has alpha 255. Kinds other than Grey, Rgb,
+  // GreyAlpha and Rgba throw std::invalid_argument.
+  void setTint(const Colour& tint);
+  const Colour& getTint() const { return transform().tint; }
 
  protected:
   Rect bounds() const override;
 
  private:
+  bool isPlain() const;
+
   int32_t x_;
   int32_t y_;
   std::shared_ptr<IImage> image_;
+  // Kept apart, and only once set: most sprites have none, and every
+  // registered sprite's bytes count.
+  struct Transform {
+    Rect sourceRect;     // when hasSourceRect
+    uint32_t width = 0;  // 0: the source rectangle's size, turned
+    uint32_t height = 0;
+    Colour tint{PixelFormat::Rgba, {255, 255, 255, 255}};
+    uint8_t orientation = 0;  // OrientationBits
+    bool hasSourceRect = false;
+  };
+  const Transform& transform() const;
+  // The transform to change; made on first use (throws std::bad_alloc).
+  Transform& editTransform();
+
+  std::unique_ptr<Transform> transform_;
 };
 
 }  // namespace nubrik

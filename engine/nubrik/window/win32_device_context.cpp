@@ -1,8 +1,8 @@
-#include "nubrik/base/platform/win32_device_context.h"
-
-#include "nubrik/base/platform/win32_api.h"
+#include "nubrik/window/win32_device_context.h"
 
 #include <algorithm>
+
+#include "nubrik/base/platform/win32_api.h"
 
 namespace nubrik {
 

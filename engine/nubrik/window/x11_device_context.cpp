@@ -1,4 +1,4 @@
-#include "nubrik/base/platform/x11_device_context.h"
+#include "nubrik/window/x11_device_context.h"
 
 #include <X11/Xutil.h>
 #include <poll.h>

@@ -1,6 +1,7 @@
-#include "nubrik/screen/memory_window.h"
+#include "nubrik/window/memory_window.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "nubrik/image/memory_helper.h"
@@ -33,6 +34,46 @@ void MemorySurface::presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t 
     std::memcpy(target + y * framebuffer_->getPitch() + left * 4,
                 pixels + (y - bandTop) * int64_t{pitch} + left * 4, (right - left) * 4);
   }
+}
+
+void MemoryWindow::inject(InputEvent event) {
+  if (event.time == InputEvent::Clock::time_point{}) event.time = InputEvent::Clock::now();
+  input().push(event);
+  {
+    std::lock_guard lock(eventLock_);
+    pendingInput_ = true;
+    if (event.type == InputEventType::Close) ++pendingCloses_;
+  }
+  eventArrived_.notify_all();
+}
+
+void MemoryWindow::wake() {
+  {
+    std::lock_guard lock(eventLock_);
+    woken_ = true;
+  }
+  eventArrived_.notify_all();
+}
+
+WindowEvent MemoryWindow::waitEvent(uint32_t timeoutMs) {
+  std::unique_lock lock(eventLock_);
+  auto ready = [this] { return pendingCloses_ > 0 || pendingInput_ || woken_; };
+  if (timeoutMs == kForever) {
+    eventArrived_.wait(lock, ready);
+  } else if (!eventArrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+    return WindowEvent::TimedOut;
+  }
+  // A close request first, as the platforms' windows report it at once.
+  if (pendingCloses_ > 0) {
+    --pendingCloses_;
+    return WindowEvent::Closed;
+  }
+  if (pendingInput_) {
+    pendingInput_ = false;
+    return WindowEvent::Input;
+  }
+  woken_ = false;
+  return WindowEvent::Woken;
 }
 
 }  // namespace nubrik

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/image/image.h"
+#include "nubrik/window/event_window.h"
 
 namespace nubrik {
 
@@ -42,8 +46,9 @@ class MemorySurface final : public IDeviceContext {
 };
 
 // A window that is only memory: its one device context is a MemorySurface,
-// and its cursor stays where it is put.
-class MemoryWindow final : public IWindow {
+// its cursor stays where it is put, and its input is what the program (a
+// test) injects.
+class MemoryWindow final : public EventWindow {
  public:
   MemoryWindow(uint32_t width, uint32_t height) : surface_(width, height) {}
 
@@ -59,10 +64,25 @@ class MemoryWindow final : public IWindow {
 
   MemorySurface& getSurface() { return surface_; }
 
+  // Queues an event as a platform's window would (stamped now when its time
+  // is unset); a Close event also makes waitEvent return Closed. Callable
+  // from any thread.
+  void inject(InputEvent event);
+  void show() override {}
+  WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
+  void wake() override;
+  std::string getFailure() const override { return {}; }
+
  private:
   MemorySurface surface_;
   std::atomic<int32_t> cursorX_{0};
   std::atomic<int32_t> cursorY_{0};
+  // What waitEvent has yet to report.
+  std::mutex eventLock_;
+  std::condition_variable eventArrived_;
+  uint32_t pendingCloses_ = 0;
+  bool pendingInput_ = false;
+  bool woken_ = false;
 };
 
 }  // namespace nubrik

@@ -1,4 +1,4 @@
-#include "nubrik/base/platform/x11_pixel_format.h"
+#include "nubrik/window/x11_pixel_format.h"
 
 #include <bit>
 #include <cstring>

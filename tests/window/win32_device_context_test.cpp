@@ -1,4 +1,4 @@
-#include "nubrik/base/platform/win32_device_context.h"
+#include "nubrik/window/win32_device_context.h"
 
 #include <gtest/gtest.h>
 

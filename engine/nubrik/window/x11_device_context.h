@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "nubrik/base/platform/device_context.h"
-#include "nubrik/base/platform/x11_connection.h"
-#include "nubrik/base/platform/x11_pixel_format.h"
+#include "nubrik/window/x11_connection.h"
+#include "nubrik/window/x11_pixel_format.h"
 
 namespace nubrik {
 

@@ -5,15 +5,20 @@
 #include <string>
 
 #include "nubrik/base/platform/device_context.h"
+#include "nubrik/window/event_window.h"
+#include "nubrik/window/window_options.h"
 
-// Xlib's display, without Xlib's macros and names (Screen, None, Bool) for
-// every user of the window.
+// Xlib's display and input context, without Xlib's macros and names
+// (Screen, None, Bool) for every user of the window.
 struct _XDisplay;
+struct _XIM;
+struct _XIC;
 
 namespace nubrik {
 
 class X11Connection;
 class X11Failure;
+class X11Keyboard;
 
 struct X11WindowOptions {
   // The display to open; $DISPLAY when empty.
@@ -28,28 +33,31 @@ struct X11WindowOptions {
 // cursor queries have connections of their own, so that worker and frame
 // threads never share the loop's connection.
 //
+// Input (keys, text, pointer, wheel, crossing, focus, close requests) is
+// taken in by waitEvent and queued on input(). Keys are named by their
+// place on the keyboard (the server's XKB key names). Text comes through
+// the X input method when one opens (dead keys and compose sequences work
+// then), else from the keys' symbols; a program that wants its users'
+// input method calls setlocale(LC_CTYPE, "") before creating the window.
+//
 // X errors and a lost server on any of these connections never end the
 // process: presentation stops, and the message loop returns Failed with a
 // line that names what happened, for the program to shut down in order.
 // Writing to a server that has just gone raises SIGPIPE: a program that
 // wants to survive it ignores the signal.
-class X11Window final : public IWindow {
+class X11Window final : public EventWindow {
  public:
-  enum class WindowEvent {
-    Redraw,  // the picture must be redrawn (exposed)
-    Closed,  // the window manager asked to close the window
-    Failed,  // destroyed from outside, an X error, or the server gone: see getFailure()
-  };
+  using WindowEvent = nubrik::WindowEvent;
 
-  // Null when the display cannot be opened. Throws std::runtime_error naming
-  // the visual when the display's default visual is not a supported
-  // TrueColor one.
+  // Throws std::runtime_error naming the display and what failed: no
+  // display given and $DISPLAY unset, a display that cannot be opened, a
+  // default visual that is not a supported TrueColor one, or a window the
+  // server refused.
+  static std::unique_ptr<X11Window> create(const WindowOptions& options, X11WindowOptions x11 = {});
   static std::unique_ptr<X11Window> create(const std::string& title, const std::string& className,
                                            uint32_t width, uint32_t height,
                                            X11WindowOptions options = {});
   ~X11Window() override;
-  X11Window(const X11Window&) = delete;
-  X11Window& operator=(const X11Window&) = delete;
 
   uint32_t getClientWidth() const override { return width_; }
   uint32_t getClientHeight() const override { return height_; }
@@ -58,12 +66,10 @@ class X11Window final : public IWindow {
   void releaseDC(IDeviceContext* dc) override;
   Point getCursorPosition() const override;
 
-  void show();
-  // Blocks until the program has something to do. After Failed it keeps
-  // returning Failed.
-  WindowEvent waitEvent();
-  // One line naming what ended the window; empty before.
-  std::string getFailure() const;
+  void show() override;
+  WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
+  void wake() override;
+  std::string getFailure() const override;
   // Why the last device context presents through the socket (the slower
   // path); empty while it uses shared memory.
   std::string getSlowPathReason() const;
@@ -72,6 +78,10 @@ class X11Window final : public IWindow {
   X11Window(std::unique_ptr<X11Connection> main, std::unique_ptr<X11Connection> cursor,
             std::shared_ptr<X11Failure> failure, unsigned long window, uint32_t width,
             uint32_t height, X11WindowOptions options);
+  void openInputMethod();
+  // Queue what an XEvent means as input; true when they queued anything.
+  bool translate(void* event);
+  bool translateKey(void* event, bool filtered);
 
   std::shared_ptr<X11Failure> failure_;
   std::unique_ptr<X11Connection> main_;
@@ -87,6 +97,17 @@ class X11Window final : public IWindow {
   bool syncedAfterFailure_ = false;
   mutable std::mutex noteLock_;
   std::string slowPathReason_;
+
+  std::unique_ptr<X11Keyboard> keyboard_;
+  _XIM* inputMethod_ = nullptr;
+  _XIC* inputContext_ = nullptr;
+  // Whether the server reports a held key's repeats as presses alone;
+  // otherwise each repeat is a release and a press at the same time.
+  bool detectableRepeat_ = false;
+  // Input queued while another event was returned, still to be reported.
+  bool pendingInput_ = false;
+  // wake() writes here; waitEvent reads.
+  int wakePipe_[2] = {-1, -1};
 };
 
 }  // namespace nubrik

@@ -3,7 +3,7 @@
 // socket; and the program ends in order, with one line, when its window or
 // its server goes, or when it cannot draw on the display.
 
-#include "nubrik/base/platform/x11_window.h"
+#include "nubrik/window/x11_window.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/virtual_display.h"
-#include "nubrik/screen/memory_window.h"
+#include "nubrik/window/memory_window.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with the names above.
 #include <X11/Xutil.h>

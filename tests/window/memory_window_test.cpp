@@ -1,4 +1,4 @@
-#include "nubrik/screen/memory_window.h"
+#include "nubrik/window/memory_window.h"
 
 #include <gtest/gtest.h>
 

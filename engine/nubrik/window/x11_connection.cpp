@@ -1,4 +1,4 @@
-#include "nubrik/base/platform/x11_connection.h"
+#include "nubrik/window/x11_connection.h"
 
 #include <fcntl.h>
 #include <unistd.h>

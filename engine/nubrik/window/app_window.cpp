@@ -1,0 +1,63 @@
+#include "nubrik/window/app_window.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <utility>
+
+namespace nubrik {
+
+AppWindow::AppWindow(std::unique_ptr<EventWindow> window) : window_(std::move(window)) {
+  if (!window_) throw std::invalid_argument("an AppWindow needs a window");
+  dc_ = window_->getDC();
+  if (dc_ == nullptr) {
+    const std::string why = window_->getFailure();
+    throw std::runtime_error("the window gives no device context to draw with" +
+                             (why.empty() ? std::string() : ": " + why));
+  }
+  try {
+    screen_ = std::make_unique<Screen>(dc_, window_->getClientWidth(), window_->getClientHeight());
+  } catch (...) {
+    window_->releaseDC(dc_);
+    throw;
+  }
+  screen_->setFrameInterval(std::chrono::nanoseconds(1'000'000'000 / 60));
+  window_->input().setListener([screen = screen_.get()] { screen->wakeFrameThread(); });
+}
+
+AppWindow::~AppWindow() {
+  // Nothing may wake a Screen that is going.
+  window_->input().setListener(nullptr);
+  screen_.reset();
+  window_->releaseDC(dc_);
+}
+
+int AppWindow::run() {
+  window_->show();
+  if (!screen_->isFrameThreadRunning()) screen_->startFrameThread();
+  int exitCode = 0;
+  for (;;) {
+    if (quitting_.exchange(false)) {
+      exitCode = exitCode_.load();
+      break;
+    }
+    const WindowEvent event = window_->waitEvent();
+    if (event == WindowEvent::Redraw) {
+      screen_->invalidateAll();
+    } else if (event == WindowEvent::Closed && quitOnClose_) {
+      break;
+    } else if (event == WindowEvent::Failed) {
+      screen_->stopFrameThread();
+      throw std::runtime_error(window_->getFailure());
+    }
+  }
+  screen_->stopFrameThread();
+  return exitCode;
+}
+
+void AppWindow::quit(int exitCode) {
+  exitCode_ = exitCode;
+  quitting_ = true;
+  window_->wake();
+}
+
+}  // namespace nubrik

@@ -1,0 +1,120 @@
+#include "nubrik/window/input_queue.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace nubrik {
+
+InputQueue::InputQueue(size_t capacity) : capacity_(capacity) {
+  if (capacity == 0) throw std::invalid_argument("an InputQueue needs room for one event");
+}
+
+void InputQueue::push(const InputEvent& event) {
+  {
+    std::lock_guard lock(lock_);
+    const auto key = static_cast<size_t>(event.key);
+    const auto button = static_cast<size_t>(event.button);
+    switch (event.type) {
+      case InputEventType::KeyDown:
+        if (key != 0 && key < kKeyCount) keys_.set(key);
+        break;
+      case InputEventType::KeyUp:
+        if (key != 0 && key < kKeyCount) keys_.reset(key);
+        break;
+      case InputEventType::ButtonDown:
+      case InputEventType::ButtonUp:
+        if (button < kPointerButtonCount) {
+          buttons_.set(button, event.type == InputEventType::ButtonDown);
+        }
+        pointer_ = Point{event.x, event.y};
+        break;
+      case InputEventType::Motion:
+        pointer_ = Point{event.x, event.y};
+        break;
+      case InputEventType::Enter:
+        inside_ = true;
+        break;
+      case InputEventType::Leave:
+        inside_ = false;
+        break;
+      case InputEventType::FocusGained:
+        focused_ = true;
+        break;
+      case InputEventType::FocusLost:
+        focused_ = false;
+        for (size_t k = 1; k < kKeyCount; ++k) {
+          if (!keys_.test(k)) continue;
+          keys_.reset(k);
+          InputEvent release = InputEvent::keyUp(static_cast<Key>(k));
+          release.time = event.time;
+          queue(release);
+        }
+        break;
+      default:
+        break;
+    }
+    queue(event);
+  }
+  std::lock_guard lock(listenerLock_);
+  if (listener_) listener_();
+}
+
+void InputQueue::queue(const InputEvent& event) {
+  if (events_.size() >= capacity_) {
+    events_.pop_front();
+    ++dropped_;
+  }
+  events_.push_back(event);
+}
+
+void InputQueue::setListener(std::function<void()> listener) {
+  std::lock_guard lock(listenerLock_);
+  listener_ = std::move(listener);
+}
+
+bool InputQueue::poll(InputEvent& event) {
+  std::lock_guard lock(lock_);
+  if (events_.empty()) return false;
+  event = events_.front();
+  events_.pop_front();
+  return true;
+}
+
+size_t InputQueue::size() const {
+  std::lock_guard lock(lock_);
+  return events_.size();
+}
+
+uint64_t InputQueue::getDroppedCount() const {
+  std::lock_guard lock(lock_);
+  return dropped_;
+}
+
+bool InputQueue::isKeyDown(Key key) const {
+  const auto index = static_cast<size_t>(key);
+  std::lock_guard lock(lock_);
+  return index < kKeyCount && keys_.test(index);
+}
+
+bool InputQueue::isButtonDown(PointerButton button) const {
+  const auto index = static_cast<size_t>(button);
+  std::lock_guard lock(lock_);
+  return index < kPointerButtonCount && buttons_.test(index);
+}
+
+Point InputQueue::getPointerPosition() const {
+  std::lock_guard lock(lock_);
+  return pointer_;
+}
+
+bool InputQueue::isPointerInside() const {
+  std::lock_guard lock(lock_);
+  return inside_;
+}
+
+bool InputQueue::hasFocus() const {
+  std::lock_guard lock(lock_);
+  return focused_;
+}
+
+}  // namespace nubrik

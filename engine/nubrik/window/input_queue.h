@@ -1,0 +1,74 @@
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "nubrik/base/rect.h"
+#include "nubrik/window/input_event.h"
+
+namespace nubrik {
+
+// A window's input: the events in the order they came, and the state they
+// leave (which keys and buttons are down, where the pointer is). The
+// window's event loop pushes; any thread reads, typically a frame callback
+// or the thread that owns the window. Each event is read once, by whoever
+// polls first.
+//
+// The queue is bounded: when it is full, the oldest event makes room for
+// the newest and is counted in getDroppedCount(). At the default capacity a
+// program that reads once a frame never gets there; one that never reads
+// keeps the latest events only, and the polled state stays exact either way.
+class InputQueue {
+ public:
+  static constexpr size_t kDefaultCapacity = 4096;
+
+  // Throws std::invalid_argument for a capacity of 0.
+  explicit InputQueue(size_t capacity = kDefaultCapacity);
+  InputQueue(const InputQueue&) = delete;
+  InputQueue& operator=(const InputQueue&) = delete;
+
+  // The window's side. Updates the state, then queues the event. Losing the
+  // focus first releases every key still down, each with a KeyUp event, as
+  // no release will come for them.
+  void push(const InputEvent& event);
+  // Called on the pushing thread after each push, for instance to wake a
+  // paced frame thread. Once setListener returns, the previous listener is
+  // not running and will not run again.
+  void setListener(std::function<void()> listener);
+
+  // Takes the oldest event; false when there is none.
+  bool poll(InputEvent& event);
+  size_t size() const;
+  // Events dropped because the queue was full.
+  uint64_t getDroppedCount() const;
+
+  // State as the events pushed so far leave it.
+  bool isKeyDown(Key key) const;
+  bool isButtonDown(PointerButton button) const;
+  // The latest pointer position the window reported, in surface pixels.
+  Point getPointerPosition() const;
+  bool isPointerInside() const;
+  bool hasFocus() const;
+
+ private:
+  void queue(const InputEvent& event);
+
+  const size_t capacity_;
+  mutable std::mutex lock_;
+  std::deque<InputEvent> events_;
+  uint64_t dropped_ = 0;
+  std::bitset<kKeyCount> keys_;
+  std::bitset<kPointerButtonCount> buttons_;
+  Point pointer_;
+  bool inside_ = false;
+  bool focused_ = false;
+
+  std::mutex listenerLock_;
+  std::function<void()> listener_;
+};
+
+}  // namespace nubrik

@@ -1,0 +1,131 @@
+// Opens a window and prints every input event as one JSON line on standard
+// output, for instance
+//   {"type":"key_down","key":"Left","repeat":false,"mods":[],"t_ms":1520.375}
+//   {"type":"button_down","button":"left","x":120,"y":48,"t_ms":1733.020}
+// (t_ms: milliseconds since the program started). Ends with 0 on a close
+// request, 2 for a bad argument, 1 when the window cannot open or fails.
+//
+//   input_events [--size WxH]
+
+#include <nubrik/nubrik.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const Clock::time_point kStart = Clock::now();
+
+std::string quoted(const char* text) {
+  std::string out = "\"";
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '"' || *c == '\\') out += '\\';
+    out += *c;
+  }
+  return out + "\"";
+}
+
+void print(const nubrik::InputEvent& e) {
+  using Type = nubrik::InputEventType;
+  std::string line = "{\"type\":\"" + std::string(nubrik::inputEventTypeName(e.type)) + "\"";
+  auto field = [&line](const char* name, const std::string& value) {
+    line += ",\"" + std::string(name) + "\":" + value;
+  };
+  auto number = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return std::string(text);
+  };
+  switch (e.type) {
+    case Type::KeyDown:
+    case Type::KeyUp: {
+      field("key", "\"" + std::string(nubrik::keyName(e.key)) + "\"");
+      if (e.type == Type::KeyDown) field("repeat", e.repeat ? "true" : "false");
+      std::string mods;
+      for (const nubrik::Modifier m : nubrik::kModifiers) {
+        if (!nubrik::hasModifier(e.mods, m)) continue;
+        mods += (mods.empty() ? "\"" : ",\"") + std::string(nubrik::modifierName(m)) + "\"";
+      }
+      field("mods", "[" + mods + "]");
+      break;
+    }
+    case Type::Text:
+      field("text", quoted(e.text));
+      break;
+    case Type::ButtonDown:
+    case Type::ButtonUp:
+      field("button", "\"" + std::string(nubrik::pointerButtonName(e.button)) + "\"");
+      [[fallthrough]];
+    case Type::Motion:
+      field("x", std::to_string(e.x));
+      field("y", std::to_string(e.y));
+      break;
+    case Type::Wheel:
+      field("dx", number(e.dx));
+      field("dy", number(e.dy));
+      break;
+    case Type::Resize:
+      field("width", std::to_string(e.width));
+      field("height", std::to_string(e.height));
+      break;
+    default:
+      break;
+  }
+  char time[32];
+  std::snprintf(time, sizeof time, "%.3f",
+                std::chrono::duration<double, std::milli>(e.time - kStart).count());
+  field("t_ms", time);
+  std::printf("%s}\n", line.c_str());
+  std::fflush(stdout);
+}
+
+void printAll(nubrik::InputQueue& input) {
+  for (nubrik::InputEvent event; input.poll(event);) print(event);
+}
+
+int usage(const char* why) {
+  std::fprintf(stderr, "input_events: %s\nusage: input_events [--size WxH]\n", why);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  nubrik::WindowOptions options;
+  options.title = "Nubrik input events";
+  options.className = "NubrikInputEvents";
+  for (int i = 1; i < argc; ++i) {
+    unsigned width = 0, height = 0;
+    char end = 0;
+    if (std::strcmp(argv[i], "--size") != 0 || i + 1 == argc) return usage("unknown option");
+    if (std::sscanf(argv[++i], "%ux%u%c", &width, &height, &end) != 2 || width < 1 || height < 1 ||
+        width > 16384 || height > 16384) {
+      return usage("--size takes WxH, each from 1 to 16384");
+    }
+    options.width = width;
+    options.height = height;
+  }
+  try {
+    nubrik::AppWindow app(options);
+    nubrik::Screen& screen = app.getScreen();
+    const nubrik::Rect all{0, 0, static_cast<int32_t>(screen.getWidth()),
+                           static_cast<int32_t>(screen.getHeight())};
+    screen.createFillRectSprite(1, all, 0, {nubrik::PixelFormat::Rgb, {40, 44, 52}})->show();
+    screen.invalidateAll();
+    // Printed on the frame thread, as a program's own logic reads input.
+    screen.addFrameCallback([&app](nubrik::Screen&) {
+      printAll(app.input());
+      return false;
+    });
+    const int code = app.run();
+    printAll(app.input());  // what came with the close request
+    return code;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "input_events: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,236 @@
+// Input as the engine keeps it, against a model: the queue's order, state
+// and overflow; events injected into an in-memory window reach a frame
+// callback in order across threads; the run loop ends as asked, and input
+// wakes a paced frame thread.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <bitset>
+#include <chrono>
+#include <deque>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "nubrik/window/app_window.h"
+#include "nubrik/window/input_queue.h"
+#include "nubrik/window/memory_window.h"
+
+namespace nubrik {
+namespace {
+
+InputEvent randomEvent(std::mt19937& random, bool withFocusLoss = true) {
+  const auto key = static_cast<Key>(1 + random() % 12);
+  const auto button = static_cast<PointerButton>(random() % kPointerButtonCount);
+  const int32_t x = static_cast<int32_t>(random() % 200) - 20,
+                y = static_cast<int32_t>(random() % 100);
+  switch (random() % (withFocusLoss ? 11 : 10)) {
+    case 0:
+      return InputEvent::keyDown(key, random() % 2 == 0, static_cast<uint8_t>(random() % 64));
+    case 1:
+      return InputEvent::keyUp(key);
+    case 2:
+      return InputEvent::character(0x20 + random() % 0x2000);
+    case 3:
+      return InputEvent::motion(x, y);
+    case 4:
+      return InputEvent::buttonDown(button, x, y);
+    case 5:
+      return InputEvent::buttonUp(button, x, y);
+    case 6:
+      return InputEvent::wheel(static_cast<float>(random() % 5) - 2, 0.5f);
+    case 7:
+      return InputEvent::simple(InputEventType::Enter);
+    case 8:
+      return InputEvent::simple(InputEventType::Leave);
+    case 9:
+      return InputEvent::simple(InputEventType::FocusGained);
+    default:
+      return InputEvent::simple(InputEventType::FocusLost);
+  }
+}
+
+bool same(const InputEvent& a, const InputEvent& b) {
+  return a.type == b.type && a.time == b.time && a.key == b.key && a.repeat == b.repeat &&
+         a.mods == b.mods && a.button == b.button && a.x == b.x && a.y == b.y && a.dx == b.dx &&
+         a.dy == b.dy && std::string(a.text) == b.text && std::string(a.label) == b.label;
+}
+
+TEST(InputQueueTest, MatchesAModelOfOrderStateAndOverflow) {
+  std::mt19937 random(3);
+  for (const size_t capacity : {1u, 7u, 64u}) {
+    SCOPED_TRACE(capacity);
+    InputQueue queue(capacity);
+    std::deque<InputEvent> events;
+    uint64_t dropped = 0;
+    std::bitset<kKeyCount> keys;
+    std::bitset<kPointerButtonCount> buttons;
+    Point pointer;
+    bool inside = false, focus = false;
+    auto queueInModel = [&](const InputEvent& e) {
+      if (events.size() == capacity) events.pop_front(), ++dropped;
+      events.push_back(e);
+    };
+    for (int step = 0; step < 4000; ++step) {
+      if (random() % 3 == 0) {
+        InputEvent got;
+        ASSERT_EQ(queue.poll(got), !events.empty());
+        if (!events.empty()) {
+          ASSERT_TRUE(same(got, events.front())) << step;
+          events.pop_front();
+        }
+        continue;
+      }
+      const InputEvent e = randomEvent(random);
+      const auto k = static_cast<size_t>(e.key);
+      const auto b = static_cast<size_t>(e.button);
+      switch (e.type) {
+        case InputEventType::KeyDown:
+          keys.set(k);
+          break;
+        case InputEventType::KeyUp:
+          keys.reset(k);
+          break;
+        case InputEventType::ButtonDown:
+        case InputEventType::ButtonUp:
+          buttons.set(b, e.type == InputEventType::ButtonDown);
+          [[fallthrough]];
+        case InputEventType::Motion:
+          pointer = {e.x, e.y};
+          break;
+        case InputEventType::Enter:
+        case InputEventType::Leave:
+          inside = e.type == InputEventType::Enter;
+          break;
+        case InputEventType::FocusGained:
+          focus = true;
+          break;
+        case InputEventType::FocusLost:
+          // Keys still down are released first, lowest key first.
+          focus = false;
+          for (size_t key = 1; key < kKeyCount; ++key) {
+            if (!keys.test(key)) continue;
+            InputEvent release = InputEvent::keyUp(static_cast<Key>(key));
+            release.time = e.time;
+            queueInModel(release);
+          }
+          keys.reset();
+          break;
+        default:
+          break;
+      }
+      queueInModel(e);
+      queue.push(e);
+      for (size_t key = 0; key < kKeyCount; ++key) {
+        ASSERT_EQ(queue.isKeyDown(static_cast<Key>(key)), keys.test(key));
+      }
+      for (size_t button = 0; button < kPointerButtonCount; ++button) {
+        ASSERT_EQ(queue.isButtonDown(static_cast<PointerButton>(button)), buttons.test(button));
+      }
+      ASSERT_EQ(queue.getPointerPosition(), pointer);
+      ASSERT_EQ(queue.isPointerInside(), inside);
+      ASSERT_EQ(queue.hasFocus(), focus);
+      ASSERT_EQ(queue.getDroppedCount(), dropped);
+      ASSERT_EQ(queue.size(), events.size());
+    }
+  }
+}
+
+// Labels and text longer than their fields are cut, never overrun; what
+// is not a character gives no text.
+TEST(InputQueueTest, EventsKeepTheirFieldsBounded) {
+  const InputEvent key = InputEvent::keyDown(Key::A, false, 0, std::string(100, 'x'));
+  EXPECT_EQ(std::string(key.label), std::string(sizeof key.label - 1, 'x'));
+  EXPECT_STREQ(InputEvent::keyUp(Key::KeypadMultiply).label, "KeypadMultiply");
+  EXPECT_STREQ(InputEvent::character(0x1F600).text, "\xF0\x9F\x98\x80");
+  EXPECT_STREQ(InputEvent::character(0xD800).text, "");
+  EXPECT_STREQ(InputEvent::character(0x110000).text, "");
+  EXPECT_THROW(InputQueue(0), std::invalid_argument);
+}
+
+// A window's thread pushes while another reads: nothing read out of order,
+// and what was not read was counted as dropped.
+TEST(InputQueueTest, OneThreadPushesAnotherReads) {
+  InputQueue queue(256);
+  constexpr int32_t kEvents = 50000;
+  std::atomic<bool> done{false};
+  std::thread window([&] {
+    for (int32_t i = 0; i < kEvents; ++i) queue.push(InputEvent::motion(i, 0));
+    done = true;
+  });
+  int32_t last = -1, read = 0;
+  for (InputEvent e; !done || queue.size() > 0;) {
+    if (!queue.poll(e)) continue;
+    ASSERT_GT(e.x, last);
+    last = e.x;
+    ++read;
+  }
+  window.join();
+  EXPECT_EQ(read + static_cast<int64_t>(queue.getDroppedCount()), kEvents);
+  EXPECT_EQ(last, kEvents - 1);
+}
+
+// Events injected by the user's thread reach the frame callback in order,
+// none lost; the close request ends the loop with 0.
+TEST(AppWindowTest, FrameCallbacksReadInjectedInputInOrder) {
+  auto owned = std::make_unique<MemoryWindow>(64, 48);
+  MemoryWindow& window = *owned;
+  AppWindow app(std::move(owned));
+  app.getScreen().setFrameInterval(std::chrono::milliseconds(2));
+  std::vector<InputEvent> seen;  // the frame thread's until run() returns
+  app.getScreen().addFrameCallback([&](Screen&) {
+    for (InputEvent e; app.input().poll(e);) seen.push_back(e);
+    return false;
+  });
+  std::mt19937 random(8);
+  std::vector<InputEvent> sent;
+  for (int i = 0; i < 3000; ++i) sent.push_back(randomEvent(random, /*withFocusLoss=*/false));
+  sent.push_back(InputEvent::simple(InputEventType::Close));
+  std::thread user([&] {
+    for (size_t i = 0; i < sent.size(); ++i) {
+      window.inject(sent[i]);
+      if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  EXPECT_EQ(app.run(), 0);
+  user.join();
+  for (InputEvent e; app.input().poll(e);) seen.push_back(e);
+  ASSERT_EQ(seen.size(), sent.size());
+  for (size_t i = 0; i < sent.size(); ++i) ASSERT_TRUE(same(seen[i], sent[i])) << i;
+}
+
+// quit() from a callback ends run() with its code; input wakes a frame
+// thread paced at one frame an hour, whose callbacks see it at once.
+TEST(AppWindowTest, QuitFromACallbackAndInputWakesAnIdlePacedScreen) {
+  auto owned = std::make_unique<MemoryWindow>(32, 32);
+  MemoryWindow& window = *owned;
+  AppWindow app(std::move(owned));
+  app.getScreen().setFrameInterval(std::chrono::hours(1));
+  std::atomic<int> rounds{0};
+  app.getScreen().addFrameCallback([&](Screen&) {
+    ++rounds;
+    for (InputEvent e; app.input().poll(e);) {
+      if (e.type == InputEventType::KeyDown && e.key == Key::Escape) app.quit(7);
+    }
+    return false;
+  });
+  std::atomic<bool> ended{false};
+  std::thread user([&] {
+    while (rounds == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the first round is over
+    window.inject(InputEvent::keyDown(Key::Escape));
+    // Without the wake-up the callback would not run for an hour.
+    for (int i = 0; i < 20000 && !ended; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!ended) app.quit(99);
+  });
+  EXPECT_EQ(app.run(), 7);
+  ended = true;
+  user.join();
+  EXPECT_EQ(rounds, 2);
+}
+
+}  // namespace
+}  // namespace nubrik
