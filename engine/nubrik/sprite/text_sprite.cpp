@@ -63,21 +63,36 @@ TextSprite::Rendering TextSprite::render(Font& font, uint32_t pixelSize, std::st
   const auto height = static_cast<uint32_t>(area.height());
   std::vector<uint8_t> coverage(size_t{width} * height);
   layout.draw(utf8, area, coverage.data(), width);
-  auto image = std::make_shared<Image>(width, height, PixelFormat::Rgba);
+  // The colour, with the coverage (scaled by the colour's alpha) as alpha.
+  // A grey colour needs only a level: GreyAlpha draws the same pixels as
+  // Rgba would, from half the bytes.
+  const uint32_t rgb = toPixel(colour) & 0x00FFFFFFu;
+  const uint32_t alpha = colourAlpha(colour);
+  const bool grey = rgb == (rgb & 0xFF) * 0x010101u;
+  auto image =
+      std::make_shared<Image>(width, height, grey ? PixelFormat::GreyAlpha : PixelFormat::Rgba);
   {
-    // The colour, with the coverage (scaled by the colour's alpha) as alpha.
     PixelLock pixels(*image);
     uint8_t* to = pixels.pixels();
-    const uint32_t rgb = toPixel(colour) & 0x00FFFFFFu;
-    const uint32_t alpha = colourAlpha(colour);
-    const auto store = [&](size_t i, uint32_t a) {
-      const uint32_t word = rgb | a << 24;  // the pixel's bytes, blue first
-      std::memcpy(to + 4 * i, &word, 4);
+    const auto fill = [&](auto store) {
+      if (alpha == 255) {
+        for (size_t i = 0; i < coverage.size(); ++i) store(i, coverage[i]);
+      } else {
+        for (size_t i = 0; i < coverage.size(); ++i) {
+          store(i, (coverage[i] * alpha + 127) / 255);
+        }
+      }
     };
-    if (alpha == 255) {
-      for (size_t i = 0; i < coverage.size(); ++i) store(i, coverage[i]);
+    if (grey) {
+      fill([&](size_t i, uint32_t a) {
+        to[2 * i] = static_cast<uint8_t>(rgb);
+        to[2 * i + 1] = static_cast<uint8_t>(a);
+      });
     } else {
-      for (size_t i = 0; i < coverage.size(); ++i) store(i, (coverage[i] * alpha + 127) / 255);
+      fill([&](size_t i, uint32_t a) {
+        const uint32_t word = rgb | a << 24;  // the pixel's bytes, blue first
+        std::memcpy(to + 4 * i, &word, 4);
+      });
     }
   }
   const auto rect = [](const TextBox& b) {

@@ -57,7 +57,8 @@ class TextSprite final : public SpriteBase {
   uint32_t getPixelSize() const { return pixelSize_; }
   TextAlignment getAlignment() const { return alignment_; }
   const std::shared_ptr<Font>& getFont() const { return font_; }
-  // The rendered text: Rgba, the colour with the coverage as alpha.
+  // The rendered text: the colour with the coverage as alpha, in Rgba, or
+  // GreyAlpha for a grey colour.
   const std::shared_ptr<Image>& getImage() const { return image_; }
 
  protected:
