@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -23,6 +24,7 @@
 #include "nubrik/base/event.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/image/png_encoder.h"
+#include "nubrik/text/font.h"
 #include "nubrik/version.h"
 #include "nubrik/window/memory_window.h"
 
@@ -40,18 +42,21 @@ struct Options {
   Point cursor{400, 300};
   std::string snapshot;
   std::string pictures;
+  bool fpsOverlay = false;
 };
 
 void printUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: nubrik-headless [--frames N] [--cursor X,Y] [--pictures DIR] "
-               "[--snapshot FILE]\n"
+               "[--snapshot FILE] [--fps-overlay]\n"
                "  --frames N       compose N frames, 1 to %lld (default 300)\n"
                "  --cursor X,Y     the cursor position the scene sees, each from -%lld to %lld\n"
                "                   (default 400,300)\n"
                "  --pictures DIR   the folder of load.gra, snow.png and snow2.png\n"
                "                   (default: the working directory)\n"
                "  --snapshot FILE  write the picture as an 8-bit RGB PNG at the end\n"
+               "  --fps-overlay    show the frames per second in the top-left corner\n"
+               "                   (in the default font, DejaVuSans.ttf beside the program)\n"
                "  --help           print this and exit\n"
                "  --version        print the version and exit\n",
                kMaxFrames, kCursorLimit, kCursorLimit);
@@ -79,12 +84,20 @@ Parsed parse(int argc, char** argv, Options& options, std::string& error) {
       std::printf("%s %s\n", kProgram, NUBRIK_VERSION_STRING);
       return Parsed::Exit;
     }
+    if (name == "--fps-overlay") {
+      options.fpsOverlay = true;
+      continue;
+    }
     // Both "--name value" and "--name=value".
     std::optional<std::string> value;
     if (const size_t equals = name.find('=');
         name.starts_with("--") && equals != std::string::npos) {
       value = name.substr(equals + 1);
       name.resize(equals);
+    }
+    if (name == "--fps-overlay") {
+      error = "--fps-overlay takes no value";
+      return Parsed::Fail;
     }
     const bool known =
         name == "--frames" || name == "--cursor" || name == "--pictures" || name == "--snapshot";
@@ -148,6 +161,42 @@ std::optional<std::string> snapshotProblem(const std::string& path) {
   return std::nullopt;
 }
 
+// The frames per second over the last second, shown by a text sprite above
+// everything else. Runs on the frame thread, under the scene lock.
+class FpsOverlay {
+ public:
+  static constexpr int32_t kId = 1'000'000;
+  static constexpr int32_t kZOrder = 1'000'000;
+
+  FpsOverlay(Screen& screen, std::shared_ptr<Font> font)
+      : sprite_(screen.createTextSprite(kId, 6, 4, kZOrder, std::move(font), 18, "-- fps",
+                                        Colour{PixelFormat::Rgb, {200, 0, 0}})) {
+    sprite_->show();
+    sprite_->invalidate();
+  }
+
+  void frameComposed() {
+    const auto now = std::chrono::steady_clock::now();
+    frames_.push_back(now);
+    while (now - frames_.front() > std::chrono::seconds(1)) frames_.pop_front();
+    // A few times a second, to stay readable.
+    if (now - shown_ < std::chrono::milliseconds(250) || frames_.size() < 2) return;
+    shown_ = now;
+    const double seconds = std::chrono::duration<double>(now - frames_.front()).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f fps", double(frames_.size() - 1) / seconds);
+    if (text == sprite_->getText()) return;
+    sprite_->invalidate();
+    sprite_->setText(text);
+    sprite_->invalidate();
+  }
+
+ private:
+  std::shared_ptr<TextSprite> sprite_;
+  std::deque<std::chrono::steady_clock::time_point> frames_;
+  std::chrono::steady_clock::time_point shown_;
+};
+
 double percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -187,6 +236,8 @@ int main(int argc, char** argv) {
   Event enough;
   const auto start = std::chrono::steady_clock::now();
   try {
+    const auto overlayFont = options.fpsOverlay ? Font::defaultFont() : nullptr;
+    std::optional<FpsOverlay> overlay;  // made and used under the scene lock
     SceneOptions sceneOptions;
     sceneOptions.pictureFolder = options.pictures;
     sceneOptions.frameLimit = options.frames;
@@ -194,11 +245,20 @@ int main(int argc, char** argv) {
       if (screen.getComposedFrameCount() != seen) {
         seen = screen.getComposedFrameCount();
         frameTimes.push_back(screen.getLastFrameMilliseconds());
-        if (seen >= options.frames) enough.set();
+        if (seen >= options.frames) {
+          enough.set();
+        } else if (overlay) {
+          // Not after the last frame: that one is the picture.
+          overlay->frameComposed();
+        }
       }
       return false;
     };
     Scene scene(window, std::move(sceneOptions));
+    if (overlayFont) {
+      std::lock_guard lock(scene.getScreen().getSceneLock());
+      overlay.emplace(scene.getScreen(), overlayFont);
+    }
     enough.wait();
     scene.getScreen().stopFrameThread();
     const double seconds =

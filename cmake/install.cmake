@@ -1,8 +1,8 @@
 # Installs the engine as a CMake package (find_package(nubrik), targets
 # nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32, either of
 # them as the component window) and as pkg-config modules (nubrik,
-# nubrik-x11, nubrik-window). Internal headers (the blitters'
-# loop tables) stay behind.
+# nubrik-x11, nubrik-window). Internal headers (the blitters' loop tables,
+# the text layout over FreeType) stay behind.
 include(CMakePackageConfigHelpers)
 
 set(NUBRIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nubrik)
@@ -13,6 +13,10 @@ install(TARGETS nubrik_engine EXPORT nubrikTargets
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h"
         PATTERN "blit_loops.h" EXCLUDE
+        PATTERN "font_face.h" EXCLUDE
+        PATTERN "glyph_cache.h" EXCLUDE
+        PATTERN "text_layout.h" EXCLUDE
+        PATTERN "utf8.h" EXCLUDE
         PATTERN "x11_*.h" EXCLUDE
         PATTERN "win32_*.h" EXCLUDE)
 install(FILES ${PROJECT_BINARY_DIR}/include/nubrik/version.h
@@ -54,11 +58,11 @@ install(FILES ${PROJECT_BINARY_DIR}/nubrikConfig.cmake
 # pkg-config: a static engine names its own dependencies for the link.
 get_target_property(NUBRIK_LIBRARY_TYPE nubrik_engine TYPE)
 if(NUBRIK_LIBRARY_TYPE STREQUAL "STATIC_LIBRARY")
-  set(NUBRIK_PC_REQUIRES "libpng")
+  set(NUBRIK_PC_REQUIRES "libpng freetype2")
   set(NUBRIK_PC_REQUIRES_PRIVATE "")
 else()
   set(NUBRIK_PC_REQUIRES "")
-  set(NUBRIK_PC_REQUIRES_PRIVATE "libpng")
+  set(NUBRIK_PC_REQUIRES_PRIVATE "libpng freetype2")
 endif()
 # Relative to the .pc file, so that `cmake --install --prefix` may move it.
 file(RELATIVE_PATH NUBRIK_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)

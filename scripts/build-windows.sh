@@ -27,8 +27,9 @@ windows() {
   local preset=$1 processor=$2 arch=$3 run=$4
   local dir=build/$preset
   local start=$SECONDS
-  echo "== $preset: libpng and GoogleTest for $processor Windows"
+  echo "== $preset: libpng, FreeType and GoogleTest for $processor Windows"
   timeout 900 ./scripts/build-libpng-mingw.sh "$processor" "$dir/deps"
+  timeout 900 ./scripts/build-freetype-mingw.sh "$processor" "$dir/deps"
   timeout 900 ./scripts/build-gtest-mingw.sh "$processor" "$dir/deps"
   echo "== $preset: build"
   if [ "$run" = yes ]; then

@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libbenchmark-dev
   libpng-dev zlib1g-dev libx11-dev libxext-dev libxtst-dev
+  libfreetype-dev fonts-dejavu-core
   libpixman-1-dev
   xvfb x11-utils
 )

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +12,8 @@
 
 #include "app/process.h"
 #include "app/virtual_display.h"
+#include "nubrik/image/load_image.h"
+#include "nubrik/image/pixel_lock.h"
 #include "nubrik/version.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with the names above.
@@ -69,6 +72,34 @@ TEST(HeadlessTest, VectorAndScalarBlittersGiveTheSamePicture) {
   EXPECT_EQ(readBytes((folder / "avx2.png").string()), scalar);
 }
 
+// The overlay changes the top-left corner only, and only when asked for.
+TEST(HeadlessTest, FpsOverlayDrawsInItsCornerOnly) {
+  const fs::path folder = freshFolder("overlay");
+  for (const bool overlay : {false, true}) {
+    std::vector<std::string> args = {kRunDir + "/nubrik-headless", "--frames", "40", "--snapshot",
+                                     (folder / (overlay ? "on.png" : "off.png")).string()};
+    if (overlay) args.push_back("--fps-overlay");
+    auto run = spawn(args, kRunDir);
+    ASSERT_EQ(run.wait(60), 0) << run.output();
+  }
+  const auto off = loadImageFromFile((folder / "off.png").string());
+  const auto on = loadImageFromFile((folder / "on.png").string());
+  ConstPixelLock a(*off), b(*on);
+  int cornerChanges = 0;
+  for (uint32_t y = 0; y < off->getHeight(); ++y) {
+    for (uint32_t x = 0; x < off->getWidth(); ++x) {
+      const size_t at = y * off->getPitch() + x * 3;
+      const bool same = std::equal(a.pixels() + at, a.pixels() + at + 3, b.pixels() + at);
+      if (x < 160 && y < 40) {
+        cornerChanges += !same;
+      } else {
+        ASSERT_TRUE(same) << x << "," << y;
+      }
+    }
+  }
+  EXPECT_GT(cornerChanges, 50);
+}
+
 TEST(HeadlessTest, BadArgumentsAndMissingPictures) {
   for (std::vector<std::string> args : {std::vector<std::string>{"--frames", "zero"},
                                         {"--frames"},
@@ -99,6 +130,7 @@ TEST(HeadlessTest, OptionsAreExplainedAndChecked) {
       {{"--help"}, 0, "--pictures DIR"},
       {{"--version"}, 0, std::string("nubrik-headless ") + NUBRIK_VERSION_STRING + "\n"},
       {{"--frames", "2", "--wobble"}, 2, "unknown option --wobble"},
+      {{"--fps-overlay=yes"}, 2, "--fps-overlay takes no value"},
       {{"stray"}, 2, "unexpected argument stray"},
       {{"--frames=0"}, 2, "bad value \"0\" for --frames: expected a whole number from 1 to"},
       {{"--cursor", "5,x"}, 2, "bad value \"5,x\" for --cursor: expected X,Y"},

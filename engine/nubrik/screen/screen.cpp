@@ -75,6 +75,18 @@ std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, in
   return sprite;
 }
 
+std::shared_ptr<TextSprite> Screen::createTextSprite(int32_t id, int32_t x, int32_t y,
+                                                     int32_t zOrder, std::shared_ptr<Font> font,
+                                                     uint32_t pixelSize, std::string_view utf8,
+                                                     const Colour& colour) {
+  // Rendered before the scene lock is taken: a long text keeps no frame waiting.
+  auto sprite = std::make_shared<TextSprite>(spriteManager_, spriteDrawer_, id, x, y, zOrder,
+                                             std::move(font), pixelSize, utf8, colour);
+  std::lock_guard lock(sceneLock_);
+  spriteManager_->addSprite(sprite);
+  return sprite;
+}
+
 bool Screen::removeSprite(const std::shared_ptr<ISprite>& sprite) {
   std::lock_guard lock(sceneLock_);
   if (!sprite || !spriteManager_->removeSprite(sprite)) return false;

@@ -20,6 +20,7 @@
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/image_sprite.h"
+#include "nubrik/sprite/text_sprite.h"
 
 namespace nubrik {
 
@@ -74,6 +75,10 @@ class Screen {
                                                        const Colour& colour);
   std::shared_ptr<ImageSprite> createImageSprite(int32_t id, int32_t x, int32_t y, int32_t zOrder,
                                                  std::shared_ptr<IImage> image);
+  // The text's box starts with its top-left at (x, y); see TextSprite.
+  std::shared_ptr<TextSprite> createTextSprite(int32_t id, int32_t x, int32_t y, int32_t zOrder,
+                                               std::shared_ptr<Font> font, uint32_t pixelSize,
+                                               std::string_view utf8, const Colour& colour);
   // Takes a sprite out of the registry (under the scene lock) and, if it was
   // visible, reports its area for redrawing. False when the sprite is not
   // this Screen's. Hiding a sprite is the other way to take it out of the
