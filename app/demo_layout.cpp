@@ -7,6 +7,7 @@
 #include "app/scene.h"
 #include "app/sprite_rules.h"
 #include "nubrik/base/platform/platform.h"
+#include "nubrik/base/platform/random.h"
 #include "nubrik/image/load_image.h"
 
 namespace nubrik {

@@ -7,6 +7,7 @@
 
 #include "app/sprite_rules.h"
 #include "nubrik/base/platform/platform.h"
+#include "nubrik/base/platform/random.h"
 
 namespace nubrik {
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/sprite_drawer.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "nubrik/base/event.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/image_blitters.h"
 #include "nubrik/window/memory_window.h"

@@ -1,8 +1,9 @@
 # Installs the engine as a CMake package (find_package(nubrik), targets
 # nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32, either of
 # them as the component window) and as pkg-config modules (nubrik,
-# nubrik-x11, nubrik-window). Internal headers (the blitters' loop tables,
-# the text layout over FreeType) stay behind.
+# nubrik-x11, nubrik-window). Internal headers (the compositor, the
+# blitters' loops, the text layout over FreeType, the platform windows'
+# device contexts) stay behind: a user's program includes what it uses.
 include(CMakePackageConfigHelpers)
 
 set(NUBRIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nubrik)
@@ -12,7 +13,14 @@ install(TARGETS nubrik_engine EXPORT nubrikTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h"
+        PATTERN "random.h" EXCLUDE
+        PATTERN "memory_helper.h" EXCLUDE
+        PATTERN "blit_checks.h" EXCLUDE
         PATTERN "blit_loops.h" EXCLUDE
+        PATTERN "band_damage.h" EXCLUDE
+        PATTERN "frame_pipeline.h" EXCLUDE
+        PATTERN "sprite_drawer.h" EXCLUDE
+        PATTERN "sprite_grid.h" EXCLUDE
         PATTERN "font_face.h" EXCLUDE
         PATTERN "glyph_cache.h" EXCLUDE
         PATTERN "text_layout.h" EXCLUDE
@@ -23,9 +31,9 @@ install(FILES ${PROJECT_BINARY_DIR}/include/nubrik/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik)
 install(EXPORT nubrikTargets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
 
-# A window component: its library, its own headers (`prefix`*.h, but for the
-# internal `prefix`api.h and `prefix`keyboard.h) and its exported target
-# nubrik::`name`.
+# A window component: its library, its one public header (`prefix`window.h;
+# the device context, the connection and the keyboard stay behind, with the
+# system headers they pull in) and its exported target nubrik::`name`.
 set(NUBRIK_COMPONENTS "")
 function(nubrik_install_component target name export prefix)
   install(TARGETS ${target} EXPORT ${export}
@@ -34,8 +42,7 @@ function(nubrik_install_component target name export prefix)
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/window/
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/window
-          FILES_MATCHING PATTERN "${prefix}*.h" PATTERN "${prefix}api.h" EXCLUDE
-          PATTERN "${prefix}keyboard.h" EXCLUDE)
+          FILES_MATCHING PATTERN "${prefix}window.h")
   install(EXPORT ${export} NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
   set(NUBRIK_COMPONENTS ${NUBRIK_COMPONENTS} ${name} PARENT_SCOPE)
 endfunction()

@@ -33,6 +33,11 @@ stray=$(cd "$prefix/include" && find . -mindepth 1 -maxdepth 1 ! -name nubrik)
 pcfile=$(find "$prefix" -name nubrik.pc)
 [ -n "$pcfile" ] || fail "no nubrik.pc under $prefix"
 
+step "no installed header pulls in a system's window headers"
+if grep -rlE '#include <(X11/|windows\.h)' "$prefix/include"; then
+  fail "the installed headers above include X11 or Win32 headers"
+fi
+
 step "every installed header compiles on its own"
 for header in $(cd "$prefix/include" && find nubrik -name '*.h' | sort); do
   echo "#include <$header>" | g++ "${flags[@]}" -fsyntax-only -I"$prefix/include" -x c++ - ||

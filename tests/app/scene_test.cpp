@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/sprite_rules.h"
+#include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/window/memory_window.h"
 

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "nubrik/base/platform/random.h"
+
 namespace nubrik {
 namespace {
 

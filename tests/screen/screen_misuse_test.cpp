@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/sprite_drawer.h"
 
 namespace nubrik {
 namespace {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/sprite/blit_loops.h"
 #include "nubrik/window/memory_window.h"
 #include "screen/compose_helpers.h"

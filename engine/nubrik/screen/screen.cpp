@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/base/scene_guard.h"
 #include "nubrik/screen/frame_pipeline.h"
 
 namespace nubrik {

@@ -12,11 +12,9 @@
 
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/base/recursive_lock.h"
-#include "nubrik/base/scene_guard.h"
 #include "nubrik/base/thread.h"
 #include "nubrik/image/image.h"
 #include "nubrik/screen/frame_pacer.h"
-#include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/image_sprite.h"
@@ -25,6 +23,8 @@
 namespace nubrik {
 
 class Screen;
+class SceneGuard;
+class SpriteDrawer;
 
 // Called once per frame iteration on the frame thread, under the scene lock;
 // returning true removes the callback.

@@ -97,11 +97,4 @@ bool readFile(FileObject* file, void* buffer, uint32_t count, uint32_t* got);
 bool seekFile(FileObject* file, int64_t offset, SeekMethod method, int64_t* position);
 bool fileLength(FileObject* file, int64_t* length);
 
-// --- Random numbers --------------------------------------------------------------
-
-// The 15-bit generator the demonstration relies on for the same picture on
-// every run: per-thread state starting at 1, state = state * 214013 + 2531011,
-// result bits 16 to 30.
-int random15();
-
 }  // namespace nubrik::platform

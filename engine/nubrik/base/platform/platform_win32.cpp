@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "nubrik/base/platform/platform.h"
+#include "nubrik/base/platform/random.h"
 
 namespace nubrik::platform {
 
