@@ -3,7 +3,8 @@
 // the registry, its kept command and its places in the sprite index, the
 // image aside), removals among a million sprites, and preparing a frame in
 // which twenty sprites moved among ten thousand and among a hundred
-// thousand (the rest standing still), with nothing presented.
+// thousand (the rest standing still), or moved and changed z-order, with
+// nothing presented.
 
 #include <benchmark/benchmark.h>
 
@@ -132,9 +133,29 @@ void twentyMoved(benchmark::State& state) {
   }
 }
 
+// The same twenty sprites changing z-order every frame (each also moves, so
+// that the area composed is the same as twentyMoved's).
+void twentyReordered(benchmark::State& state) {
+  const auto count = static_cast<size_t>(state.range(0));
+  Scattered scene(3840, 2160, count);
+  int step = 1;
+  for (auto _ : state) {
+    for (size_t i = 0; i < 20; ++i) {
+      ImageSprite& s = *scene.sprites[i * 997 % count];
+      s.invalidate();
+      s.setPosition(s.getX() + step, s.getY());
+      s.setZOrder(500 + step * static_cast<int32_t>(i + 1));
+      s.invalidate();
+    }
+    step = -step;
+    scene.frame();
+  }
+}
+
 }  // namespace
 
 BENCHMARK(bytesPerSprite)->Arg(100'000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(removals)->Arg(1'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(twentyMoved)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(twentyReordered)->Arg(100'000)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();
