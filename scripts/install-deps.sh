@@ -76,8 +76,13 @@ case "${1:-}" in
   "") ;;
   --windows) packages+=("${windows_packages[@]}") ;;
   --wine32)
-    install_wine32
-    exit
+    install_wine32 || exit 1
+    # Some kernels (and containers) run no 32-bit programs at all.
+    if ! timeout 60 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      echo "wine32 is installed but cannot run here: this system runs no 32-bit programs"
+      exit 1
+    fi
+    exit 0
     ;;
   *)
     echo "usage: install-deps.sh [--windows | --wine32]" >&2
