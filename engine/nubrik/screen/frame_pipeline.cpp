@@ -89,10 +89,14 @@ bool FramePipeline::shouldShare(size_t bands) {
   // Too small a frame to repay waking a worker: not even tried.
   if (aloneNsPerBand_ * static_cast<double>(bands) < 2 * joinNs_) return false;
   const bool advised = sharedNsPerBand_ < aloneNsPerBand_;
+  // A probe is two frames, and only the second is measured: the first finds
+  // the caches filled for the other way.
   if (++framesSinceProbe_ >= kProbeInterval) {
-    framesSinceProbe_ = 0;
+    measureFrame_ = framesSinceProbe_ > kProbeInterval;
+    if (measureFrame_) framesSinceProbe_ = 0;
     return !advised;
   }
+  measureFrame_ = framesSinceProbe_ > 1;
   return advised;
 }
 
@@ -111,6 +115,7 @@ bool FramePipeline::composeFrame() {
   lockPresents_ = hdc_ != nullptr && !hdc_->presentsConcurrently();
   nextBand_.store(0, std::memory_order_relaxed);
 
+  measureFrame_ = true;
   const bool shared = shouldShare(bands.size());
   const int64_t start = nowNs();
   if (shared) {
@@ -120,7 +125,7 @@ bool FramePipeline::composeFrame() {
     composeBands(*own_);
   }
   const int64_t elapsed = nowNs() - start;
-  if (!bands.empty()) {
+  if (!bands.empty() && measureFrame_) {
     const double perBand = static_cast<double>(elapsed) / static_cast<double>(bands.size());
     blend(shared ? sharedNsPerBand_ : aloneNsPerBand_, perBand);
   }

@@ -117,6 +117,8 @@ class FramePipeline {
   double sharedNsPerBand_ = 0;
   double joinNs_ = 0;
   uint32_t framesSinceProbe_ = 0;
+  // Whether this frame's time goes into the estimates.
+  bool measureFrame_ = true;
   uint64_t sharedFrames_ = 0;
   uint64_t frames_ = 0;
 
