@@ -8,11 +8,18 @@
 // moved by one pixel, twenty of the 64 x 48 pictures moved by one pixel.
 // Screen times are the frame thread's own measure of composing and
 // presenting one frame; a summary of medians and ratios closes the run.
+//
+// The compare/ rows put, in interleaved rounds, the Screen with one and N
+// threads beside the composition alone (drawBand on one thread, and split
+// statically between N spinning threads: the machine's bound for this work)
+// and pixman, with the ratios as counters.
 
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -55,7 +62,7 @@ const DemoPictures& pictures() {
 // The layout on a Screen bound to an in-memory window; built on a fresh
 // thread so that every instance draws the same random positions.
 struct DemoScreen {
-  MemoryWindow window;
+  MemorySurface window;
   Screen screen;
   std::vector<Snowflake> flakes;
   std::vector<std::shared_ptr<ISprite>> movingPictures;
@@ -63,8 +70,10 @@ struct DemoScreen {
   uint64_t seen = 0;
   int step = 1;
 
-  DemoScreen(const Size& size, std::optional<uint32_t> workers)
-      : window(size.width, size.height), screen(window.getDC(), size.width, size.height) {
+  // `lends`: composed in place in the window's memory, or in band images
+  // copied there.
+  DemoScreen(const Size& size, std::optional<uint32_t> workers, bool lends = true)
+      : window(size.width, size.height, lends), screen(&window, size.width, size.height) {
     screen.setWorkerCount(workers);
     std::thread([&] { flakes = buildDemoLayout(screen, pictures(), size.flakes); }).join();
     for (int32_t id = 11; id < 31; ++id) {
@@ -91,6 +100,11 @@ struct DemoScreen {
   }
 
   double frame(Change change) {
+    apply(change);
+    return waitForFrame();
+  }
+
+  void apply(Change change) {
     {
       std::lock_guard lock(screen.getSceneLock());
       switch (change) {
@@ -110,8 +124,74 @@ struct DemoScreen {
       }
       step = -step;
     }
-    return waitForFrame();
   }
+};
+
+// The composition alone, with no pipeline around it: drawBand over a
+// frame's bands on the calling thread, or split statically (band i to
+// thread i % n) between n threads that spin between frames, so that no
+// waking is paid. What the machine gives for this work, measured beside the
+// Screen in the same rounds.
+class BareComposition {
+ public:
+  BareComposition(SpriteDrawer& drawer, uint32_t threads) : drawer_(drawer), threads_(threads) {
+    for (uint32_t t = 0; t < threads; ++t) {
+      const uint32_t pitch = drawer.getWidth() * 4;
+      images_.push_back(
+          std::make_unique<Image>(drawer.getWidth(), drawer.getBandHeight(), pitch,
+                                  MemoryHelper::allocate(size_t{pitch} * drawer.getBandHeight())));
+    }
+    for (uint32_t t = 1; t < threads; ++t) helpers_.emplace_back([this, t] { spin(t); });
+  }
+  ~BareComposition() {
+    stop_ = true;
+    for (auto& helper : helpers_) helper.join();
+  }
+
+  // Composes what is marked (prepared untimed); returns the milliseconds.
+  double frame() {
+    drawer_.prepareFrame();
+    const auto start = std::chrono::steady_clock::now();
+    go_.fetch_add(1, std::memory_order_release);
+    composeShare(0);
+    for (int spins = 0; done_.load(std::memory_order_acquire) != threads_ - 1; ++spins) {
+      // A helper the host took away is let back in rather than spun against.
+      if (spins > 4096) std::this_thread::yield();
+    }
+    done_.store(0, std::memory_order_relaxed);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    drawer_.finishFrame();
+    return ms;
+  }
+
+ private:
+  void composeShare(uint32_t t) {
+    const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
+    for (size_t i = t; i < bands.size(); i += threads_) drawer_.drawBand(bands[i], *images_[t]);
+  }
+  void spin(uint32_t t) {
+    uint32_t seen = 0;
+    for (int spins = 0; !stop_.load(std::memory_order_relaxed); ++spins) {
+      const uint32_t go = go_.load(std::memory_order_acquire);
+      if (go == seen) {
+        if (spins > 4096) std::this_thread::yield();
+        continue;
+      }
+      spins = 0;
+      seen = go;
+      composeShare(t);
+      done_.fetch_add(1, std::memory_order_acq_rel);
+    }
+  }
+
+  SpriteDrawer& drawer_;
+  uint32_t threads_;
+  std::vector<std::unique_ptr<Image>> images_;
+  alignas(64) std::atomic<uint32_t> go_{0};
+  alignas(64) std::atomic<uint32_t> done_{0};
+  alignas(64) std::atomic<bool> stop_{false};
+  std::vector<std::thread> helpers_;
 };
 
 // Every sprite redrawn with pixman onto a full-size a8r8g8b8 frame, in the
@@ -293,9 +373,103 @@ void printSummary() {
   }
 }
 
+// Interleaved rounds of every way to make the same frames: each round runs
+// `frames` frames of each way, in an order that turns from round to round,
+// and keeps each way's median; the result is the median of the rounds.
+// Ratios are taken of those medians.
+struct Comparison {
+  Size size;
+  Change change;
+  int rounds;
+  int frames;
+};
+
+const char* const kWays[] = {"pixman full redraw",
+                             "drawBand, 1 thread",
+                             "static split, N threads",
+                             "Screen, 1 thread",
+                             "Screen, N threads",
+                             "Screen, 1 thread, band images",
+                             "Screen, N threads, band images"};
+constexpr int kWayCount = 7;
+
+void compareBench(benchmark::State& state, Comparison c) {
+  const uint32_t n = std::max(platform::logicalProcessorCount(), 2u);
+  PixmanRedraw peer(c.size);
+  DemoScreen bare(c.size, 1);
+  DemoScreen one(c.size, 1);
+  DemoScreen many(c.size, n);
+  DemoScreen oneCopied(c.size, 1, false);
+  DemoScreen manyCopied(c.size, n, false);
+  DemoScreen* screens[] = {&one, &many, &oneCopied, &manyCopied};
+  for (DemoScreen* screen : screens) screen->start();
+  std::vector<double> rounds[kWayCount];
+  for (auto _ : state) {
+    for (int round = 0; round < c.rounds; ++round) {
+      for (int k = 0; k < kWayCount; ++k) {
+        const int way = (k + round) % kWayCount;
+        std::vector<double> samples;
+        if (way == 2 || way == 1) {
+          BareComposition split(*bare.screen.getSpriteDrawer(), way == 2 ? n : 1);
+          std::lock_guard lock(bare.screen.getSceneLock());
+          for (int f = 0; f < c.frames; ++f) {
+            bare.apply(c.change);
+            samples.push_back(split.frame());
+          }
+        } else {
+          for (int f = 0; f < c.frames; ++f) {
+            if (way == 0) {
+              const auto start = std::chrono::steady_clock::now();
+              peer.redraw();
+              samples.push_back(std::chrono::duration<double, std::milli>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count());
+            } else {
+              samples.push_back(screens[way - 3]->frame(c.change));
+            }
+          }
+        }
+        rounds[way].push_back(median(samples));
+      }
+    }
+  }
+  for (DemoScreen* screen : screens) screen->screen.stopFrameThread();
+  double ms[kWayCount];
+  for (int way = 0; way < kWayCount; ++way) {
+    ms[way] = median(rounds[way]);
+    state.counters[kWays[way]] = ms[way];
+  }
+  const double splitGain = ms[1] / ms[2], screenGain = ms[3] / ms[4];
+  state.counters["split speedup"] = splitGain;
+  state.counters["Screen speedup"] = screenGain;
+  state.counters["Screen 1 / drawBand"] = ms[3] / ms[1];
+  state.counters["Screen N / split"] = ms[4] / ms[2];
+  state.counters["Screen N / pixman"] = ms[4] / ms[0];
+  std::printf(
+      "%s, %s (%u threads): pixman %.3f, drawBand %.3f, split %.3f (x%.2f), Screen 1 %.3f "
+      "(%.2f of drawBand), Screen N %.3f (x%.2f of Screen 1, %.2f of split, %.2f of pixman); "
+      "band images: Screen 1 %.3f (%.2f of drawBand), Screen N %.3f (x%.2f)\n",
+      c.size.name, kChangeNames[static_cast<int>(c.change)], n, ms[0], ms[1], ms[2], splitGain,
+      ms[3], ms[3] / ms[1], ms[4], screenGain, ms[4] / ms[2], ms[4] / ms[0], ms[5], ms[5] / ms[1],
+      ms[6], ms[5] / ms[6]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const Size large{"3840x2160", 3840, 2160, 100000};
+  const Comparison comparisons[] = {{kSizes[0], Change::Everything, 11, 15},
+                                    {kSizes[0], Change::Flakes, 11, 15},
+                                    {kSizes[1], Change::Everything, 11, 15},
+                                    {kSizes[1], Change::Flakes, 11, 15},
+                                    {large, Change::Pictures, 5, 9}};
+  for (const Comparison& c : comparisons) {
+    const std::string name =
+        std::string("compare/") + c.size.name + "/" + kChangeNames[static_cast<int>(c.change)];
+    benchmark::RegisterBenchmark(name.c_str(), compareBench, c)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+  }
   for (const Size& size : kSizes) {
     const std::string peer = rowName(size, "pixman full redraw");
     const std::string bound = rowName(size, "memset of the frame");

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "nubrik/screen/sprite_manager.h"
@@ -214,10 +216,13 @@ TEST(SpriteDrawerTest, AFailedPrepareLeavesNoTrace) {
 // size (from a pixel to wider than the surface, so that every level of the
 // sprite index is used) move, change, hide, swap places in the order, swap
 // images, come and go. Without a background, what no sprite covers must
-// read as cleared (0).
+// read as cleared (0). With `composers` threads, into a surface that lends its
+// rows or one that takes band images; either way every rectangle to redraw
+// is reported exactly once.
 class CompositionProperty {
  public:
-  CompositionProperty(uint32_t seed, bool background) : random_(seed) {
+  CompositionProperty(uint32_t seed, bool background, uint32_t composers = 1, bool lends = true)
+      : random_(seed), composers_(composers), surface_(kWidth, kHeight, lends) {
     if (background) {
       auto sprite =
           std::make_shared<FillRectSprite>(manager_, drawer_, 0, Rect{0, 0, kWidth, kHeight}, 0,
@@ -234,8 +239,29 @@ class CompositionProperty {
       const int changes = static_cast<int>(random_() % 8);
       for (int c = 0; c < changes; ++c) change();
       // Now and then the surface is cut anew, as a resize does.
-      if (frame % 40 == 39) drawer_->resize(kWidth, kHeight, 1 + random_() % 20);
-      composeFrame(*drawer_, surface_);
+      if (frame % 40 == 39) {
+        pipeline_.reset();  // its band images fit the old bands
+        drawer_->resize(kWidth, kHeight, 1 + random_() % 20);
+      }
+      if (!pipeline_) {
+        pipeline_ = std::make_unique<FramePipeline>(*drawer_, &surface_, composers_);
+        // Small frames would mostly be composed alone.
+        pipeline_->setSharing(FramePipeline::Sharing::Always);
+      }
+      std::vector<Rect> expected;
+      for (uint32_t band = 0; band < drawer_->getBandCount(); ++band) {
+        for (const Rect& r : drawer_->getBandDamage(band)) expected.push_back(r);
+      }
+      surface_.clearPresented();
+      pipeline_->composeFrame();
+      std::vector<Rect> reported = surface_.getPresented();
+      const auto order = [](const Rect& a, const Rect& b) {
+        return std::tie(a.top, a.left, a.bottom, a.right) <
+               std::tie(b.top, b.left, b.bottom, b.right);
+      };
+      std::sort(expected.begin(), expected.end(), order);
+      std::sort(reported.begin(), reported.end(), order);
+      ASSERT_EQ(reported, expected) << "frame " << frame;
       const auto reference = plainComposition(visibleCommands(*manager_), kWidth, kHeight);
       ASSERT_TRUE(samePixels(surface_.getFramebuffer(), *reference)) << "frame " << frame;
     }
@@ -342,7 +368,9 @@ class CompositionProperty {
   std::shared_ptr<SpriteDrawer> drawer_ =
       std::make_shared<SpriteDrawer>(kWidth, kHeight, kBandHeight, manager_);
   std::vector<std::shared_ptr<ISprite>> sprites_;
-  MemorySurface surface_{kWidth, kHeight};
+  uint32_t composers_;
+  MemorySurface surface_;
+  std::unique_ptr<FramePipeline> pipeline_;
 };
 
 TEST(SpriteDrawerTest, IncrementalCompositionEqualsFullComposition) {
@@ -355,6 +383,15 @@ TEST(SpriteDrawerTest, IncrementalCompositionEqualsFullComposition) {
     }
   }
   blit::setActiveSimdLevel(blit::bestSimdLevel());
+}
+
+TEST(SpriteDrawerTest, EveryPipelineComposesLikeOneThread) {
+  for (uint32_t composers : {1u, 2u, 4u}) {
+    for (bool lends : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << composers << " threads, lends " << lends);
+      CompositionProperty(7 + composers, composers != 2, composers, lends).run(120);
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "nubrik/screen/frame_pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -23,6 +24,19 @@ inline void relax() {
 constexpr int kIdleSpins = 512;
 constexpr int kFinishSpins = 8192;
 
+// How much of a new measurement an estimate takes.
+constexpr double kWeight = 0.25;
+
+int64_t nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void blend(double& estimate, double measured) {
+  estimate = estimate == 0 ? measured : estimate + kWeight * (measured - estimate);
+}
+
 std::shared_ptr<Image> makeBandImage(const SpriteDrawer& drawer) {
   const uint32_t pitch = drawer.getWidth() * 4;
   return std::make_shared<Image>(drawer.getWidth(), drawer.getBandHeight(), pitch,
@@ -32,15 +46,22 @@ std::shared_ptr<Image> makeBandImage(const SpriteDrawer& drawer) {
 }  // namespace
 
 FramePipeline::FramePipeline(SpriteDrawer& drawer, IDeviceContext* hdc, uint32_t composers)
-    : drawer_(drawer), hdc_(hdc), ownBand_(makeBandImage(drawer)) {
+    : drawer_(drawer), hdc_(hdc), own_(std::make_unique<Composer>()) {
+  own_->bandImage = makeBandImage(drawer);
   const uint32_t wanted = std::min(std::max(composers, 1u) - 1, kMaxWorkers);
   workers_.reserve(wanted);
+  composers_.reserve(wanted);
   try {
     for (uint32_t i = 0; i < wanted; ++i) {
+      auto composer = std::make_unique<Composer>();
+      composer->bandImage = makeBandImage(drawer);
       auto thread = std::make_unique<Thread>();
-      thread->start([this, band = makeBandImage(drawer)](ThreadNotifier&) { workerLoop(*band); });
+      thread->start([this, c = composer.get()](ThreadNotifier&) { workerLoop(*c); });
       // Only workers that run count; the others are simply not there.
-      if (thread->isRunning()) workers_.push_back(std::move(thread));
+      if (thread->isRunning()) {
+        composers_.push_back(std::move(composer));
+        workers_.push_back(std::move(thread));
+      }
     }
   } catch (...) {
     stopWorkers();
@@ -59,19 +80,93 @@ void FramePipeline::stopWorkers() noexcept {
   workers_.clear();
 }
 
+bool FramePipeline::shouldShare(size_t bands) {
+  if (workers_.empty() || bands < 2) return false;
+  if (sharing_ == Sharing::Always) return true;
+  // Each way is measured once before the estimates choose.
+  if (aloneNsPerBand_ == 0) return false;
+  if (sharedNsPerBand_ == 0) return true;
+  // Too small a frame to repay waking a worker: not even tried.
+  if (aloneNsPerBand_ * static_cast<double>(bands) < 2 * joinNs_) return false;
+  const bool advised = sharedNsPerBand_ < aloneNsPerBand_;
+  // A probe is two frames, and only the second is measured: the first finds
+  // the caches filled for the other way.
+  if (++framesSinceProbe_ >= kProbeInterval) {
+    measureFrame_ = framesSinceProbe_ > kProbeInterval;
+    if (measureFrame_) framesSinceProbe_ = 0;
+    return !advised;
+  }
+  measureFrame_ = framesSinceProbe_ > 1;
+  return advised;
+}
+
 bool FramePipeline::composeFrame() {
   if (!drawer_.isDirty()) return false;
   drawer_.prepareFrame();
 
+  const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
+  failedBands_.clear();
+  failedBands_.reserve(bands.size());  // noteFailure never allocates
+  firstFailure_ = nullptr;
+  bandFailure_ = nullptr;
+  bandCount_ = static_cast<uint32_t>(bands.size());
+  LentBand probe;
+  lending_ = hdc_ != nullptr && hdc_->lendBand(0, drawer_.getBandHeight(), probe);
+  lockPresents_ = hdc_ != nullptr && !hdc_->presentsConcurrently();
   nextBand_.store(0, std::memory_order_relaxed);
+
+  measureFrame_ = true;
+  const bool shared = shouldShare(bands.size());
+  const int64_t start = nowNs();
+  if (shared) {
+    composeShared(*own_);
+  } else {
+    runDivisor_ = 1;
+    composeBands(*own_);
+  }
+  const int64_t elapsed = nowNs() - start;
+  if (!bands.empty() && measureFrame_) {
+    const double perBand = static_cast<double>(elapsed) / static_cast<double>(bands.size());
+    blend(shared ? sharedNsPerBand_ : aloneNsPerBand_, perBand);
+  }
+  if (shared) {
+    // How soon the first worker joined; one that did not join in time
+    // took at least the whole frame.
+    int64_t joined = elapsed;
+    for (const auto& composer : composers_) {
+      const int64_t at = composer->joinedAt.load(std::memory_order_relaxed);
+      if (at != 0) joined = std::min(joined, std::max<int64_t>(at - start, 0));
+    }
+    blend(joinNs_, static_cast<double>(joined));
+    ++sharedFrames_;
+  }
+  ++frames_;
+
+  // Every band is presented: the window may send what it held back.
+  if (hdc_ != nullptr) {
+    try {
+      hdc_->endFrame();
+    } catch (...) {
+      // Like a failed presentation: the window shows this frame late or not.
+    }
+  }
+  std::sort(failedBands_.begin(), failedBands_.end());
+  drawer_.finishFrame(failedBands_);
+  bandFailure_ = std::exchange(firstFailure_, nullptr);
+  return true;
+}
+
+void FramePipeline::composeShared(Composer& composer) {
+  runDivisor_ = 4 * static_cast<uint32_t>(workers_.size() + 1);
+  for (const auto& c : composers_) c->joinedAt.store(0, std::memory_order_relaxed);
   // Open the next generation with nobody joined: what prepareFrame wrote is
   // published to every worker that joins.
   const uint32_t generation =
       (frameState_.load(std::memory_order_relaxed) & ~(kOpen | kJoinedMask)) + kGeneration;
   frameState_.store(generation | kOpen);
-  if (!workers_.empty() && drawer_.getDirtyBands().size() > 1) wakeSleepers();
+  wakeSleepers();
 
-  composeBands(*ownBand_);
+  composeBands(composer);
 
   // Close once no worker is inside; a worker that joins meanwhile is waited
   // for in the next round of the loop.
@@ -92,16 +187,6 @@ bool FramePipeline::composeFrame() {
       state = frameState_.load(std::memory_order_acquire);
     }
   }
-  // Every band is presented: the window may send what it held back.
-  if (hdc_ != nullptr) {
-    try {
-      hdc_->endFrame();
-    } catch (...) {
-      // Like a failed presentation: the window shows this frame late or not.
-    }
-  }
-  drawer_.finishFrame();
-  return true;
 }
 
 void FramePipeline::sleepWhile(uint32_t expected) {
@@ -117,7 +202,7 @@ void FramePipeline::wakeSleepers() {
   if (sleepers_.load() != 0) platform::wakeWord(frameState_);
 }
 
-void FramePipeline::workerLoop(Image& bandImage) {
+void FramePipeline::workerLoop(Composer& composer) {
   // Every worker starts before the first frame, which is generation 1; one
   // that runs late still takes part from its first look on.
   uint32_t seen = 0;
@@ -143,29 +228,62 @@ void FramePipeline::workerLoop(Image& bandImage) {
       }
     }
     if (!joined) continue;
-    composeBands(bandImage);
+    composer.joinedAt.store(nowNs(), std::memory_order_relaxed);
+    composeBands(composer);
     if (((frameState_.fetch_sub(1) - 1) & kJoinedMask) == 0) {
       wakeSleepers();
     }
   }
 }
 
-void FramePipeline::composeBands(Image& bandImage) noexcept {
-  try {
-    const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
-    const int32_t bandHeight = static_cast<int32_t>(drawer_.getBandHeight());
-    while (true) {
-      const uint32_t next = nextBand_.fetch_add(1, std::memory_order_relaxed);
-      if (next >= bands.size()) return;
-      const uint32_t band = bands[next];
-      drawer_.drawBand(band, bandImage);
-      std::lock_guard lock(presentLock_);
-      for (const Rect& rect : drawer_.getBandDamage(band)) {
-        presentBand(bandImage, rect, hdc_, static_cast<int32_t>(band) * bandHeight);
+void FramePipeline::composeBands(Composer& composer) noexcept {
+  const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
+  const uint32_t total = bandCount_;
+  uint32_t next = nextBand_.load(std::memory_order_relaxed);
+  while (next < total) {
+    // A run of bands: the shared counter is written once for all of them.
+    const uint32_t run = std::max(1u, (total - next) / runDivisor_);
+    if (!nextBand_.compare_exchange_weak(next, next + run, std::memory_order_relaxed)) continue;
+    for (uint32_t i = next; i < next + run; ++i) {
+      try {
+        composeBand(bands[i], composer);
+      } catch (...) {
+        noteFailure(bands[i]);
       }
     }
-  } catch (...) {
-    // This thread takes no further band this frame; the others go on.
+    next = nextBand_.load(std::memory_order_relaxed);
+  }
+}
+
+void FramePipeline::noteFailure(uint32_t band) noexcept {
+  std::lock_guard lock(failureLock_);
+  failedBands_.push_back(band);  // reserved for every band of the frame
+  if (!firstFailure_) firstFailure_ = std::current_exception();
+}
+
+void FramePipeline::composeBand(uint32_t band, Composer& composer) {
+  const uint32_t bandHeight = drawer_.getBandHeight();
+  const auto top = static_cast<int32_t>(uint64_t{band} * bandHeight);
+  const uint32_t rows = std::min<uint32_t>(bandHeight, drawer_.getHeight() - top);
+  std::unique_lock lock(presentLock_, std::defer_lock);
+  LentBand lent;
+  // Rows lent too short, too narrow or too tightly packed for the band are
+  // not written: the band goes through its image instead.
+  if (lending_ && hdc_->lendBand(top, rows, lent) && lent.pixels != nullptr &&
+      lent.width >= drawer_.getWidth() && lent.rows >= rows &&
+      lent.pitch >= uint64_t{drawer_.getWidth()} * 4) {
+    Image view(drawer_.getWidth(), rows, lent.pitch,
+               Image::Pixels(Image::Pixels(), lent.pixels));  // not owned
+    drawer_.drawBand(band, view);
+    if (lockPresents_) lock.lock();
+    for (const Rect& rect : drawer_.getBandDamage(band)) hdc_->bandChanged(top, rect);
+    return;
+  }
+  drawer_.drawBand(band, *composer.bandImage);
+  if (hdc_ == nullptr) return;
+  if (lockPresents_) lock.lock();
+  for (const Rect& rect : drawer_.getBandDamage(band)) {
+    presentBand(*composer.bandImage, rect, hdc_, top);
   }
 }
 

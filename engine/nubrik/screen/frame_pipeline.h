@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "nubrik/base/platform/device_context.h"
@@ -15,10 +17,24 @@ namespace nubrik {
 
 // Composes and presents the frames of one SpriteDrawer on a set of threads:
 // the calling thread and `composers - 1` workers of its own, which live as
-// long as the pipeline. Each frame's bands are handed out by an atomic
-// counter; each thread composes a band into its private band image and
-// presents the band's rectangles straight to the device context, one
-// transfer at a time.
+// long as the pipeline.
+//
+// Where the device context lends its window's rows, each band is composed
+// straight into them and the device context is told which rectangles
+// changed; otherwise each thread composes into a private band image and
+// presents the band's rectangles, one transfer at a time unless the device
+// context presents concurrently.
+//
+// Bands are handed out in runs that shrink as the frame empties (a quarter
+// of what is left per thread, then less), so that the threads write the
+// shared counter a few times per frame, not once per band, and still end
+// together. Whether a frame wakes the workers at all is decided from what
+// the pipeline measured on the last frames: how long a band takes alone and
+// shared, and how long a worker takes to join. A frame too small to repay
+// the waking, or a machine that gives nothing for a second thread at the
+// moment, is composed by the calling thread alone; one frame in
+// kProbeInterval tries the other way, so that the choice follows the
+// machine.
 //
 // Workers wait for a frame without any lock, spinning briefly and then
 // sleeping. A worker joins a frame only while it is open; the caller closes
@@ -26,6 +42,11 @@ namespace nubrik {
 // skips the frame and is never waited for.
 class FramePipeline {
  public:
+  // The most workers a pipeline starts.
+  static constexpr uint32_t kMaxWorkers = 1023;
+  // One frame in this many tries the way the estimates advise against.
+  static constexpr uint32_t kProbeInterval = 32;
+
   // `composers` of 0 or 1 means the calling thread composes alone. A worker
   // the platform cannot start is left out. Throws std::bad_alloc (band
   // images) and the exceptions of starting threads.
@@ -38,12 +59,24 @@ class FramePipeline {
   // When the drawer is dirty: prepares the frame, composes and presents
   // every band with something to redraw, and finishes the frame; returns
   // whether it did. A failure of prepareFrame reaches the caller and leaves
-  // the drawer dirty. A failure while composing or presenting a band is
-  // contained: that thread takes no further band, the others take the rest,
-  // and the frame still ends (the failed band is not presented).
+  // the drawer dirty. A band whose composition or presentation fails does
+  // not stop anyone: every other band is still composed, the frame ends,
+  // and the failed bands stay marked for the next frame; takeBandFailure
+  // tells.
   bool composeFrame();
+  // The first failure of a band in the last frame, once; null when every
+  // band was composed.
+  std::exception_ptr takeBandFailure() { return std::exchange(bandFailure_, nullptr); }
+
+  // Whether frames wake the workers: as measured (the default), or always
+  // (to try or to measure the shared way on its own).
+  enum class Sharing { Measured, Always };
+  void setSharing(Sharing sharing) { sharing_ = sharing; }
 
   uint32_t getWorkerCount() const { return static_cast<uint32_t>(workers_.size()); }
+  // Frames composed with the workers woken, and in all.
+  uint64_t getSharedFrameCount() const { return sharedFrames_; }
+  uint64_t getFrameCount() const { return frames_; }
 
  private:
   // frameState_: the frame's generation (bits 17 to 31), whether it is open
@@ -51,10 +84,20 @@ class FramePipeline {
   static constexpr uint32_t kOpen = 1u << 16;
   static constexpr uint32_t kJoinedMask = kOpen - 1;
   static constexpr uint32_t kGeneration = 1u << 17;
-  static constexpr uint32_t kMaxWorkers = 1024;
 
-  void workerLoop(Image& bandImage);
-  void composeBands(Image& bandImage) noexcept;
+  // What one composing thread owns, on cache lines of its own.
+  struct alignas(64) Composer {
+    std::shared_ptr<Image> bandImage;
+    // When the worker joined the current frame (steady clock, ns).
+    std::atomic<int64_t> joinedAt{0};
+  };
+
+  void workerLoop(Composer& composer);
+  void composeBands(Composer& composer) noexcept;
+  void composeBand(uint32_t band, Composer& composer);
+  void noteFailure(uint32_t band) noexcept;
+  bool shouldShare(size_t bands);
+  void composeShared(Composer& composer);
   void stopWorkers() noexcept;
   // Sleeps while frameState_ holds `expected`; wakes every sleeper, and
   // costs nothing when nobody sleeps.
@@ -63,13 +106,36 @@ class FramePipeline {
 
   SpriteDrawer& drawer_;
   IDeviceContext* hdc_;
-  std::shared_ptr<Image> ownBand_;
-  std::atomic<uint32_t> nextBand_{0};
-  std::atomic<uint32_t> frameState_{0};
-  std::atomic<uint32_t> sleepers_{0};
-  std::atomic<bool> stopping_{false};
-  // Guards only the transfers to the device context.
-  std::mutex presentLock_;
+  // Written by the calling thread only, before a frame opens.
+  uint32_t bandCount_ = 0;
+  uint32_t runDivisor_ = 1;
+  bool lending_ = false;
+  bool lockPresents_ = true;
+  Sharing sharing_ = Sharing::Measured;
+  // Estimates, in ns, kept by the calling thread.
+  double aloneNsPerBand_ = 0;
+  double sharedNsPerBand_ = 0;
+  double joinNs_ = 0;
+  uint32_t framesSinceProbe_ = 0;
+  // Whether this frame's time goes into the estimates.
+  bool measureFrame_ = true;
+  uint64_t sharedFrames_ = 0;
+  uint64_t frames_ = 0;
+
+  alignas(64) std::atomic<uint32_t> nextBand_{0};
+  alignas(64) std::atomic<uint32_t> frameState_{0};
+  alignas(64) std::atomic<uint32_t> sleepers_{0};
+  alignas(64) std::atomic<bool> stopping_{false};
+  // Guards the transfers to a device context that takes one at a time.
+  alignas(64) std::mutex presentLock_;
+  // Guards the failures, which are rare.
+  std::mutex failureLock_;
+  std::vector<uint32_t> failedBands_;
+  std::exception_ptr firstFailure_;
+  std::exception_ptr bandFailure_;
+
+  std::unique_ptr<Composer> own_;
+  std::vector<std::unique_ptr<Composer>> composers_;
   std::vector<std::unique_ptr<Thread>> workers_;
 };
 

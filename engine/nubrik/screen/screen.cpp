@@ -1,5 +1,6 @@
 #include "nubrik/screen/screen.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -121,12 +122,29 @@ void Screen::startFrameThread() {
   pacer_.restart();
   // The Screen stops this thread before any member goes, so `this` holds.
   sceneGuard_->setFramesRunning(true);
+  // Read here, on the owner's thread, not by the frame thread.
+  const uint32_t composers = getWorkerCount();
   try {
-    frameThread_.start([this](ThreadNotifier& notifier) { runFrames(notifier); });
+    frameThread_.start(
+        [this, composers](ThreadNotifier& notifier) { runFrames(notifier, composers); });
   } catch (...) {
     sceneGuard_->setFramesRunning(false);
     throw;
   }
+  frameThreadRunning_ = frameThread_.isRunning();
+}
+
+uint32_t Screen::maxWorkerCount() {
+  return std::min<uint32_t>(kMaxWorkerCount, 4 * std::max(platform::logicalProcessorCount(), 1u));
+}
+
+void Screen::setWorkerCount(std::optional<uint32_t> count) {
+  workerCount_ = count ? std::min(*count, maxWorkerCount()) : kDefaultWorkers;
+}
+
+uint32_t Screen::getWorkerCount() const {
+  const uint32_t count = workerCount_.load();
+  return count == kDefaultWorkers ? platform::logicalProcessorCount() : count;
 }
 
 void Screen::stopFrameThread() {
@@ -140,6 +158,7 @@ void Screen::stopFrameThread() {
         "stopFrameThread while holding the scene lock would wait for ever for the frame thread");
   }
   frameThread_.stop();
+  frameThreadRunning_ = false;
   sceneGuard_->setFramesRunning(false);
 }
 
@@ -148,21 +167,26 @@ void Screen::invalidateAll() {
   spriteDrawer_->invalidateAll();
 }
 
-void Screen::runFrames(ThreadNotifier& notifier) {
+void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
   // A pipeline that cannot be built ends the frame thread: no frame could
   // be composed.
-  FramePipeline pipeline(*spriteDrawer_, hdc_,
-                         workerCount_.value_or(platform::logicalProcessorCount()));
+  FramePipeline pipeline(*spriteDrawer_, hdc_, composers);
   while (!notifier.isInterrupted()) {
     bool idle = false;
     try {
       std::lock_guard lock(sceneLock_);
       const auto start = std::chrono::steady_clock::now();
-      if (pipeline.composeFrame()) {
-        lastFrameMilliseconds_ =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
-        ++composedFrames_;
+      try {
+        if (pipeline.composeFrame()) {
+          lastFrameMilliseconds_ =
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                  .count();
+          ++composedFrames_;
+          if (pipeline.takeBandFailure()) ++failedFrames_;
+        }
+      } catch (...) {
+        // What failed stays marked and is tried again; the callbacks still run.
+        ++failedFrames_;
       }
       runFrameCallbacks();
       idle = !spriteDrawer_->isDirty();

@@ -124,26 +124,40 @@ class Screen {
   // thread itself (a frame callback) or while the caller holds the scene
   // lock, which the frame thread may be waiting for.
   void stopFrameThread();
-  bool isFrameThreadRunning() const { return frameThread_.isRunning(); }
+  // Callable from any thread, a frame callback included: true from
+  // startFrameThread until stopFrameThread.
+  bool isFrameThreadRunning() const { return frameThreadRunning_.load(); }
   // Marks the whole surface for redrawing in the next frame.
   void invalidateAll();
 
   RecursiveLock& getSceneLock() { return sceneLock_; }
 
+  // The most threads that compose a frame: 4 per logical processor, and
+  // never more than kMaxWorkerCount. More only wait for each other.
+  static constexpr uint32_t kMaxWorkerCount = 64;
+  static uint32_t maxWorkerCount();
   // How many threads compose each frame: the frame thread and count - 1
-  // workers, so 0 and 1 both mean the frame thread alone. One per logical
-  // processor unless set here before startFrameThread.
-  void setWorkerCount(std::optional<uint32_t> count) { workerCount_ = count; }
+  // workers, so 0 and 1 both mean the frame thread alone; nullopt means one
+  // per logical processor (the default). A count above maxWorkerCount() is
+  // clamped to it. Callable from any thread; a running frame thread takes
+  // the count at its next startFrameThread.
+  void setWorkerCount(std::optional<uint32_t> count);
+  // The count the next startFrameThread uses.
+  uint32_t getWorkerCount() const;
 
   // Frames composed since construction, and how long the last one took to
   // compose and present. Read from a frame callback for consistent values.
   uint64_t getComposedFrameCount() const { return composedFrames_.load(); }
+  // Frames that failed: their preparation threw (nothing was drawn; the
+  // frame is tried again), or bands whose composition threw (every other
+  // band was drawn; those stay marked and are tried again next frame).
+  uint64_t getFailedFrameCount() const { return failedFrames_.load(); }
   double getLastFrameMilliseconds() const { return lastFrameMilliseconds_.load(); }
 
  private:
   // The frame thread's body: composes every invalidated frame, runs the
   // callbacks and pauses, until interrupted.
-  void runFrames(ThreadNotifier& notifier);
+  void runFrames(ThreadNotifier& notifier, uint32_t composers);
   void runFrameCallbacks();
   void endCallbackRound(const std::vector<bool>& finished);
   void reportCallbackFailure(std::exception_ptr failure) noexcept;
@@ -168,8 +182,12 @@ class Screen {
   // uses goes.
   Thread frameThread_;
 
-  std::optional<uint32_t> workerCount_;
+  // kDefaultWorkers: one per logical processor.
+  static constexpr uint32_t kDefaultWorkers = UINT32_MAX;
+  std::atomic<uint32_t> workerCount_{kDefaultWorkers};
+  std::atomic<bool> frameThreadRunning_{false};
   std::atomic<uint64_t> composedFrames_{0};
+  std::atomic<uint64_t> failedFrames_{0};
   std::atomic<double> lastFrameMilliseconds_{0};
 };
 

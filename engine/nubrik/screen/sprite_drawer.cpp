@@ -275,11 +275,23 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   }
 }
 
-void SpriteDrawer::finishFrame() {
+void SpriteDrawer::finishFrame() { finishFrame({}); }
+
+void SpriteDrawer::finishFrame(const std::vector<uint32_t>& keep) {
   if (!dirty_) return;
-  for (uint32_t band : dirtyBands_) damage_[band].clear();
-  dirtyBands_.clear();
-  dirty_ = false;
+  // Both lists are in increasing order: the kept bands stay at the front.
+  size_t kept = 0;
+  auto wanted = keep.begin();
+  for (uint32_t band : dirtyBands_) {
+    while (wanted != keep.end() && *wanted < band) ++wanted;
+    if (wanted != keep.end() && *wanted == band) {
+      dirtyBands_[kept++] = band;
+    } else {
+      damage_[band].clear();
+    }
+  }
+  dirtyBands_.resize(kept);
+  dirty_ = kept != 0;
 }
 
 }  // namespace nubrik

@@ -83,6 +83,10 @@ class SpriteDrawer final : public IRedrawTarget {
   // first), writing only inside those rectangles.
   void drawBand(uint32_t band, IImage& target) const;
   void finishFrame();
+  // The same, but the bands in `keep` (in increasing order, each a dirty
+  // band of this frame) keep their rectangles for the next frame: bands
+  // whose composition failed.
+  void finishFrame(const std::vector<uint32_t>& keep);
 
   // How many sprites have a command listed: the visible ones that reach the
   // surface, as of the last prepareFrame.

@@ -3,25 +3,52 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "nubrik/image/memory_helper.h"
 
 namespace nubrik {
 
-MemorySurface::MemorySurface(uint32_t width, uint32_t height) {
-  const size_t bytes = size_t{width} * height * 4;
+MemorySurface::MemorySurface(uint32_t width, uint32_t height, bool lendsPixels)
+    : lendsPixels_(lendsPixels) {
+  const uint64_t pixelCount = uint64_t{width} * height;
+  if (width > kMaxWidth || pixelCount > kMaxPixels) {
+    throw std::invalid_argument("a MemorySurface of " + std::to_string(width) + " x " +
+                                std::to_string(height) + " pixels is larger than the limit of " +
+                                std::to_string(kMaxWidth) + " pixels wide and " +
+                                std::to_string(kMaxPixels) + " pixels");
+  }
+  const size_t bytes = static_cast<size_t>(pixelCount) * 4;
   auto pixels = MemoryHelper::allocate(bytes);
   std::memset(pixels.get(), 0, bytes);
   framebuffer_ = std::make_shared<Image>(width, height, width * 4, std::move(pixels));
 }
 
-void MemorySurface::presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width,
-                                uint32_t rows, int32_t bandTop, const Rect& rect) {
+void MemorySurface::record(const Rect& rect) {
+  std::lock_guard lock(presentedLock_);
   if (presented_.size() >= kMaxPresented) {
     presented_.erase(presented_.begin(), presented_.begin() + kMaxPresented / 2);
   }
   presented_.push_back(rect);
   ++presentedCount_;
+}
+
+bool MemorySurface::lendBand(int32_t bandTop, uint32_t rows, LentBand& out) {
+  const int64_t height = framebuffer_->getHeight();
+  if (!lendsPixels_ || bandTop < 0 || bandTop >= height) return false;
+  out.pitch = framebuffer_->getPitch();
+  out.width = framebuffer_->getWidth();
+  out.rows = static_cast<uint32_t>(std::min<int64_t>(rows, height - bandTop));
+  out.pixels = framebuffer_->lock() + int64_t{bandTop} * out.pitch;
+  return true;
+}
+
+void MemorySurface::bandChanged(int32_t, const Rect& rect) { record(rect); }
+
+void MemorySurface::presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width,
+                                uint32_t rows, int32_t bandTop, const Rect& rect) {
+  record(rect);
   // Only what lies in the band and in the framebuffer is copied.
   const int64_t left = std::max<int64_t>(rect.left, 0);
   const int64_t right = std::min<int64_t>({rect.right, width, framebuffer_->getWidth()});

@@ -17,17 +17,28 @@ namespace nubrik {
 
 // A window surface in memory: a full-size 32-bit framebuffer that keeps what
 // was presented and counts the rectangles. For tests, benchmarks and the
-// headless runner.
+// headless runner. It lends its framebuffer's rows to be composed in place
+// (unless told not to, to try the band-image path), and takes rectangles
+// from several threads at once.
 class MemorySurface final : public IDeviceContext {
  public:
   // The most rectangles kept: far more than one frame of any surface
   // presents, and a bound on what a long run keeps.
   static constexpr size_t kMaxPresented = 65536;
+  // The largest framebuffer, as for a Screen: 16384 pixels wide, 2^28
+  // pixels (1 GiB).
+  static constexpr uint32_t kMaxWidth = 16384;
+  static constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
 
-  MemorySurface(uint32_t width, uint32_t height);
+  // Throws std::invalid_argument, naming the size and the limit, for a
+  // width above kMaxWidth or more than kMaxPixels pixels.
+  MemorySurface(uint32_t width, uint32_t height, bool lendsPixels = true);
 
   void presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width, uint32_t rows,
                    int32_t bandTop, const Rect& rect) override;
+  bool presentsConcurrently() const override { return true; }
+  bool lendBand(int32_t bandTop, uint32_t rows, LentBand& out) override;
+  void bandChanged(int32_t bandTop, const Rect& rect) override;
 
   // Read these only while nothing presents (the frame thread stopped, or
   // from a frame callback, which runs after the frame's presentations).
@@ -35,12 +46,24 @@ class MemorySurface final : public IDeviceContext {
   // The latest presented rectangles, oldest first: everything since the last
   // clearPresented(), or at least the latest kMaxPresented / 2 of it.
   const std::vector<Rect>& getPresented() const { return presented_; }
-  void clearPresented() { presented_.clear(); }
+  void clearPresented() {
+    std::lock_guard lock(presentedLock_);
+    presented_.clear();
+  }
   // Every rectangle ever presented.
-  uint64_t getPresentedCount() const { return presentedCount_; }
+  uint64_t getPresentedCount() const {
+    std::lock_guard lock(presentedLock_);
+    return presentedCount_;
+  }
 
  private:
+  void record(const Rect& rect);
+
   std::shared_ptr<Image> framebuffer_;
+  bool lendsPixels_;
+  // Guards only the list of rectangles: the pixels of different bands
+  // never overlap.
+  mutable std::mutex presentedLock_;
   std::vector<Rect> presented_;
   uint64_t presentedCount_ = 0;
 };

@@ -6,8 +6,19 @@
 
 namespace nubrik {
 
-// Where composed bands are shown: a window, or memory. The Screen serialises
-// every call on one device context.
+// Rows of a window's own pixels that a device context lends for composing
+// in place: `rows` rows of `width` 32-bit pixels 0x?RRGGBB, `pitch` bytes
+// apart, the first being the band's first row.
+struct LentBand {
+  uint8_t* pixels = nullptr;
+  uint32_t pitch = 0;
+  uint32_t width = 0;
+  uint32_t rows = 0;
+};
+
+// Where composed bands are shown: a window, or memory. Unless it says it
+// presents concurrently, the Screen serialises every presentBand and
+// bandChanged on one device context.
 class IDeviceContext {
  public:
   virtual ~IDeviceContext() = default;
@@ -21,6 +32,28 @@ class IDeviceContext {
   // then, to send it together; once a caller has called this, it must call
   // it after every frame. Nothing by default.
   virtual void endFrame() {}
+
+  // Whether presentBand and bandChanged may run on several threads at once
+  // (their rectangles never overlap). False by default.
+  virtual bool presentsConcurrently() const { return false; }
+  // A device context whose window reads memory it owns may lend the rows
+  // from `bandTop` (at most `rows` of them) to be composed straight into,
+  // from any thread: true and `out` filled, or false to be given band
+  // images through presentBand instead. A device context lends for every
+  // band of a frame or for none. The rows stay valid until the Screen ends.
+  virtual bool lendBand(int32_t bandTop, uint32_t rows, LentBand& out) {
+    (void)bandTop;
+    (void)rows;
+    (void)out;
+    return false;
+  }
+  // Tells a device context that lent its rows that `rect` (surface
+  // coordinates, inside the band starting at `bandTop`) now holds the
+  // frame's pixels: where presentBand would have been called.
+  virtual void bandChanged(int32_t bandTop, const Rect& rect) {
+    (void)bandTop;
+    (void)rect;
+  }
 };
 
 // What the demonstration needs of its window.
