@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -103,7 +104,31 @@ struct Presenter {
       present(width, uint32_t(rows), top, Rect{0, top, int32_t(width), top + rows});
     }
   }
-  // Random bands and rectangles, partly outside the band or the window.
+  // Composes a rectangle in place, where the device context lends rows
+  // (as the pipeline does, inside the band); false where it lends none.
+  bool lend(uint32_t rows, int32_t bandTop, const Rect& rect) {
+    LentBand lent;
+    if (!dc.lendBand(bandTop, rows, lent)) return false;
+    const Rect inside{std::max(rect.left, 0), std::max(rect.top, bandTop),
+                      std::min(rect.right, int32_t(lent.width)),
+                      std::min(rect.bottom, bandTop + int32_t(lent.rows))};
+    if (inside.top >= inside.bottom) return true;
+    // Changed in column-disjoint pieces, near and far apart, as bands are.
+    for (int32_t left = inside.left; left < inside.right;) {
+      const Rect piece{left, inside.top, std::min(inside.right, left + 1 + int32_t(random() % 200)),
+                       inside.bottom};
+      for (int32_t y = piece.top; y < piece.bottom; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(lent.pixels + size_t(y - bandTop) * lent.pitch);
+        for (int32_t x = piece.left; x < piece.right; ++x) row[x] = random();
+      }
+      dc.bandChanged(bandTop, piece);
+      memory.presentBand(lent.pixels, lent.pitch, lent.width, lent.rows, bandTop, piece);
+      left = piece.right + int32_t(random() % 3 * 60);
+    }
+    return true;
+  }
+  // Random bands and rectangles, partly outside the band or the window,
+  // presented or (every other one, where rows are lent) composed in place.
   void randomBands(int count) {
     for (int i = 0; i < count; ++i) {
       const uint32_t rows = 1 + random() % 40;
@@ -113,8 +138,10 @@ struct Presenter {
       const int32_t right = left + 1 + int32_t(random() % (width + 20));
       const int32_t top = bandTop - 4 + int32_t(random() % (rows + 4));
       const int32_t bottom = top + 1 + int32_t(random() % (rows + 8));
+      if (i % 2 == 1 && lend(rows, bandTop, Rect{left, top, right, bottom})) continue;
       present(pitchWords, rows, bandTop, Rect{left, top, right, bottom});
     }
+    dc.endFrame();
   }
 };
 
@@ -158,13 +185,23 @@ TEST(X11WindowTest, PresentedBandsReachTheWindowOnEveryTrueColorVisual) {
         ASSERT_NE(dc, nullptr);
         EXPECT_EQ(window->getSlowPathReason().empty(), sharedMemory) << window->getSlowPathReason();
         Presenter presenter{*dc, memory, kWidth, kHeight, random, {}};
+        // The segment is the window's picture where its pixels are our words.
+        LentBand probe;
+        EXPECT_EQ(dc->lendBand(0, 1, probe), sharedMemory && &d == &displays[0]);
         if (round == 0) presenter.wholeBands(20, 0, kHeight);
         if (round == 2 && sharedMemory && &d == &displays[0]) {
           x.pause();
-          std::thread resume([&x] {
+          std::atomic<bool> resumed{false};
+          std::thread resume([&x, &resumed] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            resumed = true;
             x.resume();
           });
+          // Rows the server has yet to read are lent only once it has.
+          ASSERT_TRUE(presenter.lend(40, 0, Rect{0, 0, int32_t(kWidth), 40}));
+          dc->endFrame();
+          ASSERT_TRUE(presenter.lend(40, 0, Rect{10, 10, 20, 20}));
+          EXPECT_TRUE(resumed);
           for (int pass = 0; pass < 2; ++pass) presenter.wholeBands(40, 0, kHeight);
           for (int pass = 0; pass < 8; ++pass) presenter.wholeBands(40, 0, 80);
           resume.join();

@@ -20,6 +20,10 @@ namespace {
 constexpr size_t kAlignment = 64;
 // A server that has not drawn what it was sent for this long is taken as gone.
 constexpr auto kServerPatience = std::chrono::seconds(10);
+// Drawing requests from the window's picture not yet known to be done.
+constexpr size_t kMaxPending = 4096;
+// What a drawing request costs the server, in pixels copied.
+constexpr int64_t kRequestPixels = 32768;
 
 size_t alignUp(size_t n) { return (n + kAlignment - 1) / kAlignment * kAlignment; }
 
@@ -64,11 +68,22 @@ X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Wi
     socketReason_ = "shared memory was not asked for";
     return;
   }
+  std::string why;
+  if (format_.isIdentity()) {
+    // The window's picture, composed in place.
+    lentPitch_ = format_.rowBytes(width_);
+    if (attachSharedMemory(std::max<size_t>(size_t{lentPitch_} * height_, 64 * 1024), why)) {
+      lending_ = true;
+      shownRows_.assign(height_, 0);
+    } else {
+      socketReason_ = why;
+    }
+    return;
+  }
   // Room for two whole windows: the server may lag a frame behind before
   // presenting waits for it.
   const size_t capacity =
       std::max<size_t>(alignUp(size_t{format_.rowBytes(width_)} * height_) * 2, 64 * 1024);
-  std::string why;
   if (!attachSharedMemory(capacity, why)) socketReason_ = why;
 }
 
@@ -131,6 +146,7 @@ bool X11DeviceContext::stopped() const {
 
 void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32_t width,
                                    uint32_t rows, int32_t bandTop, const Rect& rect) {
+  std::lock_guard lock(lock_);
   if (stopped()) return;
   // Only what lies in the band and in the window is drawn.
   const int64_t left = std::max<int64_t>(rect.left, 0);
@@ -141,7 +157,17 @@ void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32
   const uint8_t* first = pixels + (top - bandTop) * int64_t{pitch} + left * 4;
   const auto w = static_cast<uint32_t>(right - left);
   const auto h = static_cast<uint32_t>(bottom - top);
-  if (shmAddress_ != nullptr) {
+  if (lending_) {
+    putHeld();
+    // Into the window's picture, where the rectangle belongs.
+    const size_t offset = size_t(top) * lentPitch_;
+    if (!waitUnread(offset, size_t{h} * lentPitch_)) return;
+    for (uint32_t y = 0; y < h; ++y) {
+      std::memcpy(shmAddress_ + offset + size_t{y} * lentPitch_ + size_t(left) * 4,
+                  first + size_t{y} * pitch, size_t{w} * 4);
+    }
+    putLent(static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
+  } else if (shmAddress_ != nullptr) {
     presentShared(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
   } else {
     presentThroughSocket(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
@@ -151,8 +177,104 @@ void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32
 }
 
 void X11DeviceContext::endFrame() {
+  std::lock_guard lock(lock_);
   flushPerFrame_ = true;
-  if (!stopped()) XFlush(display_);
+  if (stopped()) return;
+  putHeld();
+  XFlush(display_);
+  // What the server has finished with is let go once a frame.
+  if (lending_) readCompletions();
+}
+
+bool X11DeviceContext::lendBand(int32_t bandTop, uint32_t rows, LentBand& out) {
+  std::lock_guard lock(lock_);
+  if (!lending_ || stopped() || bandTop < 0 || uint32_t(bandTop) >= height_ || rows == 0) {
+    return false;
+  }
+  const uint32_t lent = std::min(rows, height_ - uint32_t(bandTop));
+  const size_t offset = size_t(bandTop) * lentPitch_;
+  if (!waitUnread(offset, size_t{lent} * lentPitch_)) return false;
+  out = LentBand{shmAddress_ + offset, lentPitch_, width_, lent};
+  return true;
+}
+
+void X11DeviceContext::bandChanged(int32_t bandTop, const Rect& rect) {
+  std::lock_guard lock(lock_);
+  if (!lending_ || stopped()) return;
+  const Rect clipped{std::max(rect.left, 0), std::max(rect.top, 0),
+                     static_cast<int32_t>(std::min<int64_t>(rect.right, width_)),
+                     static_cast<int32_t>(std::min<int64_t>(rect.bottom, height_))};
+  if (clipped.left >= clipped.right || clipped.top >= clipped.bottom) return;
+  // A band's rectangles come together. Near ones go as one request: the
+  // server pays more for a request than for the pixels between them, which
+  // the picture holds as they are shown.
+  const int64_t area = int64_t{clipped.right - clipped.left} * (clipped.bottom - clipped.top);
+  if (holding_ && heldBand_ == bandTop) {
+    const Rect both{std::min(held_.left, clipped.left), std::min(held_.top, clipped.top),
+                    std::max(held_.right, clipped.right), std::max(held_.bottom, clipped.bottom)};
+    const int64_t bothArea = int64_t{both.right - both.left} * (both.bottom - both.top);
+    if (bothArea <= heldArea_ + area + kRequestPixels && isShown(both.top, both.bottom)) {
+      held_ = both;
+      heldArea_ += area;
+      return;
+    }
+  }
+  putHeld();
+  holding_ = true;
+  heldBand_ = bandTop;
+  held_ = clipped;
+  heldArea_ = area;
+}
+
+void X11DeviceContext::putHeld() {
+  if (!holding_) return;
+  holding_ = false;
+  putLent(held_.left, held_.top, static_cast<uint32_t>(held_.right - held_.left),
+          static_cast<uint32_t>(held_.bottom - held_.top));
+}
+
+bool X11DeviceContext::isShown(int32_t top, int32_t bottom) const {
+  if (shownRowCount_ == height_) return true;
+  return std::all_of(shownRows_.begin() + top, shownRows_.begin() + bottom,
+                     [](uint8_t shown) { return shown != 0; });
+}
+
+void X11DeviceContext::putLent(int32_t left, int32_t top, uint32_t width, uint32_t height) {
+  // Bounded whatever the caller: once the list is long, the oldest is waited for.
+  if (pending_.size() >= kMaxPending && !waitProcessed(pending_.front().serial)) return;
+  if (left == 0 && width == width_ && shownRowCount_ < height_) {
+    for (uint32_t y = uint32_t(top); y < uint32_t(top) + height; ++y) {
+      shownRowCount_ += shownRows_[y] == 0 ? 1 : 0;
+      shownRows_[y] = 1;
+    }
+  }
+  XImage image{};
+  image.width = static_cast<int>(width_);
+  image.height = static_cast<int>(height_);
+  image.format = ZPixmap;
+  image.data = reinterpret_cast<char*>(shmAddress_);
+  image.byte_order = format_.byteOrder();
+  image.bitmap_unit = BitmapUnit(display_);
+  image.bitmap_bit_order = BitmapBitOrder(display_);
+  image.bitmap_pad = BitmapPad(display_);
+  image.depth = format_.depth();
+  image.bytes_per_line = static_cast<int>(lentPitch_);
+  image.bits_per_pixel = static_cast<int>(format_.bytesPerPixel() * 8);
+  image.obdata = reinterpret_cast<char*>(&shmInfo_);
+  const unsigned long serial = NextRequest(display_);
+  XShmPutImage(display_, window_, gc_, &image, left, top, left, top, width, height, True);
+  pending_.push_back(Pending{size_t(top) * lentPitch_, size_t{height} * lentPitch_, serial});
+  if (!flushPerFrame_) XFlush(display_);
+}
+
+bool X11DeviceContext::waitUnread(size_t offset, size_t size) {
+  unsigned long needed = 0;
+  for (const Pending& p : pending_) {
+    if (p.offset < offset + size && offset < p.offset + p.size) needed = std::max(needed, p.serial);
+  }
+  if (needed != 0 && !isProcessed(needed) && !waitProcessed(needed)) return false;
+  while (!pending_.empty() && isProcessed(pending_.front().serial)) pending_.pop_front();
+  return true;
 }
 
 void X11DeviceContext::presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left,
@@ -240,14 +362,7 @@ bool X11DeviceContext::reserve(size_t size, size_t& offset) {
     // Once per lap: what the server has finished with is let go.
     readCompletions();
   }
-  unsigned long needed = 0;
-  for (const Pending& p : pending_) {
-    if (p.offset < start + size && start < p.offset + p.size) needed = std::max(needed, p.serial);
-  }
-  if (needed != 0 && !isProcessed(needed)) {
-    if (!waitProcessed(needed)) return false;
-  }
-  while (!pending_.empty() && isProcessed(pending_.front().serial)) pending_.pop_front();
+  if (!waitUnread(start, size)) return false;
   head_ = start + size;
   offset = start;
   return true;

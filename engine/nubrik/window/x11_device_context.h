@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,16 @@
 namespace nubrik {
 
 // Presents rectangles of bands on a window over a connection of its own.
-// Calls are serialised by the Screen; the band's memory is not touched after
-// a call returns.
+// Calls may come from several threads; the band's memory is not touched
+// after a call returns.
 //
-// With shared memory, each rectangle is converted into the next free part of
+// With shared memory and a visual whose pixels are the engine's words, the
+// segment is the window's picture: it lends its rows to be composed in
+// place, and each changed rectangle is drawn from there. Rows are lent only
+// once the server has read what was last drawn from them, so the window
+// never shows a band half composed.
+//
+// With shared memory and other visuals, each rectangle is converted into the next free part of
 // one shared segment (a ring twice the size of the window) and drawn from
 // there by the server; a part is written again only once the server has
 // reported that the request drawing from it is done, so that the window never
@@ -43,8 +50,12 @@ class X11DeviceContext final : public IDeviceContext {
   // Sends the frame's requests. From its first call on, presentBand leaves
   // them to it instead of sending each one at once.
   void endFrame() override;
+  bool lendBand(int32_t bandTop, uint32_t rows, LentBand& out) override;
+  void bandChanged(int32_t bandTop, const Rect& rect) override;
 
   bool usesSharedMemory() const { return shmAddress_ != nullptr; }
+  // Whether bands are composed straight into the shared segment.
+  bool lendsRows() const { return lending_; }
   // Why the socket is used; empty with shared memory.
   const std::string& socketReason() const { return socketReason_; }
 
@@ -57,6 +68,16 @@ class X11DeviceContext final : public IDeviceContext {
   };
 
   bool attachSharedMemory(size_t capacity, std::string& why);
+  // Draws a rectangle of the window's picture in the lent segment.
+  void putLent(int32_t left, int32_t top, uint32_t width, uint32_t height);
+  // Sends the rectangle bandChanged holds back, if any.
+  void putHeld();
+  // Whether the picture's rows [top, bottom) hold what the window shows,
+  // having been drawn whole since the segment was made.
+  bool isShown(int32_t top, int32_t bottom) const;
+  // Waits until the server has read every part of the segment that
+  // overlaps [offset, offset + size); false once presentation has failed.
+  bool waitUnread(size_t offset, size_t size);
   void presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
                      uint32_t width, uint32_t height);
   void presentThroughSocket(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
@@ -84,6 +105,20 @@ class X11DeviceContext final : public IDeviceContext {
   uint8_t* shmAddress_ = nullptr;
   size_t shmCapacity_ = 0;
   size_t head_ = 0;
+  // The segment is the window's picture, rows lentPitch_ bytes apart.
+  bool lending_ = false;
+  uint32_t lentPitch_ = 0;
+  // Changed rectangles of one band gathered into one request, where the
+  // pixels between them are known to be what the window shows.
+  bool holding_ = false;
+  int32_t heldBand_ = 0;
+  Rect held_{};
+  int64_t heldArea_ = 0;
+  // Rows drawn whole, which may be sent beyond what changed.
+  std::vector<uint8_t> shownRows_;
+  uint32_t shownRowCount_ = 0;
+  // Xlib calls on this connection come one at a time.
+  std::mutex lock_;
   bool flushPerFrame_ = false;
   std::deque<Pending> pending_;
   std::string socketReason_;
