@@ -25,7 +25,7 @@ constexpr int kIdleSpins = 512;
 constexpr int kFinishSpins = 8192;
 
 // How much of a new measurement an estimate takes.
-constexpr double kWeight = 0.25;
+constexpr double kWeight = 0.5;
 
 int64_t nowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -80,21 +80,54 @@ void FramePipeline::stopWorkers() noexcept {
   workers_.clear();
 }
 
+bool FramePipeline::Estimate::isStale(size_t frameBands) const {
+  // Measured on frames of another size: a band of a full frame costs
+  // nothing like a band of a frame where little changed.
+  const auto b = static_cast<double>(frameBands);
+  return b > 2 * bands || 2 * b < bands;
+}
+
+void FramePipeline::Estimate::update(double measured, size_t frameBands) {
+  if (nsPerBand == 0 || isStale(frameBands)) {
+    nsPerBand = measured;
+    bands = static_cast<double>(frameBands);
+    return;
+  }
+  blend(nsPerBand, measured);
+  blend(bands, static_cast<double>(frameBands));
+}
+
 bool FramePipeline::shouldShare(size_t bands) {
+  measureFrame_ = true;
   if (workers_.empty() || bands < 2) return false;
   if (sharing_ == Sharing::Always) return true;
   // Each way is measured once before the estimates choose.
-  if (aloneNsPerBand_ == 0) return false;
-  if (sharedNsPerBand_ == 0) return true;
-  // Too small a frame to repay waking a worker: not even tried.
-  if (aloneNsPerBand_ * static_cast<double>(bands) < 2 * joinNs_) return false;
-  const bool advised = sharedNsPerBand_ < aloneNsPerBand_;
-  // A probe is two frames, and only the second is measured: the first finds
-  // the caches filled for the other way.
-  if (++framesSinceProbe_ >= kProbeInterval) {
-    measureFrame_ = framesSinceProbe_ > kProbeInterval;
-    if (measureFrame_) framesSinceProbe_ = 0;
-    return !advised;
+  if (alone_.nsPerBand == 0) return false;
+  if (shared_.nsPerBand == 0) return true;
+  // Too small a frame to repay waking a worker, or a worker that pays nothing.
+  const bool advised = shared_.nsPerBand < alone_.nsPerBand &&
+                       alone_.nsPerBand * static_cast<double>(bands) >= 2 * joinNs_;
+  if (probeLeft_ == 0) {
+    if (probed_) {
+      // A probe that left the advice as it was is repeated less and less often.
+      probed_ = false;
+      probeInterval_ = advised == probedAdvice_ ? std::min(2 * probeInterval_, kMaxProbeInterval)
+                                                : kProbeInterval;
+    }
+    // The other way is tried now and then, and at once where its estimate
+    // comes from frames of another size.
+    if (++framesSinceProbe_ >= probeInterval_ || (advised ? alone_ : shared_).isStale(bands)) {
+      framesSinceProbe_ = 0;
+      probeLeft_ = 2;
+      probedAdvice_ = advised;
+    }
+  }
+  if (probeLeft_ > 0) {
+    // A probe is two frames, and only the second is measured: the first
+    // finds the caches filled for the other way.
+    measureFrame_ = --probeLeft_ == 0;
+    probed_ = measureFrame_;
+    return !probedAdvice_;
   }
   measureFrame_ = framesSinceProbe_ > 1;
   return advised;
@@ -102,6 +135,16 @@ bool FramePipeline::shouldShare(size_t bands) {
 
 bool FramePipeline::composeFrame() {
   if (!drawer_.isDirty()) return false;
+  // Workers that took part in the last frame are woken while this one is
+  // prepared.
+  if (lastShared_) {
+    expecting_.store(true, std::memory_order_relaxed);
+    wakeSleepers();
+  }
+  struct Expected {
+    std::atomic<bool>& expecting;
+    ~Expected() { expecting.store(false, std::memory_order_relaxed); }
+  } expected{expecting_};
   drawer_.prepareFrame();
 
   const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
@@ -117,6 +160,8 @@ bool FramePipeline::composeFrame() {
 
   measureFrame_ = true;
   const bool shared = shouldShare(bands.size());
+  lastShared_ = shared;
+  if (!shared) expecting_.store(false, std::memory_order_relaxed);
   const int64_t start = nowNs();
   if (shared) {
     composeShared(*own_);
@@ -127,7 +172,7 @@ bool FramePipeline::composeFrame() {
   const int64_t elapsed = nowNs() - start;
   if (!bands.empty() && measureFrame_) {
     const double perBand = static_cast<double>(elapsed) / static_cast<double>(bands.size());
-    blend(shared ? sharedNsPerBand_ : aloneNsPerBand_, perBand);
+    (shared ? shared_ : alone_).update(perBand, bands.size());
   }
   if (shared) {
     // How soon the first worker joined; one that did not join in time
@@ -209,7 +254,9 @@ void FramePipeline::workerLoop(Composer& composer) {
   while (true) {
     uint32_t state = frameState_.load(std::memory_order_acquire);
     for (int spins = 0; (state & ~(kOpen | kJoinedMask)) == seen && !stopping_.load(); ++spins) {
-      if (spins < kIdleSpins) {
+      // A frame on its way is waited for spinning: waking from sleep may
+      // take longer than the frame.
+      if (spins < kIdleSpins || expecting_.load(std::memory_order_relaxed)) {
         relax();
       } else {
         sleepWhile(state);

@@ -32,9 +32,9 @@ namespace nubrik {
 // the pipeline measured on the last frames: how long a band takes alone and
 // shared, and how long a worker takes to join. A frame too small to repay
 // the waking, or a machine that gives nothing for a second thread at the
-// moment, is composed by the calling thread alone; one frame in
-// kProbeInterval tries the other way, so that the choice follows the
-// machine.
+// moment, is composed by the calling thread alone. Now and then a frame
+// tries the other way (at once when the estimate for it comes from frames
+// of another size), so that the choice follows the frames and the machine.
 //
 // Workers wait for a frame without any lock, spinning briefly and then
 // sleeping. A worker joins a frame only while it is open; the caller closes
@@ -44,8 +44,10 @@ class FramePipeline {
  public:
   // The most workers a pipeline starts.
   static constexpr uint32_t kMaxWorkers = 1023;
-  // One frame in this many tries the way the estimates advise against.
+  // One frame in this many, at first, tries the way the estimates advise
+  // against; while probes confirm the advice, one in up to kMaxProbeInterval.
   static constexpr uint32_t kProbeInterval = 32;
+  static constexpr uint32_t kMaxProbeInterval = 512;
 
   // `composers` of 0 or 1 means the calling thread composes alone. A worker
   // the platform cannot start is left out. Throws std::bad_alloc (band
@@ -112,11 +114,24 @@ class FramePipeline {
   bool lending_ = false;
   bool lockPresents_ = true;
   Sharing sharing_ = Sharing::Measured;
+  // What a band costs one way, and the size of the frames that said so.
+  struct Estimate {
+    double nsPerBand = 0;
+    double bands = 0;
+    bool isStale(size_t frameBands) const;
+    void update(double measured, size_t frameBands);
+  };
   // Estimates, in ns, kept by the calling thread.
-  double aloneNsPerBand_ = 0;
-  double sharedNsPerBand_ = 0;
+  Estimate alone_;
+  Estimate shared_;
   double joinNs_ = 0;
   uint32_t framesSinceProbe_ = 0;
+  uint32_t probeInterval_ = kProbeInterval;
+  // Frames left in the current probe, what the estimates advised when it
+  // began, and whether one has just ended.
+  uint32_t probeLeft_ = 0;
+  bool probedAdvice_ = false;
+  bool probed_ = false;
   // Whether this frame's time goes into the estimates.
   bool measureFrame_ = true;
   uint64_t sharedFrames_ = 0;
@@ -126,6 +141,9 @@ class FramePipeline {
   alignas(64) std::atomic<uint32_t> frameState_{0};
   alignas(64) std::atomic<uint32_t> sleepers_{0};
   alignas(64) std::atomic<bool> stopping_{false};
+  // Whether a frame that will wake the workers is being prepared.
+  std::atomic<bool> expecting_{false};
+  bool lastShared_ = false;
   // Guards the transfers to a device context that takes one at a time.
   alignas(64) std::mutex presentLock_;
   // Guards the failures, which are rare.
