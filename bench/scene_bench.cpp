@@ -132,10 +132,13 @@ struct DemoScreen {
 // frame's bands on the calling thread, or split statically (band i to
 // thread i % n) between n threads that spin between frames, so that no
 // waking is paid. What the machine gives for this work, measured beside the
-// Screen in the same rounds.
+// Screen in the same rounds. Bands go to band images, which stay in the
+// cache, or (given a window) straight into the window's rows, as the Screen
+// composes them.
 class BareComposition {
  public:
-  BareComposition(SpriteDrawer& drawer, uint32_t threads) : drawer_(drawer), threads_(threads) {
+  BareComposition(SpriteDrawer& drawer, uint32_t threads, const MemorySurface* window = nullptr)
+      : drawer_(drawer), threads_(threads), window_(window) {
     for (uint32_t t = 0; t < threads; ++t) {
       const uint32_t pitch = drawer.getWidth() * 4;
       images_.push_back(
@@ -149,10 +152,13 @@ class BareComposition {
     for (auto& helper : helpers_) helper.join();
   }
 
-  // Composes what is marked (prepared untimed); returns the milliseconds.
-  double frame() {
+  // Composes what is marked; returns the milliseconds, and those of
+  // preparing the frame in `prepareMs`.
+  double frame(double* prepareMs = nullptr) {
+    const auto prepared = std::chrono::steady_clock::now();
     drawer_.prepareFrame();
     const auto start = std::chrono::steady_clock::now();
+    if (prepareMs) *prepareMs = std::chrono::duration<double, std::milli>(start - prepared).count();
     go_.fetch_add(1, std::memory_order_release);
     composeShare(0);
     for (int spins = 0; done_.load(std::memory_order_acquire) != threads_ - 1; ++spins) {
@@ -169,7 +175,19 @@ class BareComposition {
  private:
   void composeShare(uint32_t t) {
     const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
-    for (size_t i = t; i < bands.size(); i += threads_) drawer_.drawBand(bands[i], *images_[t]);
+    for (size_t i = t; i < bands.size(); i += threads_) {
+      if (window_ == nullptr) {
+        drawer_.drawBand(bands[i], *images_[t]);
+        continue;
+      }
+      const Image& frame = window_->getFramebuffer();
+      const uint32_t top = bands[i] * drawer_.getBandHeight();
+      const uint32_t rows = std::min(drawer_.getBandHeight(), frame.getHeight() - top);
+      Image view(
+          frame.getWidth(), rows, frame.getPitch(),
+          Image::Pixels(Image::Pixels(), frame.pixels().get() + size_t{top} * frame.getPitch()));
+      drawer_.drawBand(bands[i], view);
+    }
   }
   void spin(uint32_t t) {
     uint32_t seen = 0;
@@ -188,6 +206,7 @@ class BareComposition {
 
   SpriteDrawer& drawer_;
   uint32_t threads_;
+  const MemorySurface* window_;
   std::vector<std::unique_ptr<Image>> images_;
   alignas(64) std::atomic<uint32_t> go_{0};
   alignas(64) std::atomic<uint32_t> done_{0};
@@ -391,8 +410,9 @@ const char* const kWays[] = {"pixman full redraw",
                              "Screen, 1 thread",
                              "Screen, N threads",
                              "Screen, 1 thread, band images",
-                             "Screen, N threads, band images"};
-constexpr int kWayCount = 7;
+                             "Screen, N threads, band images",
+                             "drawBand into the window, 1 thread"};
+constexpr int kWayCount = 8;
 
 void compareBench(benchmark::State& state, Comparison c) {
   const uint32_t n = std::max(platform::logicalProcessorCount(), 2u);
@@ -405,17 +425,21 @@ void compareBench(benchmark::State& state, Comparison c) {
   DemoScreen* screens[] = {&one, &many, &oneCopied, &manyCopied};
   for (DemoScreen* screen : screens) screen->start();
   std::vector<double> rounds[kWayCount];
+  std::vector<double> prepares;
   for (auto _ : state) {
     for (int round = 0; round < c.rounds; ++round) {
       for (int k = 0; k < kWayCount; ++k) {
         const int way = (k + round) % kWayCount;
         std::vector<double> samples;
-        if (way == 2 || way == 1) {
-          BareComposition split(*bare.screen.getSpriteDrawer(), way == 2 ? n : 1);
+        if (way == 2 || way == 1 || way == 7) {
+          BareComposition split(*bare.screen.getSpriteDrawer(), way == 2 ? n : 1,
+                                way == 7 ? &bare.window : nullptr);
           std::lock_guard lock(bare.screen.getSceneLock());
           for (int f = 0; f < c.frames; ++f) {
             bare.apply(c.change);
-            samples.push_back(split.frame());
+            double prepareMs = 0;
+            samples.push_back(split.frame(&prepareMs));
+            if (way == 1) prepares.push_back(prepareMs);
           }
         } else {
           for (int f = 0; f < c.frames; ++f) {
@@ -446,13 +470,16 @@ void compareBench(benchmark::State& state, Comparison c) {
   state.counters["Screen 1 / drawBand"] = ms[3] / ms[1];
   state.counters["Screen N / split"] = ms[4] / ms[2];
   state.counters["Screen N / pixman"] = ms[4] / ms[0];
+  const double prepare = median(prepares);
+  state.counters["prepareFrame"] = prepare;
   std::printf(
       "%s, %s (%u threads): pixman %.3f, drawBand %.3f, split %.3f (x%.2f), Screen 1 %.3f "
       "(%.2f of drawBand), Screen N %.3f (x%.2f of Screen 1, %.2f of split, %.2f of pixman); "
-      "band images: Screen 1 %.3f (%.2f of drawBand), Screen N %.3f (x%.2f)\n",
+      "band images: Screen 1 %.3f (%.2f of drawBand), Screen N %.3f (x%.2f); "
+      "prepareFrame %.3f, drawBand into the window %.3f: Screen 1 %.2f of prepare + that\n",
       c.size.name, kChangeNames[static_cast<int>(c.change)], n, ms[0], ms[1], ms[2], splitGain,
       ms[3], ms[3] / ms[1], ms[4], screenGain, ms[4] / ms[2], ms[4] / ms[0], ms[5], ms[5] / ms[1],
-      ms[6], ms[5] / ms[6]);
+      ms[6], ms[5] / ms[6], prepare, ms[7], ms[3] / (prepare + ms[7]));
 }
 
 }  // namespace
