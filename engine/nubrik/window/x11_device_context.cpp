@@ -248,23 +248,33 @@ void X11DeviceContext::putLent(int32_t left, int32_t top, uint32_t width, uint32
       shownRows_[y] = 1;
     }
   }
+  const unsigned long serial =
+      putSegment(shmAddress_, width_, height_, lentPitch_, left, top, left, top, width, height);
+  pending_.push_back(Pending{size_t(top) * lentPitch_, size_t{height} * lentPitch_, serial});
+  if (!flushPerFrame_) XFlush(display_);
+}
+
+unsigned long X11DeviceContext::putSegment(uint8_t* data, uint32_t imageWidth, uint32_t imageHeight,
+                                           uint32_t rowBytes, int32_t fromX, int32_t fromY,
+                                           int32_t toX, int32_t toY, uint32_t width,
+                                           uint32_t height) {
+  // XShmPutImage reads only the geometry and the segment of the image.
   XImage image{};
-  image.width = static_cast<int>(width_);
-  image.height = static_cast<int>(height_);
+  image.width = static_cast<int>(imageWidth);
+  image.height = static_cast<int>(imageHeight);
   image.format = ZPixmap;
-  image.data = reinterpret_cast<char*>(shmAddress_);
+  image.data = reinterpret_cast<char*>(data);
   image.byte_order = format_.byteOrder();
   image.bitmap_unit = BitmapUnit(display_);
   image.bitmap_bit_order = BitmapBitOrder(display_);
   image.bitmap_pad = BitmapPad(display_);
   image.depth = format_.depth();
-  image.bytes_per_line = static_cast<int>(lentPitch_);
+  image.bytes_per_line = static_cast<int>(rowBytes);
   image.bits_per_pixel = static_cast<int>(format_.bytesPerPixel() * 8);
   image.obdata = reinterpret_cast<char*>(&shmInfo_);
   const unsigned long serial = NextRequest(display_);
-  XShmPutImage(display_, window_, gc_, &image, left, top, left, top, width, height, True);
-  pending_.push_back(Pending{size_t(top) * lentPitch_, size_t{height} * lentPitch_, serial});
-  if (!flushPerFrame_) XFlush(display_);
+  XShmPutImage(display_, window_, gc_, &image, fromX, fromY, toX, toY, width, height, True);
+  return serial;
 }
 
 bool X11DeviceContext::waitUnread(size_t offset, size_t size) {
@@ -292,23 +302,8 @@ void X11DeviceContext::presentShared(const uint8_t* pixels, uint32_t pitch, int3
       format_.convertRow(reinterpret_cast<const uint32_t*>(pixels + size_t{done + y} * pitch),
                          width, target + size_t{y} * rowBytes);
     }
-    // XShmPutImage reads only the geometry and the segment of the image.
-    XImage image{};
-    image.width = static_cast<int>(width);
-    image.height = static_cast<int>(rows);
-    image.format = ZPixmap;
-    image.data = reinterpret_cast<char*>(target);
-    image.byte_order = format_.byteOrder();
-    image.bitmap_unit = BitmapUnit(display_);
-    image.bitmap_bit_order = BitmapBitOrder(display_);
-    image.bitmap_pad = BitmapPad(display_);
-    image.depth = format_.depth();
-    image.bytes_per_line = static_cast<int>(rowBytes);
-    image.bits_per_pixel = static_cast<int>(format_.bytesPerPixel() * 8);
-    image.obdata = reinterpret_cast<char*>(&shmInfo_);
-    const unsigned long serial = NextRequest(display_);
-    XShmPutImage(display_, window_, gc_, &image, 0, 0, left, top + static_cast<int32_t>(done),
-                 width, rows, True);
+    const unsigned long serial = putSegment(target, width, rows, rowBytes, 0, 0, left,
+                                            top + static_cast<int32_t>(done), width, rows);
     pending_.push_back(Pending{offset, alignUp(size_t{rowBytes} * rows), serial});
     done += rows;
   }

@@ -70,6 +70,11 @@ class X11DeviceContext final : public IDeviceContext {
   bool attachSharedMemory(size_t capacity, std::string& why);
   // Draws a rectangle of the window's picture in the lent segment.
   void putLent(int32_t left, int32_t top, uint32_t width, uint32_t height);
+  // Draws a rectangle of an image in the segment whose rows start at `data`,
+  // telling when the server is done; returns the request's serial.
+  unsigned long putSegment(uint8_t* data, uint32_t imageWidth, uint32_t imageHeight,
+                           uint32_t rowBytes, int32_t fromX, int32_t fromY, int32_t toX,
+                           int32_t toY, uint32_t width, uint32_t height);
   // Sends the rectangle bandChanged holds back, if any.
   void putHeld();
   // Whether the picture's rows [top, bottom) hold what the window shows,
