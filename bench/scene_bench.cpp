@@ -36,6 +36,7 @@
 #include "nubrik/image/memory_helper.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/sprite/blit_loops.h"
 #include "nubrik/window/memory_window.h"
 

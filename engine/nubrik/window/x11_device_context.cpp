@@ -12,6 +12,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "nubrik/window/pixel_scaling.h"
+#include "nubrik/window/window_options.h"
+
 namespace nubrik {
 
 namespace {
@@ -41,13 +44,21 @@ const char* errorName(int code) {
 }  // namespace
 
 X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Window window,
-                                   uint32_t width, uint32_t height, bool trySharedMemory)
+                                   uint32_t width, uint32_t height, bool trySharedMemory,
+                                   uint32_t scale)
     : connection_(std::move(connection)),
       display_(connection_->get()),
       window_(window),
       gc_(XCreateGC(display_, window, 0, nullptr)),
       width_(width),
-      height_(height) {
+      height_(height),
+      scale_(scale) {
+  if (scale < 1 || scale > WindowOptions::kMaxScale) {
+    XFreeGC(display_, gc_);
+    throw std::invalid_argument("a window shows its surface at a scale of 1 to " +
+                                std::to_string(WindowOptions::kMaxScale) + ", not " +
+                                std::to_string(scale));
+  }
   XWindowAttributes attributes{};
   if (XGetWindowAttributes(display_, window_, &attributes) == 0 || attributes.visual == nullptr) {
     XFreeGC(display_, gc_);
@@ -64,12 +75,34 @@ X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Wi
     socketReason_ = "shared memory was not asked for";
     return;
   }
-  // Room for two whole windows: the server may lag a frame behind before
-  // presenting waits for it.
-  const size_t capacity =
-      std::max<size_t>(alignUp(size_t{format_.rowBytes(width_)} * height_) * 2, 64 * 1024);
   std::string why;
-  if (!attachSharedMemory(capacity, why)) socketReason_ = why;
+  if (!attachSharedMemory(segmentCapacity(), why)) socketReason_ = why;
+}
+
+size_t X11DeviceContext::segmentCapacity() const {
+  return std::max<size_t>(alignUp(size_t{format_.rowBytes(width_ * scale_)} * height_ * scale_) * 2,
+                          64 * 1024);
+}
+
+void X11DeviceContext::surfaceResized(uint32_t width, uint32_t height) {
+  width_ = width;
+  height_ = height;
+  if (shmAddress_ == nullptr || stopped() || segmentCapacity() <= shmCapacity_) return;
+  detachSharedMemory();
+  std::string why;
+  if (!attachSharedMemory(segmentCapacity(), why)) socketReason_ = why;
+}
+
+void X11DeviceContext::detachSharedMemory() {
+  XShmDetach(display_, &shmInfo_);
+  // The server has drawn from and let go of the segment after this.
+  XSync(display_, False);
+  shmdt(shmAddress_);
+  shmAddress_ = nullptr;
+  shmInfo_ = {};
+  shmCapacity_ = 0;
+  head_ = 0;
+  pending_.clear();
 }
 
 bool X11DeviceContext::attachSharedMemory(size_t capacity, std::string& why) {
@@ -116,12 +149,7 @@ bool X11DeviceContext::attachSharedMemory(size_t capacity, std::string& why) {
 X11DeviceContext::~X11DeviceContext() {
   // On a lost connection these calls only free what Xlib holds.
   XFreeGC(display_, gc_);
-  if (shmAddress_ != nullptr) {
-    XShmDetach(display_, &shmInfo_);
-    // The server has drawn from and let go of the segment after this.
-    XSync(display_, False);
-    shmdt(shmAddress_);
-  }
+  if (shmAddress_ != nullptr) detachSharedMemory();
   connection_.reset();
 }
 
@@ -143,8 +171,15 @@ void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32
   const auto h = static_cast<uint32_t>(bottom - top);
   if (shmAddress_ != nullptr) {
     presentShared(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
-  } else {
+  } else if (scale_ == 1) {
     presentThroughSocket(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
+  } else {
+    // At most the window's size, which the server holds anyway.
+    const uint32_t scaledPitch = w * scale_ * 4;
+    scaled_.resize(size_t{scaledPitch} * h * scale_);
+    scalePixels(first, pitch, w, h, scale_, scaled_.data(), scaledPitch);
+    presentThroughSocket(scaled_.data(), scaledPitch, static_cast<int32_t>(left * scale_),
+                         static_cast<int32_t>(top * scale_), w * scale_, h * scale_);
   }
   // Each flush wakes the server: once a frame when the caller says when it ends.
   if (!flushPerFrame_) XFlush(display_);
@@ -157,23 +192,41 @@ void X11DeviceContext::endFrame() {
 
 void X11DeviceContext::presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left,
                                      int32_t top, uint32_t width, uint32_t height) {
-  const uint32_t rowBytes = format_.rowBytes(width);
-  // Pieces of at most half the segment, so that one never waits for itself.
+  const uint32_t k = scale_;
+  const uint32_t rowBytes = format_.rowBytes(width * k);
+  // Pieces of at most half the segment, so that one never waits for itself
+  // (the segment holds two windows, so one row of blocks always fits).
   const uint32_t rowsPerPiece =
-      static_cast<uint32_t>(std::max<size_t>(1, shmCapacity_ / 2 / rowBytes));
+      static_cast<uint32_t>(std::max<size_t>(1, shmCapacity_ / 2 / (size_t{rowBytes} * k)));
   for (uint32_t done = 0; done < height;) {
     const uint32_t rows = std::min(rowsPerPiece, height - done);
+    const size_t bytes = alignUp(size_t{rowBytes} * rows * k);
     size_t offset = 0;
-    if (!reserve(alignUp(size_t{rowBytes} * rows), offset)) return;
+    if (!reserve(bytes, offset)) return;
     uint8_t* target = shmAddress_ + offset;
-    for (uint32_t y = 0; y < rows; ++y) {
-      format_.convertRow(reinterpret_cast<const uint32_t*>(pixels + size_t{done + y} * pitch),
-                         width, target + size_t{y} * rowBytes);
+    const uint8_t* source = pixels + size_t{done} * pitch;
+    if (k == 1) {
+      for (uint32_t y = 0; y < rows; ++y) {
+        format_.convertRow(reinterpret_cast<const uint32_t*>(source + size_t{y} * pitch), width,
+                           target + size_t{y} * rowBytes);
+      }
+    } else if (format_.isIdentity()) {
+      scalePixels(source, pitch, width, rows, k, target, rowBytes);
+    } else {
+      // Widened, converted once, then the row repeated.
+      widened_.resize(size_t{width} * k);
+      for (uint32_t y = 0; y < rows; ++y) {
+        const auto* in = reinterpret_cast<const uint32_t*>(source + size_t{y} * pitch);
+        for (uint32_t x = 0; x < width * k; ++x) widened_[x] = in[x / k];
+        uint8_t* first = target + size_t{y} * k * rowBytes;
+        format_.convertRow(widened_.data(), width * k, first);
+        for (uint32_t i = 1; i < k; ++i) std::memcpy(first + size_t{i} * rowBytes, first, rowBytes);
+      }
     }
     // XShmPutImage reads only the geometry and the segment of the image.
     XImage image{};
-    image.width = static_cast<int>(width);
-    image.height = static_cast<int>(rows);
+    image.width = static_cast<int>(width * k);
+    image.height = static_cast<int>(rows * k);
     image.format = ZPixmap;
     image.data = reinterpret_cast<char*>(target);
     image.byte_order = format_.byteOrder();
@@ -185,9 +238,9 @@ void X11DeviceContext::presentShared(const uint8_t* pixels, uint32_t pitch, int3
     image.bits_per_pixel = static_cast<int>(format_.bytesPerPixel() * 8);
     image.obdata = reinterpret_cast<char*>(&shmInfo_);
     const unsigned long serial = NextRequest(display_);
-    XShmPutImage(display_, window_, gc_, &image, 0, 0, left, top + static_cast<int32_t>(done),
-                 width, rows, True);
-    pending_.push_back(Pending{offset, alignUp(size_t{rowBytes} * rows), serial});
+    XShmPutImage(display_, window_, gc_, &image, 0, 0, static_cast<int>(left * k),
+                 static_cast<int>((top + done) * k), width * k, rows * k, True);
+    pending_.push_back(Pending{offset, bytes, serial});
     done += rows;
   }
 }

@@ -27,13 +27,20 @@ namespace nubrik {
 // extension missing, refused or failing to attach, or not asked for), the
 // pixels travel through the socket with XPutImage.
 //
+// At a scale above 1, each surface pixel is written as a scale x scale
+// block while it is converted (into the segment, or into the rows sent
+// through the socket). Such a device context lends nothing.
+//
 // Once the window's presentation has failed (an X error, the connection
 // lost, the window destroyed) every call returns at once.
 class X11DeviceContext final : public IDeviceContext {
  public:
-  // Throws std::runtime_error when the window's visual is not supported.
+  // `width` x `height` is the surface, shown `scale` times (1 to
+  // WindowOptions::kMaxScale) in each direction. Throws std::runtime_error when the
+  // window's visual is not supported, std::invalid_argument for a scale out
+  // of range.
   X11DeviceContext(std::unique_ptr<X11Connection> connection, Window window, uint32_t width,
-                   uint32_t height, bool trySharedMemory);
+                   uint32_t height, bool trySharedMemory, uint32_t scale = 1);
   ~X11DeviceContext() override;
   X11DeviceContext(const X11DeviceContext&) = delete;
   X11DeviceContext& operator=(const X11DeviceContext&) = delete;
@@ -43,6 +50,9 @@ class X11DeviceContext final : public IDeviceContext {
   // Sends the frame's requests. From its first call on, presentBand leaves
   // them to it instead of sending each one at once.
   void endFrame() override;
+  // A segment too small for the new size is replaced (once the server is
+  // done with it); where no new one can be had, the socket serves.
+  void surfaceResized(uint32_t width, uint32_t height) override;
 
   bool usesSharedMemory() const { return shmAddress_ != nullptr; }
   // Why the socket is used; empty with shared memory.
@@ -57,6 +67,10 @@ class X11DeviceContext final : public IDeviceContext {
   };
 
   bool attachSharedMemory(size_t capacity, std::string& why);
+  void detachSharedMemory();
+  // Room for two whole windows: the server may lag a frame behind before
+  // presenting waits for it.
+  size_t segmentCapacity() const;
   void presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
                      uint32_t width, uint32_t height);
   void presentThroughSocket(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
@@ -79,6 +93,7 @@ class X11DeviceContext final : public IDeviceContext {
   X11PixelFormat format_;
   uint32_t width_;
   uint32_t height_;
+  uint32_t scale_;
 
   XShmSegmentInfo shmInfo_{};
   uint8_t* shmAddress_ = nullptr;
@@ -87,7 +102,9 @@ class X11DeviceContext final : public IDeviceContext {
   bool flushPerFrame_ = false;
   std::deque<Pending> pending_;
   std::string socketReason_;
-  std::vector<uint8_t> scratch_;  // converted rows for the socket
+  std::vector<uint8_t> scratch_;   // converted rows for the socket
+  std::vector<uint8_t> scaled_;    // scaled rows for the socket
+  std::vector<uint32_t> widened_;  // a widened row to convert
 };
 
 }  // namespace nubrik
