@@ -140,8 +140,10 @@ int main(int argc, char** argv) {
     screen.addFrameCallback([&app, background](nubrik::Screen& s) {
       for (nubrik::InputEvent event; app.input().poll(event);) {
         if (event.type == nubrik::InputEventType::Resize) {
+          background->invalidate();
           background->setRect(
               {0, 0, static_cast<int32_t>(s.getWidth()), static_cast<int32_t>(s.getHeight())});
+          background->invalidate();
         }
         print(event);
       }

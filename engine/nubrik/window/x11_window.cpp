@@ -324,6 +324,7 @@ X11Window::WindowEvent X11Window::waitEvent(uint32_t timeoutMs) {
       switch (event.type) {
         case Expose:
           if (event.xexpose.count == 0) {
+            paintMargin();
             pendingInput_ = pendingInput_ || queuedInput;
             return WindowEvent::Redraw;
           }
@@ -413,8 +414,32 @@ bool X11Window::clientResized(uint32_t width, uint32_t height) {
   if (surfaceWidth == surfaceWidth_.load() && surfaceHeight == surfaceHeight_.load()) return false;
   surfaceWidth_ = surfaceWidth;
   surfaceHeight_ = surfaceHeight;
+  paintMargin();
   surfaceResized(surfaceWidth, surfaceHeight);
   return true;
+}
+
+void X11Window::paintMargin() {
+  // Less than one surface pixel wide (unless the surface reached its
+  // limit): black, rather than whatever the server left there.
+  const uint32_t right = surfaceWidth_.load() * scale_, bottom = surfaceHeight_.load() * scale_;
+  const uint32_t width = width_.load(), height = height_.load();
+  if (right >= width && bottom >= height) return;
+  XRectangle margin[2];
+  int count = 0;
+  if (right < width) {
+    margin[count++] = {static_cast<short>(right), 0, static_cast<unsigned short>(width - right),
+                       static_cast<unsigned short>(height)};
+  }
+  if (bottom < height) {
+    margin[count++] = {0, static_cast<short>(bottom), static_cast<unsigned short>(width),
+                       static_cast<unsigned short>(height - bottom)};
+  }
+  GC gc = XCreateGC(display_, window_, 0, nullptr);
+  XSetForeground(display_, gc, BlackPixel(display_, DefaultScreen(display_)));
+  XFillRectangles(display_, window_, gc, margin, count);
+  XFreeGC(display_, gc);
+  XFlush(display_);
 }
 
 int32_t X11Window::toSurface(int32_t windowCoordinate) const {

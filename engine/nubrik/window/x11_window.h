@@ -91,6 +91,8 @@ class X11Window final : public EventWindow {
   // surface changed (a Resize event was queued).
   bool clientResized(uint32_t width, uint32_t height);
   int32_t toSurface(int32_t windowCoordinate) const;
+  // Paints what lies right of and below the scaled surface.
+  void paintMargin();
   void openInputMethod();
   // Queue what an XEvent means as input; true when they queued anything.
   bool translate(void* event);
