@@ -1,6 +1,7 @@
 // Integer pixel scaling: the fast path against the plain loop, bit for bit,
 // over random rectangles, pitches, alignments and every scale, and nothing
-// written outside the destination's blocks.
+// written outside the destination's blocks; window coordinates land in the
+// surface pixel whose block holds them, on either side of the origin.
 
 #include "nubrik/window/pixel_scaling.h"
 
@@ -41,6 +42,17 @@ TEST(PixelScalingTest, FastPathEqualsThePlainLoop) {
       for (size_t i = rowEnd; i < nextRow; ++i) ASSERT_EQ(fast[i], before[i]) << round;
     }
     for (size_t i = 0; i < dstOffset; ++i) ASSERT_EQ(fast[i], before[i]) << round;
+  }
+}
+
+TEST(PixelScalingTest, WindowCoordinatesFallInTheirBlock) {
+  std::mt19937 random(7);
+  for (int i = 0; i < 100000; ++i) {
+    const uint32_t scale = 1 + random() % 8;
+    const auto c = static_cast<int32_t>(random() % 70000) - 35000;
+    const int64_t s = windowToSurface(c, scale);
+    ASSERT_LE(s * scale, c) << c << " at " << scale;
+    ASSERT_GT((s + 1) * scale, c) << c << " at " << scale;
   }
 }
 

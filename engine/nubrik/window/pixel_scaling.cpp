@@ -1,6 +1,9 @@
 #include "nubrik/window/pixel_scaling.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "nubrik/screen/screen.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -77,6 +80,14 @@ void scalePixels(const uint8_t* src, size_t srcPitch, uint32_t width, uint32_t h
     // The other rows of the block are copies of the first.
     for (uint32_t i = 1; i < scale; ++i) std::memcpy(first + i * dstPitch, first, rowBytes);
   }
+}
+
+void surfaceForClient(uint32_t clientWidth, uint32_t clientHeight, uint32_t scale, uint32_t& width,
+                      uint32_t& height) {
+  scale = std::max(scale, 1u);
+  width = std::clamp<uint32_t>(clientWidth / scale, 1, Screen::kMaxWidth);
+  height = std::clamp<uint32_t>(clientHeight / scale, 1,
+                                static_cast<uint32_t>(Screen::kMaxPixels / width));
 }
 
 void scalePixelsPlain(const uint8_t* src, size_t srcPitch, uint32_t width, uint32_t height,

@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "nubrik/screen/screen.h"
+#include "nubrik/window/pixel_scaling.h"
 #include "nubrik/window/window_options.h"
 #include "nubrik/window/x11_connection.h"
 #include "nubrik/window/x11_device_context.h"
@@ -40,15 +40,6 @@ Cursor blankCursor(Display* display, Window root) {
   const Cursor cursor = XCreatePixmapCursor(display, empty, empty, &black, &black, 0, 0);
   XFreePixmap(display, empty);
   return cursor;
-}
-
-// The surface a client area shows: at least 1 x 1, and no more than a
-// Screen takes (the rest of the window is not drawn).
-void surfaceFor(uint32_t clientWidth, uint32_t clientHeight, uint32_t scale, uint32_t& width,
-                uint32_t& height) {
-  width = std::clamp<uint32_t>(clientWidth / scale, 1, Screen::kMaxWidth);
-  height = std::clamp<uint32_t>(clientHeight / scale, 1,
-                                static_cast<uint32_t>(Screen::kMaxPixels / width));
 }
 
 bool printable(uint32_t c) { return c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0); }
@@ -216,7 +207,7 @@ X11Window::X11Window(std::unique_ptr<X11Connection> main, std::unique_ptr<X11Con
       options_(options),
       keyboard_(std::make_unique<X11Keyboard>(display_)) {
   uint32_t surfaceWidth, surfaceHeight;
-  surfaceFor(width, height, scale, surfaceWidth, surfaceHeight);
+  surfaceForClient(width, height, scale, surfaceWidth, surfaceHeight);
   surfaceWidth_ = surfaceWidth;
   surfaceHeight_ = surfaceHeight;
   // Held keys then repeat as presses alone, which tell themselves apart.
@@ -410,7 +401,7 @@ bool X11Window::clientResized(uint32_t width, uint32_t height) {
   width_ = width;
   height_ = height;
   uint32_t surfaceWidth, surfaceHeight;
-  surfaceFor(width, height, scale_, surfaceWidth, surfaceHeight);
+  surfaceForClient(width, height, scale_, surfaceWidth, surfaceHeight);
   if (surfaceWidth == surfaceWidth_.load() && surfaceHeight == surfaceHeight_.load()) return false;
   surfaceWidth_ = surfaceWidth;
   surfaceHeight_ = surfaceHeight;
@@ -443,9 +434,7 @@ void X11Window::paintMargin() {
 }
 
 int32_t X11Window::toSurface(int32_t windowCoordinate) const {
-  // Rounded down, also left of and above the window.
-  const auto k = static_cast<int32_t>(scale_);
-  return windowCoordinate >= 0 ? windowCoordinate / k : -((-windowCoordinate + k - 1) / k);
+  return windowToSurface(windowCoordinate, scale_);
 }
 
 bool X11Window::translateKey(void* raw, bool filtered) {
