@@ -181,8 +181,11 @@ void Screen::resize(uint32_t width, uint32_t height) {
       try {
         spriteDrawer_->resize(oldWidth, oldHeight, bandHeightFor(oldWidth));
       } catch (...) {
-        // The drawer keeps the new size; clipped to the old one by the
-        // device context, nothing is drawn out of bounds.
+        // The drawer keeps the new size, and so does the Screen, whose band
+        // memory follows; the device context clips to the old one.
+        width_ = width;
+        height_ = height;
+        ++sizeGeneration_;
       }
       throw;
     }

@@ -19,6 +19,9 @@ namespace nubrik {
 
 namespace {
 
+// The X protocol's coordinates are 16-bit signed: no window shows more.
+constexpr uint32_t kMaxSide = 32767;
+
 // Parts of the segment start on cache lines.
 constexpr size_t kAlignment = 64;
 // A server that has not drawn what it was sent for this long is taken as gone.
@@ -80,9 +83,14 @@ X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Wi
 }
 
 size_t X11DeviceContext::segmentCapacity() const {
-  return std::max<size_t>(alignUp(size_t{format_.rowBytes(width_ * scale_)} * height_ * scale_) * 2,
-                          64 * 1024);
+  return std::max<size_t>(
+      alignUp(size_t{format_.rowBytes(visibleWidth() * scale_)} * visibleHeight() * scale_) * 2,
+      64 * 1024);
 }
+
+uint32_t X11DeviceContext::visibleWidth() const { return std::min(width_, kMaxSide / scale_); }
+
+uint32_t X11DeviceContext::visibleHeight() const { return std::min(height_, kMaxSide / scale_); }
 
 void X11DeviceContext::surfaceResized(uint32_t width, uint32_t height) {
   width_ = width;
@@ -162,9 +170,9 @@ void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32
   if (stopped()) return;
   // Only what lies in the band and in the window is drawn.
   const int64_t left = std::max<int64_t>(rect.left, 0);
-  const int64_t right = std::min<int64_t>({rect.right, width, width_});
+  const int64_t right = std::min<int64_t>({rect.right, width, visibleWidth()});
   const int64_t top = std::max<int64_t>({rect.top, bandTop, 0});
-  const int64_t bottom = std::min<int64_t>({rect.bottom, int64_t{bandTop} + rows, height_});
+  const int64_t bottom = std::min<int64_t>({rect.bottom, int64_t{bandTop} + rows, visibleHeight()});
   if (left >= right || top >= bottom) return;
   const uint8_t* first = pixels + (top - bandTop) * int64_t{pitch} + left * 4;
   const auto w = static_cast<uint32_t>(right - left);

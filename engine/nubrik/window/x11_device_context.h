@@ -71,6 +71,9 @@ class X11DeviceContext final : public IDeviceContext {
   // Room for two whole windows: the server may lag a frame behind before
   // presenting waits for it.
   size_t segmentCapacity() const;
+  // The surface, as far as a window can show it at the scale.
+  uint32_t visibleWidth() const;
+  uint32_t visibleHeight() const;
   void presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
                      uint32_t width, uint32_t height);
   void presentThroughSocket(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
