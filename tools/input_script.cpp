@@ -78,7 +78,8 @@ bool isCrossingOrFocus(const std::string& line) {
 
 }  // namespace
 
-std::vector<std::string> sendInput(Display* display, Window window, uint32_t seed, int count) {
+std::vector<std::string> sendInput(Display* display, Window window, uint32_t seed, int count,
+                                   int scale) {
   std::vector<std::string> expected;
   XWindowAttributes attributes;
   if (!XGetWindowAttributes(display, window, &attributes)) return expected;
@@ -98,7 +99,7 @@ std::vector<std::string> sendInput(Display* display, Window window, uint32_t see
     XTestFakeMotionEvent(display, screen, originX + nx, originY + ny, 0);
     x = nx;
     y = ny;
-    expected.push_back(pointer("motion", nullptr, x, y));
+    expected.push_back(pointer("motion", nullptr, x / scale, y / scale));
   };
   auto newPlace = [&] {
     int nx, ny;
@@ -149,8 +150,8 @@ std::vector<std::string> sendInput(Display* display, Window window, uint32_t see
         const size_t b = random() % 5;
         XTestFakeButtonEvent(display, kButtons[b], True, 0);
         XTestFakeButtonEvent(display, kButtons[b], False, 0);
-        expected.push_back(pointer("button_down", kNames[b], x, y));
-        expected.push_back(pointer("button_up", kNames[b], x, y));
+        expected.push_back(pointer("button_down", kNames[b], x / scale, y / scale));
+        expected.push_back(pointer("button_up", kNames[b], x / scale, y / scale));
         break;
       }
       case 3: {  // a wheel step: up, down, left, right
@@ -169,13 +170,13 @@ std::vector<std::string> sendInput(Display* display, Window window, uint32_t see
       }
       default: {  // a drag with the left button
         XTestFakeButtonEvent(display, 1, True, 0);
-        expected.push_back(pointer("button_down", "left", x, y));
+        expected.push_back(pointer("button_down", "left", x / scale, y / scale));
         settle();
         auto [nx, ny] = newPlace();
         moveTo(nx, ny);
         settle();
         XTestFakeButtonEvent(display, 1, False, 0);
-        expected.push_back(pointer("button_up", "left", x, y));
+        expected.push_back(pointer("button_up", "left", x / scale, y / scale));
         break;
       }
     }

@@ -16,8 +16,10 @@ namespace nubrik::tools {
 // random actions (key taps, some with Shift; clicks of buttons 1 to 3, 8 and
 // 9; wheel steps; moves and drags inside the window). Returns the events the
 // window's program should print, in order, as input_events' JSON lines
-// without "t_ms". The keys are those of a US layout.
-std::vector<std::string> sendInput(Display* display, Window window, uint32_t seed, int count);
+// without "t_ms". The keys are those of a US layout. Pointer positions are
+// expected in surface pixels: window pixels over `scale`.
+std::vector<std::string> sendInput(Display* display, Window window, uint32_t seed, int count,
+                                   int scale = 1);
 
 // Puts the pointer and the keyboard focus on `window` and holds the key
 // down for `milliseconds`; false without XTEST.

@@ -5,7 +5,11 @@
 // (t_ms: milliseconds since the program started). Ends with 0 on a close
 // request, 2 for a bad argument, 1 when the window cannot open or fails.
 //
-//   input_events [--size WxH]
+//   input_events [--size WxH] [--scale K] [--resizable]
+//
+// --size is the surface, --scale shows each of its pixels K x K (1 to 8),
+// --resizable lets the user resize the window; the background follows the
+// surface's size.
 
 #include <nubrik/nubrik.h>
 
@@ -88,7 +92,9 @@ void printAll(nubrik::InputQueue& input) {
 }
 
 int usage(const char* why) {
-  std::fprintf(stderr, "input_events: %s\nusage: input_events [--size WxH]\n", why);
+  std::fprintf(stderr,
+               "input_events: %s\nusage: input_events [--size WxH] [--scale K] [--resizable]\n",
+               why);
   return 2;
 }
 
@@ -99,26 +105,48 @@ int main(int argc, char** argv) {
   options.title = "Nubrik input events";
   options.className = "NubrikInputEvents";
   for (int i = 1; i < argc; ++i) {
-    unsigned width = 0, height = 0;
+    unsigned width = 0, height = 0, scale = 0;
     char end = 0;
-    if (std::strcmp(argv[i], "--size") != 0 || i + 1 == argc) return usage("unknown option");
-    if (std::sscanf(argv[++i], "%ux%u%c", &width, &height, &end) != 2 || width < 1 || height < 1 ||
-        width > 16384 || height > 16384) {
-      return usage("--size takes WxH, each from 1 to 16384");
+    if (std::strcmp(argv[i], "--resizable") == 0) {
+      options.resizable = true;
+    } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+      if (std::sscanf(argv[++i], "%ux%u%c", &width, &height, &end) != 2 || width < 1 ||
+          height < 1 || width > 16384 || height > 16384) {
+        return usage("--size takes WxH, each from 1 to 16384");
+      }
+      options.width = width;
+      options.height = height;
+    } else if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
+      if (std::sscanf(argv[++i], "%u%c", &scale, &end) != 1 || scale < 1 ||
+          scale > nubrik::WindowOptions::kMaxScale) {
+        return usage("--scale takes a whole number from 1 to 8");
+      }
+      options.scale = scale;
+    } else {
+      return usage("unknown option");
     }
-    options.width = width;
-    options.height = height;
   }
   try {
     nubrik::AppWindow app(options);
     nubrik::Screen& screen = app.getScreen();
     const nubrik::Rect all{0, 0, static_cast<int32_t>(screen.getWidth()),
                            static_cast<int32_t>(screen.getHeight())};
-    screen.createFillRectSprite(1, all, 0, {nubrik::PixelFormat::Rgb, {40, 44, 52}})->show();
+    auto background =
+        screen.createFillRectSprite(1, all, 0, {nubrik::PixelFormat::Rgb, {40, 44, 52}});
+    background->show();
     screen.invalidateAll();
     // Printed on the frame thread, as a program's own logic reads input.
-    screen.addFrameCallback([&app](nubrik::Screen&) {
-      printAll(app.input());
+    // The Screen has its new size when the program reads a resize.
+    screen.addFrameCallback([&app, background](nubrik::Screen& s) {
+      for (nubrik::InputEvent event; app.input().poll(event);) {
+        if (event.type == nubrik::InputEventType::Resize) {
+          background->invalidate();
+          background->setRect(
+              {0, 0, static_cast<int32_t>(s.getWidth()), static_cast<int32_t>(s.getHeight())});
+          background->invalidate();
+        }
+        print(event);
+      }
       return false;
     });
     const int code = app.run();

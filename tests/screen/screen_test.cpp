@@ -77,6 +77,23 @@ TEST(ScreenTest, RefusesSurfacesItCannotCut) {
   Screen demo(&surface, 800, 600);
   EXPECT_EQ(demo.getSpriteDrawer()->getBandHeight(), 20u);
   EXPECT_EQ(demo.getSpriteDrawer()->getBandCount(), 30u);
+  // A resize takes the same sizes, and a refused one changes nothing.
+  for (const auto& [w, h] : {std::pair{0u, 10u}, {16385u, 10u}, {10u, 0u}, {16384u, 16385u}}) {
+    try {
+      demo.resize(w, h);
+      ADD_FAILURE() << w << " x " << h << " taken";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(std::to_string(w) + " x " + std::to_string(h)),
+                std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(demo.getWidth(), 800u);
+    EXPECT_EQ(demo.getHeight(), 600u);
+    EXPECT_EQ(surface.getFramebuffer().getWidth(), 1u);
+  }
+  demo.resize(16384, 3);
+  EXPECT_EQ(demo.getSpriteDrawer()->getBandHeight(), 1u);
+  EXPECT_EQ(surface.getFramebuffer().getWidth(), 16384u);
 }
 
 std::shared_ptr<ISprite> randomSprite(Screen& screen, std::mt19937& random) {
@@ -146,8 +163,11 @@ void changeSprite(Screen& screen, std::vector<std::shared_ptr<ISprite>>& sprites
 // overshoot every edge, equal z-orders, hidden ones, removals, new images
 // and colours): after each composed frame the window equals a from-scratch
 // composition of the sprites onto a cleared surface.
+// Resizing, the surface takes random sizes, from the frame callbacks and
+// from the owner's thread while frames run: the first frame composed after
+// a resize equals the composition at the new size.
 void runEndToEnd(std::optional<uint32_t> workers, blit::SimdLevel level, bool background,
-                 bool lends = true) {
+                 bool lends = true, bool resizing = false) {
   blit::setActiveSimdLevel(level);
   MemorySurface surface(400, 150, lends);  // 40-row bands, the last one 30 rows
   Screen screen(&surface, 400, 150);
@@ -173,10 +193,21 @@ void runEndToEnd(std::optional<uint32_t> workers, blit::SimdLevel level, bool ba
       ++checkedFrames;
     }
     for (int c = static_cast<int>(random() % 4); c > 0; --c) changeSprite(s, sprites, random);
+    if (resizing && random() % 6 == 0) s.resize(1 + random() % 500, 1 + random() % 200);
     return false;
   });
   screen.startFrameThread();
-  ASSERT_TRUE(eventually(screen, [&] { return checkedFrames >= 80; }));
+  std::atomic<bool> done{false};
+  std::thread owner([&] {
+    std::mt19937 sizes(5);
+    while (resizing && !done) {
+      screen.resize(1 + sizes() % 700, 1 + sizes() % 180);
+      std::this_thread::sleep_for(3ms);
+    }
+  });
+  EXPECT_TRUE(eventually(screen, [&] { return checkedFrames >= 80; }));
+  done = true;
+  owner.join();
   screen.stopFrameThread();
   blit::setActiveSimdLevel(blit::bestSimdLevel());
   EXPECT_TRUE(mismatches.empty()) << "first mismatch after frame " << mismatches.front();
@@ -192,6 +223,16 @@ TEST(ScreenTest, WindowEqualsFullCompositionAfterEveryFrame) {
                      << ", background " << background);
         runEndToEnd(workers, static_cast<blit::SimdLevel>(l), background);
       }
+    }
+  }
+}
+
+TEST(ScreenTest, ResizedWindowEqualsFullCompositionAfterEveryFrame) {
+  for (const bool lends : {true, false}) {
+    for (const std::optional<uint32_t> workers : {std::optional<uint32_t>(), {3u}}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "lends " << lends << ", workers " << (workers ? int(*workers) : -1));
+      runEndToEnd(workers, blit::bestSimdLevel(), lends, lends, /*resizing=*/true);
     }
   }
 }

@@ -200,6 +200,68 @@ TEST(AppWindowTest, FrameCallbacksReadInjectedInputInOrder) {
   for (size_t i = 0; i < sent.size(); ++i) ASSERT_TRUE(same(seen[i], sent[i])) << i;
 }
 
+// A resize of the window (random sizes, one at a time) reaches the program
+// with the Screen already at the new size, and the first frame composed
+// after the program has answered it (its background follows the surface)
+// shows the whole new area: no strip left black, nothing cropped.
+TEST(AppWindowTest, ResizeReachesTheScreenBeforeTheProgram) {
+  auto owned = std::make_unique<MemoryWindow>(64, 48);
+  MemoryWindow& window = *owned;
+  AppWindow app(std::move(owned));
+  Screen& screen = app.getScreen();
+  screen.setFrameInterval(std::chrono::milliseconds(2));
+  constexpr uint32_t kColour = 0x102030;
+  auto background = screen.createFillRectSprite(0, {0, 0, 64, 48}, 0,
+                                                Colour{PixelFormat::Rgb, {0x10, 0x20, 0x30}});
+  background->show();
+  background->invalidate();
+  std::atomic<int> answered{0}, shown{0};
+  std::atomic<int> wrongSize{0}, wrongPicture{0};
+  uint64_t answeredAt = 0;  // the frame thread's
+  bool checking = false;
+  screen.addFrameCallback([&](Screen& s) {
+    if (checking && s.getComposedFrameCount() > answeredAt) {
+      checking = false;
+      const Image& fb = window.getSurface().getFramebuffer();
+      bool whole = fb.getWidth() == s.getWidth() && fb.getHeight() == s.getHeight();
+      for (uint32_t y = 0; whole && y < fb.getHeight(); ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(fb.lockConst() + y * fb.getPitch());
+        for (uint32_t x = 0; whole && x < fb.getWidth(); ++x)
+          whole = (row[x] & 0xFFFFFF) == kColour;
+      }
+      wrongPicture += !whole;
+      ++shown;
+    }
+    for (InputEvent e; app.input().poll(e);) {
+      if (e.type != InputEventType::Resize) continue;
+      wrongSize += s.getWidth() != e.width || s.getHeight() != e.height;
+      background->invalidate();
+      background->setRect({0, 0, int32_t(e.width), int32_t(e.height)});
+      background->invalidate();
+      answeredAt = s.getComposedFrameCount();
+      checking = true;
+      ++answered;
+    }
+    return false;
+  });
+  std::thread user([&] {
+    std::mt19937 random(21);
+    for (int i = 1; i <= 30; ++i) {
+      window.resize(1 + random() % 300, 1 + random() % 200);
+      for (int t = 0; t < 20000 && shown < i; ++t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+    window.inject(InputEvent::simple(InputEventType::Close));
+  });
+  EXPECT_EQ(app.run(), 0);
+  user.join();
+  EXPECT_EQ(answered, 30);
+  EXPECT_EQ(shown, 30);
+  EXPECT_EQ(wrongSize, 0);
+  EXPECT_EQ(wrongPicture, 0);
+}
+
 // quit() from a callback ends run() with its code; input wakes a frame
 // thread paced at one frame an hour, whose callbacks see it at once.
 TEST(AppWindowTest, QuitFromACallbackAndInputWakesAnIdlePacedScreen) {

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "nubrik/base/platform/win32_api.h"
-
 #include <algorithm>
 #include <random>
 #include <vector>
+
+#include "nubrik/base/platform/win32_api.h"
 
 namespace nubrik {
 namespace {
@@ -40,10 +40,8 @@ class MemorySurface {
     GdiFlush();
     std::fill(pixels_, pixels_ + width_ * height_, value);
   }
-  uint32_t at(int x, int y) {
-    GdiFlush();
-    return pixels_[y * width_ + x] & 0xFFFFFF;
-  }
+  // After GdiFlush.
+  uint32_t at(int x, int y) const { return pixels_[y * width_ + x] & 0xFFFFFF; }
 
  private:
   int width_, height_;
@@ -53,15 +51,12 @@ class MemorySurface {
   uint32_t* pixels_ = nullptr;
 };
 
-// Window pixel (x, y) inside the presented rectangle shows band pixel
-// (x, y - bandTop), counted from the band's first row in memory; nothing
-// outside the rectangle, or outside the band, changes.
-TEST(Win32DeviceContextTest, PresentsTheRectangleRowForRow) {
+void presentRowForRow(int k) {
   constexpr int kWidth = 48, kHeight = 128;
   constexpr uint32_t kUntouched = 0x123456;
-  MemorySurface surface(kWidth, kHeight);
+  MemorySurface surface(kWidth * k, kHeight * k);
   ASSERT_TRUE(surface.ok());
-  Win32DeviceContext context(surface.dc());
+  Win32DeviceContext context(surface.dc(), static_cast<uint32_t>(k));
 
   struct Case {
     int32_t bandTop;
@@ -96,17 +91,19 @@ TEST(Win32DeviceContextTest, PresentsTheRectangleRowForRow) {
     surface.fill(kUntouched);
     context.presentBand(reinterpret_cast<const uint8_t*>(band.data()), pitch, kWidth, c.rows,
                         c.bandTop, c.rect);
+    GdiFlush();
     int wrong = 0;
-    for (int y = 0; y < kHeight; ++y) {
-      for (int x = 0; x < kWidth; ++x) {
+    for (int wy = 0; wy < kHeight * k; ++wy) {
+      for (int wx = 0; wx < kWidth * k; ++wx) {
+        const int x = wx / k, y = wy / k;
         const bool inside = x >= c.rect.left && x < c.rect.right && y >= c.rect.top &&
                             y < c.rect.bottom && y >= c.bandTop &&
                             y < c.bandTop + static_cast<int32_t>(c.rows);
         const uint32_t expected =
             inside ? band[(y - c.bandTop) * kWidth + x] & 0xFFFFFF : kUntouched;
-        if (surface.at(x, y) != expected && ++wrong <= 3) {
-          ADD_FAILURE() << "window pixel " << x << "," << y << " is " << std::hex
-                        << surface.at(x, y) << ", not " << expected;
+        if (surface.at(wx, wy) != expected && ++wrong <= 3) {
+          ADD_FAILURE() << "window pixel " << wx << "," << wy << " is " << std::hex
+                        << surface.at(wx, wy) << ", not " << expected;
         }
       }
     }
@@ -114,5 +111,15 @@ TEST(Win32DeviceContextTest, PresentsTheRectangleRowForRow) {
   }
 }
 
+// Window pixel (x, y) inside the presented rectangle shows band pixel
+// (x, y - bandTop), counted from the band's first row in memory; nothing
+// outside the rectangle, or outside the band, changes. At a scale k, each
+// band pixel covers a k x k block.
+TEST(Win32DeviceContextTest, PresentsTheRectangleRowForRow) {
+  for (const int k : {1, 2, 3}) {
+    SCOPED_TRACE(testing::Message() << "scale " << k);
+    presentRowForRow(k);
+  }
+}
 }  // namespace
 }  // namespace nubrik

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -127,6 +129,53 @@ TEST(Win32InputTest, MessagesBecomeEventsInOrder) {
   for (InputEvent e; window.input().poll(e);) got.push_back(describe(e));
   EXPECT_EQ(got, expected);
   EXPECT_EQ(window.input().getPointerPosition(), (Point{3, 4}));
+}
+
+// A window at scale 3: pointer positions in surface pixels (rounded down,
+// also left of the window), and a resize of its client area a Resize event
+// to the surface that fits, after the resize handler.
+TEST(Win32InputTest, ScaledWindowReportsSurfacePixelsAndResizes) {
+  WindowOptions options;
+  options.title = "scaled";
+  options.className = "NubrikScaledTest";
+  options.width = 40;
+  options.height = 30;
+  options.scale = 3;
+  options.resizable = true;
+  std::unique_ptr<Win32Window> window;
+  try {
+    window = Win32Window::create(options);
+  } catch (const std::runtime_error& e) {
+    GTEST_SKIP() << "no window here (wine without a display?): " << e.what();
+  }
+  EXPECT_EQ(window->getClientWidth(), 120u);
+  EXPECT_EQ(window->getSurfaceWidth(), 40u);
+  EXPECT_EQ(window->getSurfaceHeight(), 30u);
+  std::vector<std::string> handled;
+  window->setResizeHandler([&](uint32_t w, uint32_t h) {
+    handled.push_back(std::to_string(w) + "x" + std::to_string(h));
+  });
+  window->handleMessage(WM_MOUSEMOVE, 0, at(7, 8));
+  window->handleMessage(WM_LBUTTONDOWN, MK_LBUTTON, at(-1, 5));
+  window->handleMessage(WM_LBUTTONUP, 0, at(-4, 3));
+  RECT outer{0, 0, 200, 95};
+  AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongW(window->handle(), GWL_STYLE)), FALSE,
+                     0);
+  SetWindowPos(window->handle(), nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+               SWP_NOMOVE | SWP_NOZORDER);
+  EXPECT_EQ(handled, (std::vector<std::string>{"66x31"}));
+  EXPECT_EQ(window->getSurfaceWidth(), 66u);
+  EXPECT_EQ(window->getSurfaceHeight(), 31u);
+  std::vector<std::string> got;
+  for (InputEvent e; window->input().poll(e);) {
+    // Crossing and focus depend on the system's window manager.
+    if (e.type == InputEventType::Enter || e.type == InputEventType::FocusGained) continue;
+    got.push_back(e.type == InputEventType::Resize
+                      ? "resize " + std::to_string(e.width) + "x" + std::to_string(e.height)
+                      : describe(e));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"motion 2,2", "button_down left -1,1",
+                                           "button_up left -2,1", "resize 66x31"}));
 }
 
 }  // namespace

@@ -112,6 +112,70 @@ uint32_t pixelAt(Display* display, Window window, int x, int y) {
   return pixel;
 }
 
+// Whether the window's client area shows `colour` on the first `width` x
+// `height` pixels and black beyond.
+bool shows(Display* display, Window window, uint32_t colour, int width, int height) {
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(display, window, &attributes)) return false;
+  XImage* image =
+      XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+  if (image == nullptr) return false;
+  bool all = true;
+  for (int y = 0; all && y < attributes.height; ++y) {
+    for (int x = 0; all && x < attributes.width; ++x) {
+      all = (XGetPixel(image, x, y) & 0xFFFFFF) == (x < width && y < height ? colour : 0u);
+    }
+  }
+  XDestroyImage(image);
+  return all;
+}
+
+// At scales 1 to 3, random input arrives in surface pixels; growing the
+// window (to sizes that are not whole blocks) arrives as a resize to the
+// surface that fits, after which the window shows the program's
+// background, which it fits to the surface, on every whole block: no
+// strip left undrawn, no crop.
+TEST(X11InputTest, ScaledInputAndResizesArriveInSurfacePixels) {
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  Display* d = x.display();
+  for (const int scale : {1, 2, 3}) {  // 1: composed in place, in shared memory
+    SCOPED_TRACE("scale " + std::to_string(scale));
+    auto program = spawn({kRunDir + "/input_events", "--size", "90x70", "--scale",
+                          std::to_string(scale), "--resizable"},
+                         kRunDir, {"DISPLAY=" + x.name()});
+    const Window window = x.find("Nubrik input events");
+    ASSERT_NE(window, 0u) << program.output();
+    XWindowAttributes attributes;
+    ASSERT_TRUE(XGetWindowAttributes(d, window, &attributes));
+    EXPECT_EQ(attributes.width, 90 * scale);
+    EXPECT_EQ(attributes.height, 70 * scale);
+    std::vector<std::string> expected =
+        tools::sendInput(d, window, 30 + static_cast<uint32_t>(scale), 150, scale);
+    // Only growing: the pointer stays inside, and no crossing comes.
+    for (const auto& [w, h] : {std::pair{120, 90}, {180, 130}}) {
+      XResizeWindow(d, window, static_cast<unsigned>(w * scale + scale - 1),
+                    static_cast<unsigned>(h * scale + scale / 2));
+      XSync(d, False);
+      expected.push_back("{\"type\":\"resize\",\"width\":" + std::to_string(w) +
+                         ",\"height\":" + std::to_string(h) + "}");
+      // The window shows the program's background, 0x282C34, over the
+      // whole scaled surface as soon as the program has answered the
+      // resize, and black on what is left of a block.
+      bool whole = false;
+      for (int i = 0; i < 1000 && !whole; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        whole = shows(d, window, 0x282C34, w * scale, h * scale);
+      }
+      EXPECT_TRUE(whole) << w << " x " << h << "\n" << program.output();
+    }
+    x.requestClose(window);
+    ASSERT_EQ(program.wait(30), 0) << program.output();
+    expected.push_back(R"({"type":"close"})");
+    EXPECT_EQ(tools::compareEvents(expected, lines(program.output()), /*strict=*/true), "");
+  }
+}
+
 // The 30-line program: the square goes right while Right is held, and
 // Escape ends the program with 0.
 TEST(X11InputTest, ArrowsMovesItsSquareAndEndsOnEscape) {

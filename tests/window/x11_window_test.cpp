@@ -49,10 +49,12 @@ struct ChannelMask {
   }
 };
 
-// Compares the window, read back, with what memory holds; the number of
-// pixels that differ, and the first one in `where`.
-int differences(Display* display, Window window, const Image& expected, std::string& where) {
-  const uint32_t w = expected.getWidth(), h = expected.getHeight();
+// Compares the window, read back, with what memory holds shown `scale`
+// times (each pixel a scale x scale block); the number of window pixels
+// that differ, and the first one in `where`.
+int differences(Display* display, Window window, const Image& expected, std::string& where,
+                uint32_t scale = 1) {
+  const uint32_t w = expected.getWidth() * scale, h = expected.getHeight() * scale;
   XImage* image = XGetImage(display, window, 0, 0, w, h, AllPlanes, ZPixmap);
   if (image == nullptr) {
     where = "XGetImage failed";
@@ -62,10 +64,10 @@ int differences(Display* display, Window window, const Image& expected, std::str
   int count = 0;
   for (uint32_t y = 0; y < h; ++y) {
     const auto* row =
-        reinterpret_cast<const uint32_t*>(expected.lockConst() + y * expected.getPitch());
+        reinterpret_cast<const uint32_t*>(expected.lockConst() + y / scale * expected.getPitch());
     for (uint32_t x = 0; x < w; ++x) {
       const unsigned long pixel = XGetPixel(image, static_cast<int>(x), static_cast<int>(y));
-      const uint32_t word = row[x];
+      const uint32_t word = row[x / scale];
       if (red.shows(pixel, (word >> 16) & 0xFF) && green.shows(pixel, (word >> 8) & 0xFF) &&
           blue.shows(pixel, word & 0xFF)) {
         continue;
@@ -161,18 +163,34 @@ TEST(X11WindowTest, PresentedBandsReachTheWindowOnEveryTrueColorVisual) {
   for (const auto& d : displays) {
     VirtualDisplay x(d.screen, d.extra);
     if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
-    for (const bool sharedMemory : {true, false}) {
-      SCOPED_TRACE(std::string(d.screen) + (sharedMemory ? ", shared memory" : ", socket"));
-      const std::string title = std::string("presentation ") + (sharedMemory ? "shm" : "socket");
+    // Scaled: the window shows each pixel as a block, against memory
+    // replicated the same way (2 takes the vector path, 3 the general one).
+    using Way = std::pair<bool, uint32_t>;
+    for (const auto& [sharedMemory, scale] :
+         std::initializer_list<Way>{{true, 1}, {false, 1}, {true, 2}, {true, 3}, {false, 3}}) {
+      SCOPED_TRACE(std::string(d.screen) + (sharedMemory ? ", shared memory" : ", socket") +
+                   ", scale " + std::to_string(scale));
+      const std::string title = "presentation " + std::string(sharedMemory ? "shm" : "socket") +
+                                " " + std::to_string(scale);
       X11WindowOptions options;
       options.display = x.name();
       options.sharedMemory = sharedMemory;
-      auto window = X11Window::create(title, "test", kWidth, kHeight, options);
+      WindowOptions shape;
+      shape.title = title;
+      shape.className = "test";
+      // About the same window whatever the scale.
+      const uint32_t width = kWidth / scale, height = kHeight / scale;
+      shape.width = width;
+      shape.height = height;
+      shape.scale = scale;
+      auto window = X11Window::create(shape, options);
       ASSERT_TRUE(window);
+      ASSERT_EQ(window->getSurfaceWidth(), width);
+      ASSERT_EQ(window->getClientWidth(), width * scale);
       window->show();
       const Window id = x.find(title);
       ASSERT_NE(id, 0u);
-      MemorySurface memory(kWidth, kHeight);
+      MemorySurface memory(width, height);
       // Each round ends with the device context released, after which the
       // server has drawn everything it was sent. Enough rounds and bands
       // that the shared segment is gone round several times.
@@ -184,11 +202,13 @@ TEST(X11WindowTest, PresentedBandsReachTheWindowOnEveryTrueColorVisual) {
         IDeviceContext* dc = window->getDC();
         ASSERT_NE(dc, nullptr);
         EXPECT_EQ(window->getSlowPathReason().empty(), sharedMemory) << window->getSlowPathReason();
-        Presenter presenter{*dc, memory, kWidth, kHeight, random, {}};
-        // The segment is the window's picture where its pixels are our words.
+        Presenter presenter{*dc, memory, width, height, random, {}};
+        // The segment is the window's picture where its pixels are our words
+        // and each is shown as one.
         LentBand probe;
-        EXPECT_EQ(dc->lendBand(0, 1, probe), sharedMemory && &d == &displays[0]);
-        if (round == 0) presenter.wholeBands(20, 0, kHeight);
+        const bool lends = sharedMemory && scale == 1 && &d == &displays[0];
+        EXPECT_EQ(dc->lendBand(0, 1, probe), lends);
+        if (round == 0) presenter.wholeBands(20, 0, int32_t(height));
         if (round == 2 && sharedMemory && &d == &displays[0]) {
           x.pause();
           std::atomic<bool> resumed{false};
@@ -197,20 +217,22 @@ TEST(X11WindowTest, PresentedBandsReachTheWindowOnEveryTrueColorVisual) {
             resumed = true;
             x.resume();
           });
-          // Rows the server has yet to read are lent only once it has.
-          ASSERT_TRUE(presenter.lend(40, 0, Rect{0, 0, int32_t(kWidth), 40}));
-          dc->endFrame();
-          ASSERT_TRUE(presenter.lend(40, 0, Rect{10, 10, 20, 20}));
-          EXPECT_TRUE(resumed);
-          for (int pass = 0; pass < 2; ++pass) presenter.wholeBands(40, 0, kHeight);
-          for (int pass = 0; pass < 8; ++pass) presenter.wholeBands(40, 0, 80);
+          if (lends) {
+            // Rows the server has yet to read are lent only once it has.
+            ASSERT_TRUE(presenter.lend(40, 0, Rect{0, 0, int32_t(width), 40}));
+            dc->endFrame();
+            ASSERT_TRUE(presenter.lend(40, 0, Rect{10, 10, 20, 20}));
+            EXPECT_TRUE(resumed);
+          }
+          for (int pass = 0; pass < 2; ++pass) presenter.wholeBands(40, 0, int32_t(height));
+          for (int pass = 0; pass < 8; ++pass) presenter.wholeBands(40, 0, 80 / int32_t(scale));
           resume.join();
         } else {
           presenter.randomBands(300);
         }
         window->releaseDC(dc);
         std::string where;
-        EXPECT_EQ(differences(x.display(), id, memory.getFramebuffer(), where), 0)
+        EXPECT_EQ(differences(x.display(), id, memory.getFramebuffer(), where, scale), 0)
             << "round " << round << ", first at " << where;
       }
       EXPECT_EQ(window->getFailure(), "");

@@ -31,6 +31,9 @@ uint32_t checkedWidth(uint32_t width, uint32_t height) {
   return width;
 }
 
+// Bands of about 64 KiB, at least one row.
+uint32_t bandHeightFor(uint32_t width) { return std::max<uint32_t>(65536 / (width * 4), 1); }
+
 }  // namespace
 
 Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
@@ -40,7 +43,7 @@ Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
       sceneGuard_(std::make_shared<SceneGuard>()),
       sceneLock_(sceneGuard_->lock()),
       spriteManager_(std::make_shared<SpriteManager>(sceneGuard_)),
-      spriteDrawer_(std::make_shared<SpriteDrawer>(width, height, 65536 / (width * 4),
+      spriteDrawer_(std::make_shared<SpriteDrawer>(width, height, bandHeightFor(width),
                                                    spriteManager_, sceneGuard_)) {}
 
 Screen::~Screen() {
@@ -162,27 +165,71 @@ void Screen::stopFrameThread() {
   sceneGuard_->setFramesRunning(false);
 }
 
+void Screen::resize(uint32_t width, uint32_t height) {
+  checkedWidth(width, height);
+  std::lock_guard lock(sceneLock_);
+  const uint32_t oldWidth = width_.load(), oldHeight = height_.load();
+  if (width == oldWidth && height == oldHeight) {
+    spriteDrawer_->invalidateAll();
+    return;
+  }
+  spriteDrawer_->resize(width, height, bandHeightFor(width));
+  if (hdc_ != nullptr) {
+    try {
+      hdc_->surfaceResized(width, height);
+    } catch (...) {
+      try {
+        spriteDrawer_->resize(oldWidth, oldHeight, bandHeightFor(oldWidth));
+      } catch (...) {
+        // The drawer keeps the new size, and so does the Screen, whose band
+        // memory follows; the device context clips to the old one.
+        width_ = width;
+        height_ = height;
+        ++sizeGeneration_;
+      }
+      throw;
+    }
+  }
+  width_ = width;
+  height_ = height;
+  ++sizeGeneration_;
+}
+
 void Screen::invalidateAll() {
   std::lock_guard lock(sceneLock_);
   spriteDrawer_->invalidateAll();
 }
 
 void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
-  // A pipeline that cannot be built ends the frame thread: no frame could
-  // be composed.
-  FramePipeline pipeline(*spriteDrawer_, hdc_, composers);
+  // A pipeline that cannot be built at first ends the frame thread: no
+  // frame could be composed.
+  uint64_t generation;
+  std::unique_ptr<FramePipeline> pipeline;
+  {
+    std::lock_guard lock(sceneLock_);
+    generation = sizeGeneration_;
+    pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
+  }
   while (!notifier.isInterrupted()) {
     bool idle = false;
     try {
       std::lock_guard lock(sceneLock_);
       const auto start = std::chrono::steady_clock::now();
       try {
-        if (pipeline.composeFrame()) {
+        if (generation != sizeGeneration_ || !pipeline) {
+          // The band images fit the old size: built anew before any band of
+          // the new one is composed. Should that fail, the next round tries
+          // again.
+          pipeline.reset();
+          pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
+          generation = sizeGeneration_;
+        }
+        if (pipeline->composeFrame()) {
           lastFrameMilliseconds_ =
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                   .count();
           ++composedFrames_;
-          if (pipeline.takeBandFailure()) ++failedFrames_;
+          if (pipeline->takeBandFailure()) ++failedFrames_;
         }
       } catch (...) {
         // What failed stays marked and is tried again; the callbacks still run.

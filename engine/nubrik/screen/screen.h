@@ -65,8 +65,16 @@ class Screen {
   Screen(const Screen&) = delete;
   Screen& operator=(const Screen&) = delete;
 
-  uint32_t getWidth() const { return width_; }
-  uint32_t getHeight() const { return height_; }
+  uint32_t getWidth() const { return width_.load(); }
+  uint32_t getHeight() const { return height_.load(); }
+  // Takes a new surface size, with the constructor's limits (the same
+  // std::invalid_argument, leaving the Screen as it was): under the scene
+  // lock, the bands are recomputed, the device context is told
+  // (IDeviceContext::surfaceResized), and the whole new surface is marked
+  // for redrawing; a running frame thread rebuilds its bands' memory before
+  // its next frame. Callable from any thread, a frame callback included.
+  // Throws std::bad_alloc leaving the size as it was.
+  void resize(uint32_t width, uint32_t height);
   std::shared_ptr<SpriteManager> getSpriteManager() const { return spriteManager_; }
   std::shared_ptr<SpriteDrawer> getSpriteDrawer() const { return spriteDrawer_; }
 
@@ -163,8 +171,11 @@ class Screen {
   void reportCallbackFailure(std::exception_ptr failure) noexcept;
 
   IDeviceContext* hdc_;
-  uint32_t width_;
-  uint32_t height_;
+  std::atomic<uint32_t> width_;
+  std::atomic<uint32_t> height_;
+  // Counts resizes, under the scene lock: the frame thread rebuilds its
+  // pipeline when it sees a new value.
+  uint64_t sizeGeneration_ = 0;
   // Holds the scene lock; shared with the registry and the compositor.
   std::shared_ptr<SceneGuard> sceneGuard_;
   RecursiveLock& sceneLock_;

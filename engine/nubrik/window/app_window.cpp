@@ -15,18 +15,23 @@ AppWindow::AppWindow(std::unique_ptr<EventWindow> window) : window_(std::move(wi
                              (why.empty() ? std::string() : ": " + why));
   }
   try {
-    screen_ = std::make_unique<Screen>(dc_, window_->getClientWidth(), window_->getClientHeight());
+    screen_ =
+        std::make_unique<Screen>(dc_, window_->getSurfaceWidth(), window_->getSurfaceHeight());
   } catch (...) {
     window_->releaseDC(dc_);
     throw;
   }
   screen_->setFrameInterval(std::chrono::nanoseconds(1'000'000'000 / 60));
   window_->input().setListener([screen = screen_.get()] { screen->wakeFrameThread(); });
+  // The program reads the Resize event with the Screen at its new size.
+  window_->setResizeHandler(
+      [screen = screen_.get()](uint32_t width, uint32_t height) { screen->resize(width, height); });
 }
 
 AppWindow::~AppWindow() {
   // Nothing may wake a Screen that is going.
   window_->input().setListener(nullptr);
+  window_->setResizeHandler(nullptr);
   screen_.reset();
   window_->releaseDC(dc_);
 }

@@ -12,8 +12,9 @@ namespace nubrik {
 // A program's window with its Screen, and the loop that runs them: the
 // window's events on the calling thread, frames and callbacks on the
 // Screen's threads. Input wakes an idle paced frame thread, a repaint
-// request redraws the surface, and the program ends the loop with quit(),
-// from any thread, or the user with a close request.
+// request redraws the surface, a resize of the window resizes the Screen
+// before the program sees the Resize event, and the program ends the loop
+// with quit(), from any thread, or the user with a close request.
 //
 // The Screen is paced at 60 frames a second (setFrameInterval changes it).
 class AppWindow {
@@ -22,8 +23,8 @@ class AppWindow {
   // Throws std::runtime_error naming what failed.
   explicit AppWindow(const WindowOptions& options);
   // Runs `window` (an in-memory one, for instance); the Screen's surface is
-  // its client area. Throws std::invalid_argument for a null window,
-  // std::runtime_error when it gives no device context.
+  // the window's surface (its client area over its scale). Throws std::invalid_argument for a null
+  // window, std::runtime_error when it gives no device context.
   explicit AppWindow(std::unique_ptr<EventWindow> window);
   // Stops the frame thread, then returns the device context and closes the
   // window.

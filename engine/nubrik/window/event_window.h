@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "nubrik/base/platform/device_context.h"
@@ -43,8 +45,38 @@ class EventWindow : public IWindow {
   InputQueue& input() { return input_; }
   const InputQueue& input() const { return input_; }
 
+  // How many window pixels show one surface pixel, each way: the client
+  // area is the surface's size times this.
+  virtual uint32_t getScale() const { return 1; }
+  // The surface the window shows (a Screen's size): its client area over
+  // the scale. Callable from any thread.
+  virtual uint32_t getSurfaceWidth() const { return getClientWidth() / getScale(); }
+  virtual uint32_t getSurfaceHeight() const { return getClientHeight() / getScale(); }
+
+  // Called on the thread that runs the event loop when the surface takes a
+  // new size, before the Resize input event is queued, so that whoever
+  // reads the event finds the Screen at its new size (AppWindow resizes its
+  // Screen here). What it throws leaves waitEvent.
+  using ResizeHandler = std::function<void(uint32_t width, uint32_t height)>;
+  void setResizeHandler(ResizeHandler handler) {
+    std::lock_guard lock(resizeLock_);
+    resizeHandler_ = std::move(handler);
+  }
+
+ protected:
+  // The window's side: tells the handler, then queues the Resize event.
+  void surfaceResized(uint32_t width, uint32_t height) {
+    {
+      std::lock_guard lock(resizeLock_);
+      if (resizeHandler_) resizeHandler_(width, height);
+    }
+    input_.push(InputEvent::resize(width, height));
+  }
+
  private:
   InputQueue input_;
+  std::mutex resizeLock_;
+  ResizeHandler resizeHandler_;
 };
 
 }  // namespace nubrik

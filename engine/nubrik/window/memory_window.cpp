@@ -12,6 +12,10 @@ namespace nubrik {
 
 MemorySurface::MemorySurface(uint32_t width, uint32_t height, bool lendsPixels)
     : lendsPixels_(lendsPixels) {
+  surfaceResized(width, height);
+}
+
+void MemorySurface::surfaceResized(uint32_t width, uint32_t height) {
   const uint64_t pixelCount = uint64_t{width} * height;
   if (width > kMaxWidth || pixelCount > kMaxPixels) {
     throw std::invalid_argument("a MemorySurface of " + std::to_string(width) + " x " +
@@ -70,6 +74,21 @@ void MemoryWindow::inject(InputEvent event) {
     std::lock_guard lock(eventLock_);
     pendingInput_ = true;
     if (event.type == InputEventType::Close) ++pendingCloses_;
+  }
+  eventArrived_.notify_all();
+}
+
+void MemoryWindow::resize(uint32_t width, uint32_t height) {
+  if (width == 0 || height == 0) {
+    throw std::invalid_argument("a MemoryWindow cannot be resized to " + std::to_string(width) +
+                                " x " + std::to_string(height));
+  }
+  width_ = width;
+  height_ = height;
+  surfaceResized(width, height);
+  {
+    std::lock_guard lock(eventLock_);
+    pendingInput_ = true;
   }
   eventArrived_.notify_all();
 }

@@ -39,6 +39,9 @@ class MemorySurface final : public IDeviceContext {
   bool presentsConcurrently() const override { return true; }
   bool lendBand(int32_t bandTop, uint32_t rows, LentBand& out) override;
   void bandChanged(int32_t bandTop, const Rect& rect) override;
+  // A new framebuffer of the new size, cleared; limits as for the
+  // constructor.
+  void surfaceResized(uint32_t width, uint32_t height) override;
 
   // Read these only while nothing presents (the frame thread stopped, or
   // from a frame callback, which runs after the frame's presentations).
@@ -73,10 +76,13 @@ class MemorySurface final : public IDeviceContext {
 // test) injects.
 class MemoryWindow final : public EventWindow {
  public:
-  MemoryWindow(uint32_t width, uint32_t height) : surface_(width, height) {}
+  MemoryWindow(uint32_t width, uint32_t height)
+      : surface_(width, height), width_(width), height_(height) {}
 
-  uint32_t getClientWidth() const override { return surface_.getFramebuffer().getWidth(); }
-  uint32_t getClientHeight() const override { return surface_.getFramebuffer().getHeight(); }
+  // The size the window was made with or last resized to (the framebuffer
+  // follows when a Screen resizes it).
+  uint32_t getClientWidth() const override { return width_.load(); }
+  uint32_t getClientHeight() const override { return height_.load(); }
   IDeviceContext* getDC() override { return &surface_; }
   void releaseDC(IDeviceContext*) override {}
   Point getCursorPosition() const override { return {cursorX_.load(), cursorY_.load()}; }
@@ -91,6 +97,10 @@ class MemoryWindow final : public EventWindow {
   // is unset); a Close event also makes waitEvent return Closed. Callable
   // from any thread.
   void inject(InputEvent event);
+  // Resizes the window as a user would: the resize handler is told, then a
+  // Resize event is queued. Throws std::invalid_argument for a side of 0,
+  // and what the handler throws. Callable from any thread.
+  void resize(uint32_t width, uint32_t height);
   void show() override {}
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
   void wake() override;
@@ -98,6 +108,8 @@ class MemoryWindow final : public EventWindow {
 
  private:
   MemorySurface surface_;
+  std::atomic<uint32_t> width_;
+  std::atomic<uint32_t> height_;
   std::atomic<int32_t> cursorX_{0};
   std::atomic<int32_t> cursorY_{0};
   // What waitEvent has yet to report.

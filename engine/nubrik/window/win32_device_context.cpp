@@ -37,8 +37,9 @@ void Win32DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint
   const auto l = static_cast<int>(left), t = static_cast<int>(top);
   const auto r = static_cast<int>(right), b = static_cast<int>(bottom);
   // A failed transfer leaves that part of the window until it is drawn again.
-  StretchDIBits(hdc_, l, t, r - l, b - t, l, b - bandTop + 1, r - l, t - b, pixels, &info,
-                DIB_RGB_COLORS, SRCCOPY);
+  const auto k = static_cast<int>(scale_);
+  StretchDIBits(hdc_, l * k, t * k, (r - l) * k, (b - t) * k, l, b - bandTop + 1, r - l, t - b,
+                pixels, &info, DIB_RGB_COLORS, SRCCOPY);
 }
 
 }  // namespace nubrik

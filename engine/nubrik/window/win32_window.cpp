@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "nubrik/base/platform/platform.h"
+#include "nubrik/window/pixel_scaling.h"
 #include "nubrik/window/win32_device_context.h"
 
 namespace nubrik {
@@ -134,7 +135,8 @@ intptr_t runWindowProcedure(Win32Window& window, uint32_t message, uintptr_t wPa
     case WM_PAINT: {
       // Validates the update region; the program redraws the surface.
       PAINTSTRUCT paint;
-      BeginPaint(hwnd, &paint);
+      HDC hdc = BeginPaint(hwnd, &paint);
+      window.paintMargin(hdc);
       EndPaint(hwnd, &paint);
       window.pushPending(WindowEvent::Redraw);
       return 0;
@@ -142,6 +144,12 @@ intptr_t runWindowProcedure(Win32Window& window, uint32_t message, uintptr_t wPa
     case WM_ERASEBKGND:
       // Never erased: no flash of the class background over the picture.
       return 1;
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED) {
+        window.clientResized(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       // The program decides: the window stays until it is destroyed.
       window.input().push(InputEvent::simple(InputEventType::Close));
@@ -226,22 +234,30 @@ std::unique_ptr<Win32Window> Win32Window::create(const WindowOptions& options) {
     }
   }
 
-  // Captioned, with a system menu and a minimise box; no sizing border and
-  // no maximise box, so that the surface keeps its size. Fullscreen: a
-  // frameless window over the whole primary screen.
+  const uint32_t scale = options.scale;
+  if (scale < 1 || scale > WindowOptions::kMaxScale) {
+    throw std::invalid_argument("a window's scale is 1 to " +
+                                std::to_string(WindowOptions::kMaxScale) + ", not " +
+                                std::to_string(scale));
+  }
+  // Captioned, with a system menu and a minimise box; a sizing border and a
+  // maximise box only when resizable, else the surface keeps its size.
+  // Fullscreen: a frameless window over the whole primary screen.
   DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  if (options.resizable) style |= WS_THICKFRAME | WS_MAXIMIZEBOX;
   int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
-  LONG width = static_cast<LONG>(options.width), height = static_cast<LONG>(options.height);
+  const uint64_t clientWidth = uint64_t{options.width} * scale;
+  const uint64_t clientHeight = uint64_t{options.height} * scale;
+  if (options.width == 0 || options.height == 0 || clientWidth > 32767 || clientHeight > 32767) {
+    throw std::invalid_argument("a Win32 window is 1 to 32767 pixels wide and high, not " +
+                                std::to_string(clientWidth) + " x " + std::to_string(clientHeight));
+  }
+  LONG width = static_cast<LONG>(clientWidth), height = static_cast<LONG>(clientHeight);
   if (options.fullscreen) {
     style = WS_POPUP | WS_CLIPCHILDREN;
     x = y = 0;
     width = GetSystemMetrics(SM_CXSCREEN);
     height = GetSystemMetrics(SM_CYSCREEN);
-  }
-  if (width <= 0 || height <= 0 || options.width > 32767 || options.height > 32767) {
-    throw std::invalid_argument("a Win32 window is 1 to 32767 pixels wide and high, not " +
-                                std::to_string(options.width) + " x " +
-                                std::to_string(options.height));
   }
   RECT outer{0, 0, width, height};
   AdjustWindowRectEx(&outer, style, FALSE, 0);
@@ -249,6 +265,12 @@ std::unique_ptr<Win32Window> Win32Window::create(const WindowOptions& options) {
   auto window = std::unique_ptr<Win32Window>(new Win32Window(nullptr));
   window->owned_ = std::make_unique<Owned>();
   window->owned_->options = options;
+  window->scale_ = scale;
+  uint32_t surfaceWidth, surfaceHeight;
+  surfaceForClient(static_cast<uint32_t>(width), static_cast<uint32_t>(height), scale, surfaceWidth,
+                   surfaceHeight);
+  window->surfaceWidth_ = surfaceWidth;
+  window->surfaceHeight_ = surfaceHeight;
   window->owned_->wakeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (window->owned_->wakeEvent == nullptr) fail("cannot create the window's wake-up event");
   // Paced frames wait to the millisecond.
@@ -283,10 +305,49 @@ uint32_t Win32Window::getClientHeight() const {
   return static_cast<uint32_t>(rect.bottom - rect.top);
 }
 
+uint32_t Win32Window::getSurfaceWidth() const {
+  return owned_ ? surfaceWidth_.load() : getClientWidth();
+}
+
+uint32_t Win32Window::getSurfaceHeight() const {
+  return owned_ ? surfaceHeight_.load() : getClientHeight();
+}
+
+void Win32Window::clientResized(uint32_t width, uint32_t height) {
+  // Not resizable: the surface stays, whatever is done to the window.
+  if (!owned_ || !owned_->options.resizable || hwnd_ == nullptr) return;
+  uint32_t surfaceWidth, surfaceHeight;
+  surfaceForClient(width, height, scale_, surfaceWidth, surfaceHeight);
+  if (surfaceWidth == surfaceWidth_.load() && surfaceHeight == surfaceHeight_.load()) return;
+  surfaceWidth_ = surfaceWidth;
+  surfaceHeight_ = surfaceHeight;
+  surfaceResized(surfaceWidth, surfaceHeight);
+  queuedInput_ = true;
+  // Everything is drawn again at the new size, the margin included.
+  InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void Win32Window::paintMargin(void* hdc) {
+  if (!owned_) return;
+  const RECT client = clientRect(hwnd_);
+  const auto right = static_cast<LONG>(surfaceWidth_.load() * scale_);
+  const auto bottom = static_cast<LONG>(surfaceHeight_.load() * scale_);
+  // Less than one surface pixel wide: black, rather than what was there.
+  const auto black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  if (right < client.right) {
+    const RECT margin{right, 0, client.right, client.bottom};
+    FillRect(static_cast<HDC>(hdc), &margin, black);
+  }
+  if (bottom < client.bottom) {
+    const RECT margin{0, bottom, client.right, client.bottom};
+    FillRect(static_cast<HDC>(hdc), &margin, black);
+  }
+}
+
 IDeviceContext* Win32Window::getDC() {
   HDC hdc = GetDC(hwnd_);
   if (hdc == nullptr) return nullptr;
-  auto* dc = new (std::nothrow) Win32DeviceContext(hdc);
+  auto* dc = new (std::nothrow) Win32DeviceContext(hdc, scale_);
   if (dc == nullptr) ReleaseDC(hwnd_, hdc);
   return dc;
 }
@@ -383,7 +444,8 @@ bool Win32Window::handleMessage(uint32_t message, uintptr_t wParam, intptr_t lPa
 bool Win32Window::translate(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   auto button = [&](PointerButton which, bool down) {
     const unsigned bit = 1u << static_cast<unsigned>(which);
-    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    const int x = windowToSurface(GET_X_LPARAM(lParam), scale_);
+    const int y = windowToSurface(GET_Y_LPARAM(lParam), scale_);
     // While a button is down the window keeps the pointer, so that the
     // release comes here even outside it.
     if (down) {
@@ -444,7 +506,8 @@ bool Win32Window::translate(uint32_t message, uintptr_t wParam, intptr_t lParam)
       return true;
     }
     case WM_MOUSEMOVE: {
-      const Point at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      const Point raw{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      const Point at{windowToSurface(raw.x, scale_), windowToSurface(raw.y, scale_)};
       if (!pointerInside_) {
         pointerInside_ = true;
         // The system says when the pointer leaves only when asked, each time.
@@ -459,9 +522,9 @@ bool Win32Window::translate(uint32_t message, uintptr_t wParam, intptr_t lParam)
       }
       // The system also sends the position it already sent (after a click,
       // on activation): only moves count.
-      if (movedYet_ && at == lastMotion_) return true;
+      if (movedYet_ && raw == lastMotion_) return true;
       movedYet_ = true;
-      lastMotion_ = at;
+      lastMotion_ = raw;
       input().push(InputEvent::motion(at.x, at.y));
       return true;
     }

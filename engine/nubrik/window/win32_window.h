@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -37,6 +38,11 @@ class Win32Window final : public EventWindow {
 
   uint32_t getClientWidth() const override;
   uint32_t getClientHeight() const override;
+  uint32_t getScale() const override { return scale_; }
+  // A window of create()'s: its client area over the scale, as of the last
+  // resize; another window's: its client area.
+  uint32_t getSurfaceWidth() const override;
+  uint32_t getSurfaceHeight() const override;
   // GetDC: null when the window gives none.
   IDeviceContext* getDC() override;
   // ReleaseDC, for a device context of this window's getDC.
@@ -61,12 +67,19 @@ class Win32Window final : public EventWindow {
   friend intptr_t runWindowProcedure(Win32Window& window, uint32_t message, uintptr_t wParam,
                                      intptr_t lParam);
   void pushPending(WindowEvent event);
+  // A window of create()'s took a new client size (WM_SIZE).
+  void clientResized(uint32_t width, uint32_t height);
+  // Paints what lies right of and below the scaled surface.
+  void paintMargin(void* hdc);
   bool translate(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
   HWND__* hwnd_;
   // What only a window of create()'s has: the loop's wake-up, its pending
   // window events, its options.
   std::unique_ptr<Owned> owned_;
+  uint32_t scale_ = 1;
+  std::atomic<uint32_t> surfaceWidth_{1};
+  std::atomic<uint32_t> surfaceHeight_{1};
   // Input state of the translation.
   bool pointerInside_ = false;
   bool movedYet_ = false;

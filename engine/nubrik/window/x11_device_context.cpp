@@ -12,9 +12,15 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "nubrik/window/pixel_scaling.h"
+#include "nubrik/window/window_options.h"
+
 namespace nubrik {
 
 namespace {
+
+// The X protocol's coordinates are 16-bit signed: no window shows more.
+constexpr uint32_t kMaxSide = 32767;
 
 // Parts of the segment start on cache lines.
 constexpr size_t kAlignment = 64;
@@ -45,13 +51,21 @@ const char* errorName(int code) {
 }  // namespace
 
 X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Window window,
-                                   uint32_t width, uint32_t height, bool trySharedMemory)
+                                   uint32_t width, uint32_t height, bool trySharedMemory,
+                                   uint32_t scale)
     : connection_(std::move(connection)),
       display_(connection_->get()),
       window_(window),
       gc_(XCreateGC(display_, window, 0, nullptr)),
       width_(width),
-      height_(height) {
+      height_(height),
+      scale_(scale) {
+  if (scale < 1 || scale > WindowOptions::kMaxScale) {
+    XFreeGC(display_, gc_);
+    throw std::invalid_argument("a window shows its surface at a scale of 1 to " +
+                                std::to_string(WindowOptions::kMaxScale) + ", not " +
+                                std::to_string(scale));
+  }
   XWindowAttributes attributes{};
   if (XGetWindowAttributes(display_, window_, &attributes) == 0 || attributes.visual == nullptr) {
     XFreeGC(display_, gc_);
@@ -69,22 +83,61 @@ X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Wi
     return;
   }
   std::string why;
-  if (format_.isIdentity()) {
+  attachSegment();
+}
+
+void X11DeviceContext::attachSegment() {
+  std::string why;
+  if (format_.isIdentity() && scale_ == 1) {
     // The window's picture, composed in place.
-    lentPitch_ = format_.rowBytes(width_);
-    if (attachSharedMemory(std::max<size_t>(size_t{lentPitch_} * height_, 64 * 1024), why)) {
+    lentPitch_ = format_.rowBytes(visibleWidth());
+    if (attachSharedMemory(std::max<size_t>(size_t{lentPitch_} * visibleHeight(), 64 * 1024),
+                           why)) {
       lending_ = true;
-      shownRows_.assign(height_, 0);
+      shownRows_.assign(visibleHeight(), 0);
+      shownRowCount_ = 0;
     } else {
       socketReason_ = why;
     }
     return;
   }
-  // Room for two whole windows: the server may lag a frame behind before
-  // presenting waits for it.
-  const size_t capacity =
-      std::max<size_t>(alignUp(size_t{format_.rowBytes(width_)} * height_) * 2, 64 * 1024);
-  if (!attachSharedMemory(capacity, why)) socketReason_ = why;
+  if (!attachSharedMemory(segmentCapacity(), why)) socketReason_ = why;
+}
+
+size_t X11DeviceContext::segmentCapacity() const {
+  return std::max<size_t>(
+      alignUp(size_t{format_.rowBytes(visibleWidth() * scale_)} * visibleHeight() * scale_) * 2,
+      64 * 1024);
+}
+
+uint32_t X11DeviceContext::visibleWidth() const { return std::min(width_, kMaxSide / scale_); }
+
+uint32_t X11DeviceContext::visibleHeight() const { return std::min(height_, kMaxSide / scale_); }
+
+void X11DeviceContext::surfaceResized(uint32_t width, uint32_t height) {
+  std::lock_guard lock(lock_);
+  width_ = width;
+  height_ = height;
+  if (shmAddress_ == nullptr || stopped()) return;
+  // The picture is remade at the new size; a ring is replaced only to grow.
+  if (!lending_ && segmentCapacity() <= shmCapacity_) return;
+  putHeld();
+  detachSharedMemory();
+  attachSegment();
+}
+
+void X11DeviceContext::detachSharedMemory() {
+  XShmDetach(display_, &shmInfo_);
+  // The server has drawn from and let go of the segment after this.
+  XSync(display_, False);
+  shmdt(shmAddress_);
+  shmAddress_ = nullptr;
+  shmInfo_ = {};
+  shmCapacity_ = 0;
+  head_ = 0;
+  pending_.clear();
+  lending_ = false;
+  holding_ = false;
 }
 
 bool X11DeviceContext::attachSharedMemory(size_t capacity, std::string& why) {
@@ -131,12 +184,7 @@ bool X11DeviceContext::attachSharedMemory(size_t capacity, std::string& why) {
 X11DeviceContext::~X11DeviceContext() {
   // On a lost connection these calls only free what Xlib holds.
   XFreeGC(display_, gc_);
-  if (shmAddress_ != nullptr) {
-    XShmDetach(display_, &shmInfo_);
-    // The server has drawn from and let go of the segment after this.
-    XSync(display_, False);
-    shmdt(shmAddress_);
-  }
+  if (shmAddress_ != nullptr) detachSharedMemory();
   connection_.reset();
 }
 
@@ -150,9 +198,9 @@ void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32
   if (stopped()) return;
   // Only what lies in the band and in the window is drawn.
   const int64_t left = std::max<int64_t>(rect.left, 0);
-  const int64_t right = std::min<int64_t>({rect.right, width, width_});
+  const int64_t right = std::min<int64_t>({rect.right, width, visibleWidth()});
   const int64_t top = std::max<int64_t>({rect.top, bandTop, 0});
-  const int64_t bottom = std::min<int64_t>({rect.bottom, int64_t{bandTop} + rows, height_});
+  const int64_t bottom = std::min<int64_t>({rect.bottom, int64_t{bandTop} + rows, visibleHeight()});
   if (left >= right || top >= bottom) return;
   const uint8_t* first = pixels + (top - bandTop) * int64_t{pitch} + left * 4;
   const auto w = static_cast<uint32_t>(right - left);
@@ -169,8 +217,15 @@ void X11DeviceContext::presentBand(const uint8_t* pixels, uint32_t pitch, uint32
     putLent(static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
   } else if (shmAddress_ != nullptr) {
     presentShared(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
-  } else {
+  } else if (scale_ == 1) {
     presentThroughSocket(first, pitch, static_cast<int32_t>(left), static_cast<int32_t>(top), w, h);
+  } else {
+    // At most the window's size, which the server holds anyway.
+    const uint32_t scaledPitch = w * scale_ * 4;
+    scaled_.resize(size_t{scaledPitch} * h * scale_);
+    scalePixels(first, pitch, w, h, scale_, scaled_.data(), scaledPitch);
+    presentThroughSocket(scaled_.data(), scaledPitch, static_cast<int32_t>(left * scale_),
+                         static_cast<int32_t>(top * scale_), w * scale_, h * scale_);
   }
   // Each flush wakes the server: once a frame when the caller says when it ends.
   if (!flushPerFrame_) XFlush(display_);
@@ -188,13 +243,13 @@ void X11DeviceContext::endFrame() {
 
 bool X11DeviceContext::lendBand(int32_t bandTop, uint32_t rows, LentBand& out) {
   std::lock_guard lock(lock_);
-  if (!lending_ || stopped() || bandTop < 0 || uint32_t(bandTop) >= height_ || rows == 0) {
+  if (!lending_ || stopped() || bandTop < 0 || uint32_t(bandTop) >= visibleHeight() || rows == 0) {
     return false;
   }
-  const uint32_t lent = std::min(rows, height_ - uint32_t(bandTop));
+  const uint32_t lent = std::min(rows, visibleHeight() - uint32_t(bandTop));
   const size_t offset = size_t(bandTop) * lentPitch_;
   if (!waitUnread(offset, size_t{lent} * lentPitch_)) return false;
-  out = LentBand{shmAddress_ + offset, lentPitch_, width_, lent};
+  out = LentBand{shmAddress_ + offset, lentPitch_, visibleWidth(), lent};
   return true;
 }
 
@@ -202,8 +257,8 @@ void X11DeviceContext::bandChanged(int32_t bandTop, const Rect& rect) {
   std::lock_guard lock(lock_);
   if (!lending_ || stopped()) return;
   const Rect clipped{std::max(rect.left, 0), std::max(rect.top, 0),
-                     static_cast<int32_t>(std::min<int64_t>(rect.right, width_)),
-                     static_cast<int32_t>(std::min<int64_t>(rect.bottom, height_))};
+                     static_cast<int32_t>(std::min<int64_t>(rect.right, visibleWidth())),
+                     static_cast<int32_t>(std::min<int64_t>(rect.bottom, visibleHeight()))};
   if (clipped.left >= clipped.right || clipped.top >= clipped.bottom) return;
   // A band's rectangles come together. Near ones go as one request: the
   // server pays more for a request than for the pixels between them, which
@@ -234,7 +289,7 @@ void X11DeviceContext::putHeld() {
 }
 
 bool X11DeviceContext::isShown(int32_t top, int32_t bottom) const {
-  if (shownRowCount_ == height_) return true;
+  if (shownRowCount_ == visibleHeight()) return true;
   return std::all_of(shownRows_.begin() + top, shownRows_.begin() + bottom,
                      [](uint8_t shown) { return shown != 0; });
 }
@@ -242,14 +297,14 @@ bool X11DeviceContext::isShown(int32_t top, int32_t bottom) const {
 void X11DeviceContext::putLent(int32_t left, int32_t top, uint32_t width, uint32_t height) {
   // Bounded whatever the caller: once the list is long, the oldest is waited for.
   if (pending_.size() >= kMaxPending && !waitProcessed(pending_.front().serial)) return;
-  if (left == 0 && width == width_ && shownRowCount_ < height_) {
+  if (left == 0 && width == visibleWidth() && shownRowCount_ < visibleHeight()) {
     for (uint32_t y = uint32_t(top); y < uint32_t(top) + height; ++y) {
       shownRowCount_ += shownRows_[y] == 0 ? 1 : 0;
       shownRows_[y] = 1;
     }
   }
-  const unsigned long serial =
-      putSegment(shmAddress_, width_, height_, lentPitch_, left, top, left, top, width, height);
+  const unsigned long serial = putSegment(shmAddress_, visibleWidth(), visibleHeight(), lentPitch_,
+                                          left, top, left, top, width, height);
   pending_.push_back(Pending{size_t(top) * lentPitch_, size_t{height} * lentPitch_, serial});
   if (!flushPerFrame_) XFlush(display_);
 }
@@ -289,22 +344,41 @@ bool X11DeviceContext::waitUnread(size_t offset, size_t size) {
 
 void X11DeviceContext::presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left,
                                      int32_t top, uint32_t width, uint32_t height) {
-  const uint32_t rowBytes = format_.rowBytes(width);
-  // Pieces of at most half the segment, so that one never waits for itself.
+  const uint32_t k = scale_;
+  const uint32_t rowBytes = format_.rowBytes(width * k);
+  // Pieces of at most half the segment, so that one never waits for itself
+  // (the segment holds two windows, so one row of blocks always fits).
   const uint32_t rowsPerPiece =
-      static_cast<uint32_t>(std::max<size_t>(1, shmCapacity_ / 2 / rowBytes));
+      static_cast<uint32_t>(std::max<size_t>(1, shmCapacity_ / 2 / (size_t{rowBytes} * k)));
   for (uint32_t done = 0; done < height;) {
     const uint32_t rows = std::min(rowsPerPiece, height - done);
+    const size_t bytes = alignUp(size_t{rowBytes} * rows * k);
     size_t offset = 0;
-    if (!reserve(alignUp(size_t{rowBytes} * rows), offset)) return;
+    if (!reserve(bytes, offset)) return;
     uint8_t* target = shmAddress_ + offset;
-    for (uint32_t y = 0; y < rows; ++y) {
-      format_.convertRow(reinterpret_cast<const uint32_t*>(pixels + size_t{done + y} * pitch),
-                         width, target + size_t{y} * rowBytes);
+    const uint8_t* source = pixels + size_t{done} * pitch;
+    if (k == 1) {
+      for (uint32_t y = 0; y < rows; ++y) {
+        format_.convertRow(reinterpret_cast<const uint32_t*>(source + size_t{y} * pitch), width,
+                           target + size_t{y} * rowBytes);
+      }
+    } else if (format_.isIdentity()) {
+      scalePixels(source, pitch, width, rows, k, target, rowBytes);
+    } else {
+      // Widened, converted once, then the row repeated.
+      widened_.resize(size_t{width} * k);
+      for (uint32_t y = 0; y < rows; ++y) {
+        const auto* in = reinterpret_cast<const uint32_t*>(source + size_t{y} * pitch);
+        for (uint32_t x = 0; x < width * k; ++x) widened_[x] = in[x / k];
+        uint8_t* first = target + size_t{y} * k * rowBytes;
+        format_.convertRow(widened_.data(), width * k, first);
+        for (uint32_t i = 1; i < k; ++i) std::memcpy(first + size_t{i} * rowBytes, first, rowBytes);
+      }
     }
-    const unsigned long serial = putSegment(target, width, rows, rowBytes, 0, 0, left,
-                                            top + static_cast<int32_t>(done), width, rows);
-    pending_.push_back(Pending{offset, alignUp(size_t{rowBytes} * rows), serial});
+    const unsigned long serial =
+        putSegment(target, width * k, rows * k, rowBytes, 0, 0, static_cast<int32_t>(left * k),
+                   static_cast<int32_t>((top + done) * k), width * k, rows * k);
+    pending_.push_back(Pending{offset, bytes, serial});
     done += rows;
   }
 }

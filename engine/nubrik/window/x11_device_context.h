@@ -20,27 +20,34 @@ namespace nubrik {
 // Calls may come from several threads; the band's memory is not touched
 // after a call returns.
 //
-// With shared memory and a visual whose pixels are the engine's words, the
-// segment is the window's picture: it lends its rows to be composed in
+// With shared memory, a visual whose pixels are the engine's words and a
+// scale of 1, the segment is the window's picture: it lends its rows to be composed in
 // place, and each changed rectangle is drawn from there. Rows are lent only
 // once the server has read what was last drawn from them, so the window
 // never shows a band half composed.
 //
-// With shared memory and other visuals, each rectangle is converted into the next free part of
-// one shared segment (a ring twice the size of the window) and drawn from
+// Otherwise, with shared memory, each rectangle is converted into the next
+// free part of one shared segment (a ring twice the size of the window) and drawn from
 // there by the server; a part is written again only once the server has
 // reported that the request drawing from it is done, so that the window never
 // shows pixels meant for another place or a later frame. Without it (the
 // extension missing, refused or failing to attach, or not asked for), the
 // pixels travel through the socket with XPutImage.
 //
+// At a scale above 1, each surface pixel is written as a scale x scale
+// block while it is converted (into the segment, or into the rows sent
+// through the socket). Such a device context lends nothing.
+//
 // Once the window's presentation has failed (an X error, the connection
 // lost, the window destroyed) every call returns at once.
 class X11DeviceContext final : public IDeviceContext {
  public:
-  // Throws std::runtime_error when the window's visual is not supported.
+  // `width` x `height` is the surface, shown `scale` times (1 to
+  // WindowOptions::kMaxScale) in each direction. Throws std::runtime_error when the
+  // window's visual is not supported, std::invalid_argument for a scale out
+  // of range.
   X11DeviceContext(std::unique_ptr<X11Connection> connection, Window window, uint32_t width,
-                   uint32_t height, bool trySharedMemory);
+                   uint32_t height, bool trySharedMemory, uint32_t scale = 1);
   ~X11DeviceContext() override;
   X11DeviceContext(const X11DeviceContext&) = delete;
   X11DeviceContext& operator=(const X11DeviceContext&) = delete;
@@ -52,6 +59,10 @@ class X11DeviceContext final : public IDeviceContext {
   void endFrame() override;
   bool lendBand(int32_t bandTop, uint32_t rows, LentBand& out) override;
   void bandChanged(int32_t bandTop, const Rect& rect) override;
+  // The picture is remade at the new size, and a ring too small for it is
+  // replaced (once the server is done with either); where no new segment
+  // can be had, the socket serves.
+  void surfaceResized(uint32_t width, uint32_t height) override;
 
   bool usesSharedMemory() const { return shmAddress_ != nullptr; }
   // Whether bands are composed straight into the shared segment.
@@ -68,6 +79,8 @@ class X11DeviceContext final : public IDeviceContext {
   };
 
   bool attachSharedMemory(size_t capacity, std::string& why);
+  // Attaches the window's picture where it can be lent, else a ring.
+  void attachSegment();
   // Draws a rectangle of the window's picture in the lent segment.
   void putLent(int32_t left, int32_t top, uint32_t width, uint32_t height);
   // Draws a rectangle of an image in the segment whose rows start at `data`,
@@ -83,6 +96,13 @@ class X11DeviceContext final : public IDeviceContext {
   // Waits until the server has read every part of the segment that
   // overlaps [offset, offset + size); false once presentation has failed.
   bool waitUnread(size_t offset, size_t size);
+  void detachSharedMemory();
+  // Room for two whole windows: the server may lag a frame behind before
+  // presenting waits for it.
+  size_t segmentCapacity() const;
+  // The surface, as far as a window can show it at the scale.
+  uint32_t visibleWidth() const;
+  uint32_t visibleHeight() const;
   void presentShared(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
                      uint32_t width, uint32_t height);
   void presentThroughSocket(const uint8_t* pixels, uint32_t pitch, int32_t left, int32_t top,
@@ -105,6 +125,7 @@ class X11DeviceContext final : public IDeviceContext {
   X11PixelFormat format_;
   uint32_t width_;
   uint32_t height_;
+  uint32_t scale_;
 
   XShmSegmentInfo shmInfo_{};
   uint8_t* shmAddress_ = nullptr;
@@ -127,7 +148,9 @@ class X11DeviceContext final : public IDeviceContext {
   bool flushPerFrame_ = false;
   std::deque<Pending> pending_;
   std::string socketReason_;
-  std::vector<uint8_t> scratch_;  // converted rows for the socket
+  std::vector<uint8_t> scratch_;   // converted rows for the socket
+  std::vector<uint8_t> scaled_;    // scaled rows for the socket
+  std::vector<uint32_t> widened_;  // a widened row to convert
 };
 
 }  // namespace nubrik

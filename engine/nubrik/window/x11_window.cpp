@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "nubrik/window/pixel_scaling.h"
+#include "nubrik/window/window_options.h"
 #include "nubrik/window/x11_connection.h"
 #include "nubrik/window/x11_device_context.h"
 #include "nubrik/window/x11_keyboard.h"
@@ -107,14 +109,24 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
   auto cursor = X11Connection::open(DisplayString(display), failure);
   if (!cursor) throw std::runtime_error("cannot open a second connection to " + where);
 
-  uint32_t width = options.width, height = options.height;
+  const uint32_t scale = options.scale;
+  if (scale < 1 || scale > WindowOptions::kMaxScale) {
+    throw std::invalid_argument("a window's scale is 1 to " +
+                                std::to_string(WindowOptions::kMaxScale) + ", not " +
+                                std::to_string(scale));
+  }
+  uint64_t width = uint64_t{options.width} * scale, height = uint64_t{options.height} * scale;
   if (options.fullscreen) {
     width = static_cast<uint32_t>(DisplayWidth(display, screen));
     height = static_cast<uint32_t>(DisplayHeight(display, screen));
   }
   if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
     throw std::invalid_argument("an X11 window is 1 to 32767 pixels wide and high, not " +
-                                std::to_string(width) + " x " + std::to_string(height));
+                                std::to_string(width) + " x " + std::to_string(height) +
+                                (scale > 1 ? " (" + std::to_string(options.width) + " x " +
+                                                 std::to_string(options.height) + " at scale " +
+                                                 std::to_string(scale) + ")"
+                                           : std::string()));
   }
 
   const Window root = RootWindow(display, screen);
@@ -127,8 +139,9 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
                           ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                           EnterWindowMask | LeaveWindowMask | FocusChangeMask;
   const Window window =
-      XCreateWindow(display, root, 0, 0, width, height, 0, CopyFromParent, InputOutput,
-                    CopyFromParent, CWBackPixmap | CWCursor | CWEventMask, &attributes);
+      XCreateWindow(display, root, 0, 0, static_cast<unsigned>(width),
+                    static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                    CWBackPixmap | CWCursor | CWEventMask, &attributes);
 
   XStoreName(display, window, options.title.c_str());
   // The title in UTF-8 as well, for window managers that show more than
@@ -141,12 +154,20 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
   std::string instance = program_invocation_short_name;
   XClassHint classHint{instance.data(), const_cast<char*>(options.className.c_str())};
   XSetClassHint(display, window, &classHint);
-  // Not resizable: the smallest and the largest size are the client size.
   XSizeHints* hints = XAllocSizeHints();
   if (hints != nullptr) {
-    hints->flags = PMinSize | PMaxSize;
-    hints->min_width = hints->max_width = static_cast<int>(width);
-    hints->min_height = hints->max_height = static_cast<int>(height);
+    if (options.resizable) {
+      // Whole surface pixels only, at least one.
+      hints->flags = PMinSize | PResizeInc | PBaseSize;
+      hints->min_width = hints->min_height = static_cast<int>(scale);
+      hints->width_inc = hints->height_inc = static_cast<int>(scale);
+      hints->base_width = hints->base_height = 0;
+    } else {
+      // The smallest and the largest size are the client size.
+      hints->flags = PMinSize | PMaxSize;
+      hints->min_width = hints->max_width = static_cast<int>(width);
+      hints->min_height = hints->max_height = static_cast<int>(height);
+    }
     XSetWMNormalHints(display, window, hints);
     XFree(hints);
   }
@@ -159,7 +180,8 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
   }
 
   auto result = std::unique_ptr<X11Window>(new X11Window(
-      std::move(main), std::move(cursor), std::move(failure), window, width, height, x11));
+      std::move(main), std::move(cursor), std::move(failure), window, static_cast<uint32_t>(width),
+      static_cast<uint32_t>(height), scale, options.resizable, x11));
   XSetWMProtocols(display, window, &result->deleteWindow_, 1);
   // Whatever the server refused so far is known once it has answered.
   XSync(display, False);
@@ -171,7 +193,7 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
 
 X11Window::X11Window(std::unique_ptr<X11Connection> main, std::unique_ptr<X11Connection> cursor,
                      std::shared_ptr<X11Failure> failure, unsigned long window, uint32_t width,
-                     uint32_t height, X11WindowOptions options)
+                     uint32_t height, uint32_t scale, bool resizable, X11WindowOptions options)
     : failure_(std::move(failure)),
       main_(std::move(main)),
       cursor_(std::move(cursor)),
@@ -180,8 +202,14 @@ X11Window::X11Window(std::unique_ptr<X11Connection> main, std::unique_ptr<X11Con
       deleteWindow_(XInternAtom(display_, "WM_DELETE_WINDOW", False)),
       width_(width),
       height_(height),
+      scale_(scale),
+      resizable_(resizable),
       options_(options),
       keyboard_(std::make_unique<X11Keyboard>(display_)) {
+  uint32_t surfaceWidth, surfaceHeight;
+  surfaceForClient(width, height, scale, surfaceWidth, surfaceHeight);
+  surfaceWidth_ = surfaceWidth;
+  surfaceHeight_ = surfaceHeight;
   // Held keys then repeat as presses alone, which tell themselves apart.
   Bool supported = False;
   detectableRepeat_ = XkbSetDetectableAutoRepeat(display_, True, &supported) && supported;
@@ -236,8 +264,8 @@ IDeviceContext* X11Window::getDC() {
     return nullptr;
   }
   try {
-    auto* dc = new X11DeviceContext(std::move(connection), window_, width_, height_,
-                                    options_.sharedMemory);
+    auto* dc = new X11DeviceContext(std::move(connection), window_, surfaceWidth_.load(),
+                                    surfaceHeight_.load(), options_.sharedMemory, scale_);
     std::lock_guard lock(noteLock_);
     slowPathReason_ = dc->usesSharedMemory() ? std::string() : dc->socketReason();
     return dc;
@@ -287,6 +315,7 @@ X11Window::WindowEvent X11Window::waitEvent(uint32_t timeoutMs) {
       switch (event.type) {
         case Expose:
           if (event.xexpose.count == 0) {
+            paintMargin();
             pendingInput_ = pendingInput_ || queuedInput;
             return WindowEvent::Redraw;
           }
@@ -303,6 +332,14 @@ X11Window::WindowEvent X11Window::waitEvent(uint32_t timeoutMs) {
             destroyed_ = true;
             failure_->report(kDestroyed);  // the device contexts stop presenting
             return WindowEvent::Failed;
+          }
+          break;
+        case ConfigureNotify:
+          if (event.xconfigure.window == window_ && event.xconfigure.width > 0 &&
+              event.xconfigure.height > 0) {
+            queuedInput = clientResized(static_cast<uint32_t>(event.xconfigure.width),
+                                        static_cast<uint32_t>(event.xconfigure.height)) ||
+                          queuedInput;
           }
           break;
         case MappingNotify:
@@ -355,6 +392,49 @@ X11Window::WindowEvent X11Window::waitEvent(uint32_t timeoutMs) {
       return WindowEvent::Woken;
     }
   }
+}
+
+bool X11Window::clientResized(uint32_t width, uint32_t height) {
+  // A window that is not resizable keeps its surface, whatever is done to
+  // it from outside.
+  if (!resizable_) return false;
+  width_ = width;
+  height_ = height;
+  uint32_t surfaceWidth, surfaceHeight;
+  surfaceForClient(width, height, scale_, surfaceWidth, surfaceHeight);
+  if (surfaceWidth == surfaceWidth_.load() && surfaceHeight == surfaceHeight_.load()) return false;
+  surfaceWidth_ = surfaceWidth;
+  surfaceHeight_ = surfaceHeight;
+  paintMargin();
+  surfaceResized(surfaceWidth, surfaceHeight);
+  return true;
+}
+
+void X11Window::paintMargin() {
+  // Less than one surface pixel wide (unless the surface reached its
+  // limit): black, rather than whatever the server left there.
+  const uint32_t right = surfaceWidth_.load() * scale_, bottom = surfaceHeight_.load() * scale_;
+  const uint32_t width = width_.load(), height = height_.load();
+  if (right >= width && bottom >= height) return;
+  XRectangle margin[2];
+  int count = 0;
+  if (right < width) {
+    margin[count++] = {static_cast<short>(right), 0, static_cast<unsigned short>(width - right),
+                       static_cast<unsigned short>(height)};
+  }
+  if (bottom < height) {
+    margin[count++] = {0, static_cast<short>(bottom), static_cast<unsigned short>(width),
+                       static_cast<unsigned short>(height - bottom)};
+  }
+  GC gc = XCreateGC(display_, window_, 0, nullptr);
+  XSetForeground(display_, gc, BlackPixel(display_, DefaultScreen(display_)));
+  XFillRectangles(display_, window_, gc, margin, count);
+  XFreeGC(display_, gc);
+  XFlush(display_);
+}
+
+int32_t X11Window::toSurface(int32_t windowCoordinate) const {
+  return windowToSurface(windowCoordinate, scale_);
 }
 
 bool X11Window::translateKey(void* raw, bool filtered) {
@@ -451,12 +531,13 @@ bool X11Window::translate(void* raw) {
           return false;
       }
       const uint8_t mods = X11Keyboard::modifiers(b.state);
-      input().push(press ? InputEvent::buttonDown(button, b.x, b.y, mods)
-                         : InputEvent::buttonUp(button, b.x, b.y, mods));
+      const int32_t x = toSurface(b.x), y = toSurface(b.y);
+      input().push(press ? InputEvent::buttonDown(button, x, y, mods)
+                         : InputEvent::buttonUp(button, x, y, mods));
       return true;
     }
     case MotionNotify:
-      input().push(InputEvent::motion(event.xmotion.x, event.xmotion.y));
+      input().push(InputEvent::motion(toSurface(event.xmotion.x), toSurface(event.xmotion.y)));
       return true;
     case EnterNotify:
     case LeaveNotify: {
@@ -467,8 +548,8 @@ bool X11Window::translate(void* raw) {
       if (input().isPointerInside() == enter) return false;
       InputEvent crossing =
           InputEvent::simple(enter ? InputEventType::Enter : InputEventType::Leave);
-      crossing.x = c.x;
-      crossing.y = c.y;
+      crossing.x = toSurface(c.x);
+      crossing.y = toSurface(c.y);
       input().push(crossing);
       return true;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,13 +29,16 @@ struct X11WindowOptions {
   bool sharedMemory = true;
 };
 
-// A fixed-size top-level X11 window. The message loop runs on the thread that
+// A top-level X11 window, of a fixed size unless made resizable, showing
+// its surface at an integer scale. The message loop runs on the thread that
 // made it, over its own display connection; each device context and the
 // cursor queries have connections of their own, so that worker and frame
 // threads never share the loop's connection.
 //
-// Input (keys, text, pointer, wheel, crossing, focus, close requests) is
-// taken in by waitEvent and queued on input(). Keys are named by their
+// Input (keys, text, pointer, wheel, crossing, focus, resizes, close
+// requests) is taken in by waitEvent and queued on input(); pointer
+// positions are in surface pixels (window pixels over the scale, rounded
+// down). Keys are named by their
 // place on the keyboard (the server's XKB key names). Text comes through
 // the X input method when one opens (dead keys and compose sequences work
 // then), else from the keys' symbols; a program that wants its users'
@@ -59,8 +63,13 @@ class X11Window final : public EventWindow {
                                            X11WindowOptions options = {});
   ~X11Window() override;
 
-  uint32_t getClientWidth() const override { return width_; }
-  uint32_t getClientHeight() const override { return height_; }
+  uint32_t getClientWidth() const override { return width_.load(); }
+  uint32_t getClientHeight() const override { return height_.load(); }
+  uint32_t getScale() const override { return scale_; }
+  // The client area over the scale, at least 1 x 1, and within a Screen's
+  // limits (what lies beyond is not drawn).
+  uint32_t getSurfaceWidth() const override { return surfaceWidth_.load(); }
+  uint32_t getSurfaceHeight() const override { return surfaceHeight_.load(); }
   // Null when no connection can be opened for it.
   IDeviceContext* getDC() override;
   void releaseDC(IDeviceContext* dc) override;
@@ -77,7 +86,13 @@ class X11Window final : public EventWindow {
  private:
   X11Window(std::unique_ptr<X11Connection> main, std::unique_ptr<X11Connection> cursor,
             std::shared_ptr<X11Failure> failure, unsigned long window, uint32_t width,
-            uint32_t height, X11WindowOptions options);
+            uint32_t height, uint32_t scale, bool resizable, X11WindowOptions options);
+  // Takes the client area's new size from the server; true when the
+  // surface changed (a Resize event was queued).
+  bool clientResized(uint32_t width, uint32_t height);
+  int32_t toSurface(int32_t windowCoordinate) const;
+  // Paints what lies right of and below the scaled surface.
+  void paintMargin();
   void openInputMethod();
   // Queue what an XEvent means as input; true when they queued anything.
   bool translate(void* event);
@@ -90,8 +105,13 @@ class X11Window final : public EventWindow {
   mutable std::mutex cursorLock_;
   unsigned long window_;        // Window
   unsigned long deleteWindow_;  // Atom
-  uint32_t width_;
-  uint32_t height_;
+  // Written by the event loop's thread.
+  std::atomic<uint32_t> width_;
+  std::atomic<uint32_t> height_;
+  std::atomic<uint32_t> surfaceWidth_{1};
+  std::atomic<uint32_t> surfaceHeight_{1};
+  const uint32_t scale_;
+  const bool resizable_;
   X11WindowOptions options_;
   bool destroyed_ = false;
   bool syncedAfterFailure_ = false;

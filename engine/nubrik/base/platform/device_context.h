@@ -40,7 +40,8 @@ class IDeviceContext {
   // from `bandTop` (at most `rows` of them) to be composed straight into,
   // from any thread: true and `out` filled, or false to be given band
   // images through presentBand instead. A device context lends for every
-  // band of a frame or for none. The rows stay valid until the Screen ends.
+  // band of a frame or for none. The rows stay valid until the Screen ends
+  // or resizes.
   virtual bool lendBand(int32_t bandTop, uint32_t rows, LentBand& out) {
     (void)bandTop;
     (void)rows;
@@ -53,6 +54,14 @@ class IDeviceContext {
   virtual void bandChanged(int32_t bandTop, const Rect& rect) {
     (void)bandTop;
     (void)rect;
+  }
+  // The surface now has `width` x `height` pixels: what is presented from
+  // now on is clipped to that, and rows lent before are not used again. The
+  // Screen calls it with nothing presenting; it throws (memory) leaving the
+  // device context as it was. Nothing by default.
+  virtual void surfaceResized(uint32_t width, uint32_t height) {
+    (void)width;
+    (void)height;
   }
 };
 
