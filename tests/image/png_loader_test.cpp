@@ -343,6 +343,7 @@ TEST(PngLoaderTest, AFailedDecodeStaysFailedWithoutTouchingTheData) {
   }
 }
 
+#ifndef _WIN32
 int openFileCount() {
   int count = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -351,6 +352,7 @@ int openFileCount() {
   }
   return count;
 }
+#endif
 
 std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
   const std::string path = (std::filesystem::temp_directory_path() / name).string();
@@ -368,7 +370,9 @@ TEST(LoadImageFromFileTest, DecodesAnyNameAndClosesTheFileOnFailure) {
 
   const std::string cut =
       writeTemp("nubrik_cut.png", std::vector<uint8_t>(png.begin(), png.begin() + png.size() / 2));
+#ifndef _WIN32
   const int before = openFileCount();
+#endif
   try {
     loadImageFromFile(cut);
     FAIL();
@@ -377,7 +381,13 @@ TEST(LoadImageFromFileTest, DecodesAnyNameAndClosesTheFileOnFailure) {
         "Invalid file format in nubrik::PngLoader::loadImpl method. "))
         << e.what();
   }
+#ifdef _WIN32
+  // Opened without sharing deletion: removable only once closed. (The
+  // process's descriptors under wine include the emulator's own.)
+  EXPECT_TRUE(std::filesystem::remove(cut));
+#else
   EXPECT_EQ(openFileCount(), before);
+#endif
 
   try {
     // A missing file in a folder that exists: a missing folder has a code
