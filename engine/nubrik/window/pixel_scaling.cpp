@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "nubrik/screen/screen.h"
+#include "nubrik/window/window_options.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -79,6 +82,14 @@ void scalePixels(const uint8_t* src, size_t srcPitch, uint32_t width, uint32_t h
     }
     // The other rows of the block are copies of the first.
     for (uint32_t i = 1; i < scale; ++i) std::memcpy(first + i * dstPitch, first, rowBytes);
+  }
+}
+
+void checkScale(uint32_t scale) {
+  if (scale < 1 || scale > WindowOptions::kMaxScale) {
+    throw std::invalid_argument("a window's scale is 1 to " +
+                                std::to_string(WindowOptions::kMaxScale) + ", not " +
+                                std::to_string(scale));
   }
 }
 

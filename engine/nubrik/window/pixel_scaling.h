@@ -12,6 +12,10 @@ namespace nubrik {
 void scalePixels(const uint8_t* src, size_t srcPitch, uint32_t width, uint32_t height,
                  uint32_t scale, uint8_t* dst, size_t dstPitch);
 
+// Throws std::invalid_argument naming `scale` unless it is 1 to
+// WindowOptions::kMaxScale.
+void checkScale(uint32_t scale);
+
 // A window coordinate in surface pixels at `scale`: rounded down, also
 // left of and above the window.
 inline int32_t windowToSurface(int32_t coordinate, uint32_t scale) {

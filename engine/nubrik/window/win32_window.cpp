@@ -235,11 +235,7 @@ std::unique_ptr<Win32Window> Win32Window::create(const WindowOptions& options) {
   }
 
   const uint32_t scale = options.scale;
-  if (scale < 1 || scale > WindowOptions::kMaxScale) {
-    throw std::invalid_argument("a window's scale is 1 to " +
-                                std::to_string(WindowOptions::kMaxScale) + ", not " +
-                                std::to_string(scale));
-  }
+  checkScale(scale);
   // Captioned, with a system menu and a minimise box; a sizing border and a
   // maximise box only when resizable, else the surface keeps its size.
   // Fullscreen: a frameless window over the whole primary screen.

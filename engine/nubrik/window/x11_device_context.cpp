@@ -13,7 +13,6 @@
 #include <stdexcept>
 
 #include "nubrik/window/pixel_scaling.h"
-#include "nubrik/window/window_options.h"
 
 namespace nubrik {
 
@@ -60,11 +59,11 @@ X11DeviceContext::X11DeviceContext(std::unique_ptr<X11Connection> connection, Wi
       width_(width),
       height_(height),
       scale_(scale) {
-  if (scale < 1 || scale > WindowOptions::kMaxScale) {
+  try {
+    checkScale(scale);
+  } catch (...) {
     XFreeGC(display_, gc_);
-    throw std::invalid_argument("a window shows its surface at a scale of 1 to " +
-                                std::to_string(WindowOptions::kMaxScale) + ", not " +
-                                std::to_string(scale));
+    throw;
   }
   XWindowAttributes attributes{};
   if (XGetWindowAttributes(display_, window_, &attributes) == 0 || attributes.visual == nullptr) {

@@ -110,11 +110,7 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
   if (!cursor) throw std::runtime_error("cannot open a second connection to " + where);
 
   const uint32_t scale = options.scale;
-  if (scale < 1 || scale > WindowOptions::kMaxScale) {
-    throw std::invalid_argument("a window's scale is 1 to " +
-                                std::to_string(WindowOptions::kMaxScale) + ", not " +
-                                std::to_string(scale));
-  }
+  checkScale(scale);
   uint64_t width = uint64_t{options.width} * scale, height = uint64_t{options.height} * scale;
   if (options.fullscreen) {
     width = static_cast<uint32_t>(DisplayWidth(display, screen));
