@@ -15,6 +15,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTAL
         FILES_MATCHING PATTERN "*.h"
         PATTERN "random.h" EXCLUDE
         PATTERN "memory_helper.h" EXCLUDE
+        PATTERN "streamed_copy.h" EXCLUDE
         PATTERN "blit_checks.h" EXCLUDE
         PATTERN "blit_loops.h" EXCLUDE
         PATTERN "band_damage.h" EXCLUDE

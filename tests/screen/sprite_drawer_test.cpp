@@ -221,8 +221,9 @@ TEST(SpriteDrawerTest, AFailedPrepareLeavesNoTrace) {
 // is reported exactly once.
 class CompositionProperty {
  public:
-  CompositionProperty(uint32_t seed, bool background, uint32_t composers = 1, bool lends = true)
-      : random_(seed), composers_(composers), surface_(kWidth, kHeight, lends) {
+  CompositionProperty(uint32_t seed, bool background, uint32_t composers = 1, bool lends = true,
+                      FramePipeline::Sharing sharing = FramePipeline::Sharing::Always)
+      : random_(seed), composers_(composers), sharing_(sharing), surface_(kWidth, kHeight, lends) {
     if (background) {
       auto sprite =
           std::make_shared<FillRectSprite>(manager_, drawer_, 0, Rect{0, 0, kWidth, kHeight}, 0,
@@ -246,7 +247,7 @@ class CompositionProperty {
       if (!pipeline_) {
         pipeline_ = std::make_unique<FramePipeline>(*drawer_, &surface_, composers_);
         // Small frames would mostly be composed alone.
-        pipeline_->setSharing(FramePipeline::Sharing::Always);
+        pipeline_->setSharing(sharing_);
       }
       std::vector<Rect> expected;
       for (uint32_t band = 0; band < drawer_->getBandCount(); ++band) {
@@ -369,6 +370,7 @@ class CompositionProperty {
       std::make_shared<SpriteDrawer>(kWidth, kHeight, kBandHeight, manager_);
   std::vector<std::shared_ptr<ISprite>> sprites_;
   uint32_t composers_;
+  FramePipeline::Sharing sharing_;
   MemorySurface surface_;
   std::unique_ptr<FramePipeline> pipeline_;
 };
@@ -386,10 +388,14 @@ TEST(SpriteDrawerTest, IncrementalCompositionEqualsFullComposition) {
 }
 
 TEST(SpriteDrawerTest, EveryPipelineComposesLikeOneThread) {
+  using Sharing = FramePipeline::Sharing;
   for (uint32_t composers : {1u, 2u, 4u}) {
     for (bool lends : {true, false}) {
-      SCOPED_TRACE(::testing::Message() << composers << " threads, lends " << lends);
-      CompositionProperty(7 + composers, composers != 2, composers, lends).run(120);
+      for (Sharing sharing : {Sharing::Always, Sharing::AlwaysStreamed, Sharing::Measured}) {
+        SCOPED_TRACE(::testing::Message() << composers << " threads, lends " << lends
+                                          << ", sharing " << static_cast<int>(sharing));
+        CompositionProperty(7 + composers, composers != 2, composers, lends, sharing).run(120);
+      }
     }
   }
 }

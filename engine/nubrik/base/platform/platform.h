@@ -65,9 +65,12 @@ using RecursiveLock = std::recursive_mutex;
 
 // --- Waiting on a word ------------------------------------------------------------
 
-// Blocks while `word` holds `expected`; may also return early. Cheaper than an
-// event for hand-overs that are usually caught by spinning first.
-void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected);
+// Blocks while `word` holds `expected`, for at most `timeoutNs`; may also
+// return early. Cheaper than an event for hand-overs that are usually caught
+// by spinning first.
+constexpr uint64_t kWaitForever = ~uint64_t{0};
+void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected,
+                uint64_t timeoutNs = kWaitForever);
 // Wakes every thread blocked in waitOnWord on `word`.
 void wakeWord(const std::atomic<uint32_t>& word);
 
@@ -83,6 +86,22 @@ ThreadObject* startThread(ThreadRoutine routine, void* argument);
 uint32_t joinThread(ThreadObject* thread);
 // The number of logical processors, at least 1.
 uint32_t logicalProcessorCount();
+
+// A thread's set of processors, kept so that another thread can steer it off
+// one processor and later let it back. A system may queue a woken thread on
+// a busy processor while another idles, for milliseconds (measured: virtual
+// processors that idle are halted and look taken); moving the thread is what
+// a program can do about it.
+struct ProcessorSteerObject;
+// For the calling thread; null where it cannot be steered (a system without
+// the means, a thread allowed only one processor).
+ProcessorSteerObject* createProcessorSteer();
+void releaseProcessorSteer(ProcessorSteerObject* steer);
+// Keeps the thread off the calling thread's processor, when it may run
+// elsewhere; returns whether it did.
+bool steerOffCallersProcessor(ProcessorSteerObject* steer);
+// Lets the thread run wherever it could before.
+void restoreProcessors(ProcessorSteerObject* steer);
 
 // --- Files ---------------------------------------------------------------------
 

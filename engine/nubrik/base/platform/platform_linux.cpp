@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -173,6 +175,41 @@ uint32_t joinThread(ThreadObject* thread) {
 
 uint32_t logicalProcessorCount() { return std::max(1u, std::thread::hardware_concurrency()); }
 
+struct ProcessorSteerObject {
+  pid_t thread = 0;
+  cpu_set_t allowed{};
+};
+
+ProcessorSteerObject* createProcessorSteer() {
+  auto* steer = new (std::nothrow) ProcessorSteerObject;
+  if (steer == nullptr) return nullptr;
+  steer->thread = static_cast<pid_t>(syscall(SYS_gettid));
+  // More processors than a cpu_set_t holds, or only one: not steered.
+  if (sched_getaffinity(steer->thread, sizeof steer->allowed, &steer->allowed) != 0 ||
+      CPU_COUNT(&steer->allowed) < 2) {
+    delete steer;
+    return nullptr;
+  }
+  return steer;
+}
+
+void releaseProcessorSteer(ProcessorSteerObject* steer) { delete steer; }
+
+bool steerOffCallersProcessor(ProcessorSteerObject* steer) {
+  const int processor = sched_getcpu();
+  if (steer == nullptr || processor < 0 || processor >= CPU_SETSIZE ||
+      !CPU_ISSET(processor, &steer->allowed)) {
+    return false;
+  }
+  cpu_set_t others = steer->allowed;
+  CPU_CLR(processor, &others);
+  return sched_setaffinity(steer->thread, sizeof others, &others) == 0;
+}
+
+void restoreProcessors(ProcessorSteerObject* steer) {
+  if (steer != nullptr) sched_setaffinity(steer->thread, sizeof steer->allowed, &steer->allowed);
+}
+
 // --- Files ---------------------------------------------------------------------
 
 struct FileObject {
@@ -266,12 +303,15 @@ int random15() {
 
 // --- Waiting on a word ------------------------------------------------------------
 
-void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected) {
+void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected, uint64_t timeoutNs) {
   static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+  timespec timeout{};
+  timeout.tv_sec = static_cast<time_t>(std::min<uint64_t>(timeoutNs / 1'000'000'000, INT32_MAX));
+  timeout.tv_nsec = static_cast<long>(timeoutNs % 1'000'000'000);
   // The kernel compares the word with `expected` before it sleeps, so a
   // change made after the caller's last look is never missed.
   syscall(SYS_futex, reinterpret_cast<const uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
-          nullptr, nullptr, 0);
+          timeoutNs == kWaitForever ? nullptr : &timeout, nullptr, 0);
 }
 
 void wakeWord(const std::atomic<uint32_t>& word) {

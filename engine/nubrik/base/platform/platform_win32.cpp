@@ -197,6 +197,13 @@ uint32_t logicalProcessorCount() {
   return std::max<uint32_t>(1, info.dwNumberOfProcessors);
 }
 
+// Not measured on Windows, so not done: nothing is steered.
+struct ProcessorSteerObject {};
+ProcessorSteerObject* createProcessorSteer() { return nullptr; }
+void releaseProcessorSteer(ProcessorSteerObject*) {}
+bool steerOffCallersProcessor(ProcessorSteerObject*) { return false; }
+void restoreProcessors(ProcessorSteerObject*) {}
+
 // --- Files ---------------------------------------------------------------------
 
 FileObject* openFileForReading(const char* path) {
@@ -261,9 +268,14 @@ CONDITION_VARIABLE wordChanged = CONDITION_VARIABLE_INIT;
 
 }  // namespace
 
-void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected) {
+void waitOnWord(const std::atomic<uint32_t>& word, uint32_t expected, uint64_t timeoutNs) {
+  // Whole milliseconds, rounded up: a timed wait never ends before its time.
+  const DWORD ms =
+      timeoutNs == kWaitForever
+          ? INFINITE
+          : static_cast<DWORD>(std::min<uint64_t>((timeoutNs + 999'999) / 1'000'000, INFINITE - 1));
   AcquireSRWLockExclusive(&wordLock);
-  if (word.load() == expected) SleepConditionVariableSRW(&wordChanged, &wordLock, INFINITE, 0);
+  if (word.load() == expected) SleepConditionVariableSRW(&wordChanged, &wordLock, ms, 0);
   ReleaseSRWLockExclusive(&wordLock);
 }
 
