@@ -38,6 +38,9 @@ constexpr int kFinishSpins = 8192;
 constexpr int64_t kWakeLeadNs = 250'000;
 constexpr int64_t kMaxAwakeGapNs = 4'000'000;
 constexpr int64_t kMaxExpectedGapNs = 100'000'000;
+// A shared frame must measure at most this much of one composed alone:
+// where the two are within the noise, one thread does the work for less.
+constexpr double kLeastGain = 0.95;
 // How often a worker waiting awake lets anything else runnable on its
 // processor go first.
 constexpr int kYieldSpins = 1024;
@@ -146,8 +149,9 @@ bool FramePipeline::shouldShare(size_t bands) {
   const Estimate& shared = sharedEstimate();
   if (alone_.nsPerBand == 0) return false;
   if (shared.nsPerBand == 0) return true;
-  // Too small a frame to repay waking a worker, or a worker that pays nothing.
-  const bool advised = shared.nsPerBand < alone_.nsPerBand &&
+  // Too small a frame to repay waking a worker, or a worker that pays too
+  // little to be told from the noise of the measures.
+  const bool advised = shared.nsPerBand < kLeastGain * alone_.nsPerBand &&
                        alone_.nsPerBand * static_cast<double>(bands) >= 2 * join_.nsPerBand;
   if (probeLeft_ == 0) {
     if (probed_) {
