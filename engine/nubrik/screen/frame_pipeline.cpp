@@ -29,24 +29,27 @@ constexpr int kFinishSpins = 8192;
 // A worker woken by another thread may wait behind that thread on its
 // processor for a scheduler tick or more while the other processor idles:
 // joins of 0.5 to 2 ms were measured against a 4 us wake, worst where the
-// processors are virtual and an idle one is halted. A worker that stays
-// running on its processor joins at once. So between shared frames that come
-// back to back (at most kMaxAwakeGapNs apart) a worker stays awake; between
-// frames further apart (up to kMaxExpectedGapNs), its own timer wakes it
-// kWakeLeadNs before the next is due. Either way it waits awake until the
-// frame is kWakeLeadNs overdue, or half a gap, and then sleeps.
-constexpr int64_t kWakeLeadNs = 250'000;
-constexpr int64_t kMaxAwakeGapNs = 4'000'000;
+// processors are virtual and an idle one is halted. A worker woken by its
+// own timer runs on its own processor at once. So between shared frames that
+// come regularly (at most kMaxExpectedGapNs apart) a worker sleeps with a
+// timeout that ends a little before the next frame is due, and waits awake
+// until as long after. That little is a quarter of the last shared frame's
+// composition, between kMinWakeLeadNs and kMaxWakeLeadNs: the time spent
+// awake stays well under what the worker saves. (Waiting awake through the
+// whole gap took a second processor all the time in the demonstration.)
+constexpr int64_t kMinWakeLeadNs = 20'000;
+constexpr int64_t kMaxWakeLeadNs = 250'000;
 constexpr int64_t kMaxExpectedGapNs = 100'000'000;
 // A shared frame must measure at most this much of one composed alone:
 // where the two are within the noise, one thread does the work for less.
 constexpr double kLeastGain = 0.95;
 // How often a worker waiting awake lets anything else runnable on its
 // processor go first.
-constexpr int kYieldSpins = 1024;
+constexpr int kYieldSpins = 256;
 // A worker that has not joined a shared frame this long after it opened is
-// taken to be queued behind the frame thread, and steered off its processor
-// (it is let back once it joins). Joins that work take microseconds.
+// taken to be queued behind the frame thread, and steered off its processor;
+// so is one waiting awake on it. It is let back onto every processor once no
+// frame is expected soon. Joins that work take microseconds.
 constexpr int64_t kSteerAfterNs = 100'000;
 
 int64_t nowNs() {
@@ -149,10 +152,15 @@ bool FramePipeline::shouldShare(size_t bands) {
   const Estimate& shared = sharedEstimate();
   if (alone_.nsPerBand == 0) return false;
   if (shared.nsPerBand == 0) return true;
-  // Too small a frame to repay waking a worker, or a worker that pays too
-  // little to be told from the noise of the measures.
-  const bool advised = shared.nsPerBand < kLeastGain * alone_.nsPerBand &&
-                       alone_.nsPerBand * static_cast<double>(bands) >= 2 * join_.nsPerBand;
+  // Shared, the calling thread composes alone until the first worker joins,
+  // then both go at the shared rate. Too small a frame to repay waking a
+  // worker, or a worker that pays too little to be told from the noise of
+  // the measures, is composed alone.
+  const double b = static_cast<double>(bands);
+  const double aloneNs = b * alone_.nsPerBand;
+  const double sharedNs =
+      join_.nsPerBand + std::max(0.0, b - join_.nsPerBand / alone_.nsPerBand) * shared.nsPerBand;
+  const bool advised = sharedNs < kLeastGain * aloneNs;
   if (probeLeft_ == 0) {
     if (probed_) {
       // A probe that left the advice as it was is repeated less and less often.
@@ -225,10 +233,10 @@ bool FramePipeline::composeFrame() {
     // When the next frame is due, were it to come after the same gap.
     const int64_t now = nowNs();
     const bool regular = gapNs_ > 0 && gapNs_ <= kMaxExpectedGapNs;
-    awakeFrom_.store(!regular || gapNs_ <= kMaxAwakeGapNs ? now : now + gapNs_ - kWakeLeadNs,
-                     std::memory_order_relaxed);
-    awakeUntil_.store(regular ? now + gapNs_ + std::max(kWakeLeadNs, gapNs_ / 2) : 0,
-                      std::memory_order_relaxed);
+    const int64_t lead = std::clamp(elapsed / 4, kMinWakeLeadNs, kMaxWakeLeadNs);
+    awakeFrom_.store(now + gapNs_ - lead, std::memory_order_relaxed);
+    awakeUntil_.store(regular ? now + gapNs_ + lead : 0, std::memory_order_relaxed);
+    frameProcessor_.store(platform::currentProcessor(), std::memory_order_relaxed);
     dueFor_.store(frameState_.load(std::memory_order_relaxed) & ~(kOpen | kJoinedMask),
                   std::memory_order_release);
     noteSharedFrame(start, elapsed, start - opened, bands.size(), followsShared);
@@ -357,10 +365,21 @@ void FramePipeline::workerLoop(Composer& composer) {
         const int64_t until = awakeUntil_.load(std::memory_order_relaxed);
         const int64_t now = nowNs();
         if (now >= until) {
+          // No frame soon: nothing to keep it off any processor for.
+          if (composer.steered.exchange(false, std::memory_order_acquire)) {
+            platform::restoreProcessors(composer.steer.load(std::memory_order_relaxed));
+          }
           sleepWhile(state);
         } else if (now < from) {
           sleepWhile(state, static_cast<uint64_t>(from - now));
         } else if (spins % kYieldSpins == 0) {
+          // Awake on the frame thread's processor, it would only delay the
+          // frame and join after it: it moves.
+          const int processor = platform::currentProcessor();
+          if (processor >= 0 && processor == frameProcessor_.load(std::memory_order_relaxed) &&
+              platform::steerOffCallersProcessor(composer.steer.load(std::memory_order_relaxed))) {
+            composer.steered.store(true, std::memory_order_relaxed);
+          }
           std::this_thread::yield();
         } else {
           relax();
@@ -381,9 +400,6 @@ void FramePipeline::workerLoop(Composer& composer) {
     }
     if (!joined) continue;
     composer.joinedAt.store(nowNs(), std::memory_order_relaxed);
-    if (composer.steered.exchange(false, std::memory_order_acquire)) {
-      platform::restoreProcessors(composer.steer.load(std::memory_order_relaxed));
-    }
     composeBands(composer);
     if (((frameState_.fetch_sub(1) - 1) & kJoinedMask) == 0) {
       wakeSleepers();

@@ -194,6 +194,8 @@ class FramePipeline {
   std::atomic<int64_t> awakeFrom_{0};
   std::atomic<int64_t> awakeUntil_{0};
   std::atomic<uint32_t> dueFor_{0};
+  // The processor the calling thread ended the last shared frame on.
+  std::atomic<int> frameProcessor_{-1};
   bool lastShared_ = false;
   // Guards the transfers to a device context that takes one at a time.
   alignas(64) std::mutex presentLock_;

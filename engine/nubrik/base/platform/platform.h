@@ -102,6 +102,8 @@ void releaseProcessorSteer(ProcessorSteerObject* steer);
 bool steerOffCallersProcessor(ProcessorSteerObject* steer);
 // Lets the thread run wherever it could before.
 void restoreProcessors(ProcessorSteerObject* steer);
+// The processor the calling thread runs on; -1 where that is not known.
+int currentProcessor();
 
 // --- Files ---------------------------------------------------------------------
 

@@ -210,6 +210,8 @@ void restoreProcessors(ProcessorSteerObject* steer) {
   if (steer != nullptr) sched_setaffinity(steer->thread, sizeof steer->allowed, &steer->allowed);
 }
 
+int currentProcessor() { return sched_getcpu(); }
+
 // --- Files ---------------------------------------------------------------------
 
 struct FileObject {

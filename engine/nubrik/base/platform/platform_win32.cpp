@@ -204,6 +204,8 @@ void releaseProcessorSteer(ProcessorSteerObject*) {}
 bool steerOffCallersProcessor(ProcessorSteerObject*) { return false; }
 void restoreProcessors(ProcessorSteerObject*) {}
 
+int currentProcessor() { return static_cast<int>(GetCurrentProcessorNumber()); }
+
 // --- Files ---------------------------------------------------------------------
 
 FileObject* openFileForReading(const char* path) {
