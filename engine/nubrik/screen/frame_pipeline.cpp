@@ -226,6 +226,7 @@ bool FramePipeline::composeFrame() {
     composeShared(*own_);
   } else {
     runDivisor_ = 1;
+    steering_ = false;  // nobody is expected to join
     composeBands(*own_);
   }
   const int64_t elapsed = nowNs() - start;
@@ -467,7 +468,7 @@ void FramePipeline::composeBand(uint32_t band, Composer& composer) {
       for (const Rect& r : damage) {
         copyRowsStreamed(
             lent.pixels + int64_t{r.top - top} * lent.pitch + int64_t{r.left} * 4, lent.pitch,
-            image.lock() + int64_t{r.top - top} * image.getPitch() + int64_t{r.left} * 4,
+            image.pixels().get() + int64_t{r.top - top} * image.getPitch() + int64_t{r.left} * 4,
             image.getPitch(), size_t(r.right - r.left) * 4,
             static_cast<uint32_t>(r.bottom - r.top));
       }
