@@ -1,4 +1,5 @@
-// nubrik: the demonstration in an 800 x 600 window titled "Nubrik".
+// nubrik: the demonstration in an 800 x 600 window titled "Nubrik": the
+// platform's window, or SDL's where NUBRIK_WINDOW=sdl asks for it.
 //
 // Exit codes: 0 when the window is closed, 1 with one line on standard error
 // when the program cannot start or the window ends otherwise (destroyed from
@@ -10,6 +11,7 @@
 #include <memory>
 
 #include "app/scene.h"
+#include "nubrik/window/open_window.h"
 #include "nubrik/window/x11_window.h"
 
 int main() {
@@ -17,9 +19,15 @@ int main() {
   // A server that vanishes while a request is being written must end in an
   // error on that connection, not in the signal.
   std::signal(SIGPIPE, SIG_IGN);
-  std::unique_ptr<X11Window> window;
+  std::unique_ptr<EventWindow> window;
   try {
-    window = X11Window::create("Nubrik", "Nubrik class", 800, 600);
+    WindowOptions options;
+    options.title = "Nubrik";
+    options.className = "Nubrik class";
+    options.width = 800;
+    options.height = 600;
+    options.gamepads = false;  // the scene reads none
+    window = openWindow(options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "nubrik: %s; nubrik-headless runs the scene without a display\n",
                  e.what());
@@ -29,21 +37,23 @@ int main() {
   try {
     // Built before the window is shown, as the window's contents.
     auto scene = std::make_unique<Scene>(*window);
-    const std::string slow = window->getSlowPathReason();
-    if (!slow.empty()) {
-      std::fprintf(stderr, "nubrik: presenting through XPutImage, the slower path: %s\n",
-                   slow.c_str());
+    if (auto* x11 = dynamic_cast<X11Window*>(window.get())) {
+      const std::string slow = x11->getSlowPathReason();
+      if (!slow.empty()) {
+        std::fprintf(stderr, "nubrik: presenting through XPutImage, the slower path: %s\n",
+                     slow.c_str());
+      }
     }
     window->show();
     for (bool running = true; running;) {
       switch (window->waitEvent()) {
-        case X11Window::WindowEvent::Redraw:
+        case WindowEvent::Redraw:
           scene->paint();
           break;
-        case X11Window::WindowEvent::Closed:
+        case WindowEvent::Closed:
           running = false;
           break;
-        case X11Window::WindowEvent::Failed:
+        case WindowEvent::Failed:
           failed = true;
           running = false;
           break;

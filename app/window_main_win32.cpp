@@ -7,6 +7,7 @@
 #include <mmsystem.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/scene.h"
 #include "nubrik/base/platform/platform.h"
 #include "nubrik/window/win32_window.h"
+#include "nubrik/window/window_choice.h"
 
 namespace {
 
@@ -96,6 +98,12 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // The frame loop's 1-millisecond pauses last about that long.
   timeBeginPeriod(1);
+  // NUBRIK_WINDOW may name this window; this build has no other.
+  try {
+    chooseWindowBackend(WindowBackend::Native, std::getenv("NUBRIK_WINDOW"), false);
+  } catch (const std::exception& e) {
+    return startFailed(std::string("nubrik: ") + e.what());
+  }
 
   WNDCLASSW windowClass{};
   windowClass.style = CS_HREDRAW | CS_VREDRAW;

@@ -1,9 +1,10 @@
 # Installs the engine as a CMake package (find_package(nubrik), targets
-# nubrik::nubrik and nubrik::x11 or, on Windows, nubrik::win32, either of
-# them as the component window) and as pkg-config modules (nubrik,
-# nubrik-x11, nubrik-window). Internal headers (the compositor, the
-# blitters' loops, the text layout over FreeType, the platform windows'
-# device contexts) stay behind: a user's program includes what it uses.
+# nubrik::nubrik; the components x11 or, on Windows, win32, sdl where built
+# with SDL2, and window, which opens either) and as pkg-config modules
+# (nubrik, nubrik-x11, nubrik-sdl, nubrik-window). Internal headers (the
+# compositor, the blitters' loops, the text layout over FreeType, the
+# windows' device contexts) stay behind: a user's program includes what it
+# uses.
 include(CMakePackageConfigHelpers)
 
 set(NUBRIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nubrik)
@@ -27,14 +28,16 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTAL
         PATTERN "text_layout.h" EXCLUDE
         PATTERN "utf8.h" EXCLUDE
         PATTERN "x11_*.h" EXCLUDE
-        PATTERN "win32_*.h" EXCLUDE)
+        PATTERN "win32_*.h" EXCLUDE
+        PATTERN "sdl_*.h" EXCLUDE)
 install(FILES ${PROJECT_BINARY_DIR}/include/nubrik/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik)
 install(EXPORT nubrikTargets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
 
 # A window component: its library, its one public header (`prefix`window.h;
 # the device context, the connection and the keyboard stay behind, with the
-# system headers they pull in) and its exported target nubrik::`name`.
+# system headers they pull in) and its exported target nubrik::`name`. The
+# window component has no header of its own (open_window.h is the engine's).
 set(NUBRIK_COMPONENTS "")
 function(nubrik_install_component target name export prefix)
   install(TARGETS ${target} EXPORT ${export}
@@ -52,6 +55,13 @@ if(TARGET nubrik_x11)
 endif()
 if(TARGET nubrik_win32)
   nubrik_install_component(nubrik_win32 win32 nubrikWin32Targets win32_)
+endif()
+if(TARGET nubrik_sdl)
+  nubrik_install_component(nubrik_sdl sdl nubrikSdlTargets sdl_)
+  set(NUBRIK_SDL_VERSION ${SDL2_VERSION})
+endif()
+if(TARGET nubrik_window)
+  nubrik_install_component(nubrik_window window nubrikWindowTargets no_header_)
 endif()
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/nubrikConfig.cmake.in
@@ -74,9 +84,19 @@ else()
 endif()
 # Relative to the .pc file, so that `cmake --install --prefix` may move it.
 file(RELATIVE_PATH NUBRIK_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
-# nubrik-window: the platform's window, which pkg-config knows only on X11.
-foreach(module nubrik nubrik-x11 nubrik-window)
-  if(NOT module STREQUAL "nubrik" AND NOT TARGET nubrik_x11)
+# nubrik-window: the window component, which pkg-config knows only on X11
+# (and with SDL2 alone).
+set(NUBRIK_PC_WINDOW_REQUIRES "")
+if(TARGET nubrik_x11)
+  string(APPEND NUBRIK_PC_WINDOW_REQUIRES " nubrik-x11 = ${PROJECT_VERSION}")
+endif()
+if(TARGET nubrik_sdl)
+  string(APPEND NUBRIK_PC_WINDOW_REQUIRES " nubrik-sdl = ${PROJECT_VERSION}")
+endif()
+foreach(module nubrik nubrik-x11 nubrik-sdl nubrik-window)
+  if((module STREQUAL "nubrik-x11" AND NOT TARGET nubrik_x11) OR
+     (module STREQUAL "nubrik-sdl" AND NOT TARGET nubrik_sdl) OR
+     (module STREQUAL "nubrik-window" AND (TARGET nubrik_win32 OR NOT TARGET nubrik_window)))
     continue()
   endif()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${module}.pc.in ${PROJECT_BINARY_DIR}/${module}.pc @ONLY)

@@ -17,6 +17,7 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libpixman-1-dev
   xvfb x11-utils
+  libsdl2-dev weston
 )
 
 # The cross compilers, wine for 64-bit programs, zlib for mingw-w64, and

@@ -79,7 +79,7 @@ bool isCrossingOrFocus(const std::string& line) {
 }  // namespace
 
 std::vector<std::string> sendInput(Display* display, Window window, uint32_t seed, int count,
-                                   int scale) {
+                                   int scale, int focusMs) {
   std::vector<std::string> expected;
   XWindowAttributes attributes;
   if (!XGetWindowAttributes(display, window, &attributes)) return expected;
@@ -118,6 +118,7 @@ std::vector<std::string> sendInput(Display* display, Window window, uint32_t see
   XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
   expected.push_back(plain("focus_in"));
   settle();
+  std::this_thread::sleep_for(std::chrono::milliseconds(focusMs));
 
   const std::vector<TypedKey> keys = usKeys();
   const KeyCode shiftCode = XKeysymToKeycode(display, XK_Shift_L);

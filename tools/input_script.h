@@ -17,9 +17,10 @@ namespace nubrik::tools {
 // 9; wheel steps; moves and drags inside the window). Returns the events the
 // window's program should print, in order, as input_events' JSON lines
 // without "t_ms". The keys are those of a US layout. Pointer positions are
-// expected in surface pixels: window pixels over `scale`.
+// expected in surface pixels: window pixels over `scale`. `focusMs` is how
+// long the window may take to report the focus before the keys come.
 std::vector<std::string> sendInput(Display* display, Window window, uint32_t seed, int count,
-                                   int scale = 1);
+                                   int scale = 1, int focusMs = 2);
 
 // Puts the pointer and the keyboard focus on `window` and holds the key
 // down for `milliseconds`; false without XTEST.

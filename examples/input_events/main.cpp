@@ -2,14 +2,17 @@
 // output, for instance
 //   {"type":"key_down","key":"Left","repeat":false,"mods":[],"t_ms":1520.375}
 //   {"type":"button_down","button":"left","x":120,"y":48,"t_ms":1733.020}
+//   {"type":"gamepad_axis","id":0,"axis":"left_x","value":0.5,"t_ms":1801.250}
 // (t_ms: milliseconds since the program started). Ends with 0 on a close
 // request, 2 for a bad argument, 1 when the window cannot open or fails.
 //
-//   input_events [--size WxH] [--scale K] [--resizable]
+//   input_events [--size WxH] [--scale K] [--resizable] [--print-backend]
 //
 // --size is the surface, --scale shows each of its pixels K x K (1 to 8),
 // --resizable lets the user resize the window; the background follows the
-// surface's size.
+// surface's size. --print-backend first prints which window opened, as
+//   {"type":"backend","name":"sdl","driver":"wayland"}
+// NUBRIK_WINDOW=sdl opens SDL's window where the library has it.
 
 #include <nubrik/nubrik.h>
 
@@ -27,6 +30,12 @@ const Clock::time_point kStart = Clock::now();
 std::string quoted(const char* text) {
   std::string out = "\"";
   for (const char* c = text; *c != '\0'; ++c) {
+    if (static_cast<unsigned char>(*c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(*c));
+      out += escaped;
+      continue;
+    }
     if (*c == '"' || *c == '\\') out += '\\';
     out += *c;
   }
@@ -76,6 +85,21 @@ void print(const nubrik::InputEvent& e) {
       field("width", std::to_string(e.width));
       field("height", std::to_string(e.height));
       break;
+    case Type::GamepadAdded:
+    case Type::GamepadRemoved:
+      field("id", std::to_string(e.gamepad));
+      field("name", quoted(e.gamepadName));
+      break;
+    case Type::GamepadButtonDown:
+    case Type::GamepadButtonUp:
+      field("id", std::to_string(e.gamepad));
+      field("button", "\"" + std::string(nubrik::gamepadButtonName(e.gamepadButton)) + "\"");
+      break;
+    case Type::GamepadAxisMoved:
+      field("id", std::to_string(e.gamepad));
+      field("axis", "\"" + std::string(nubrik::gamepadAxisName(e.gamepadAxis)) + "\"");
+      field("value", number(e.value));
+      break;
     default:
       break;
   }
@@ -93,7 +117,8 @@ void printAll(nubrik::InputQueue& input) {
 
 int usage(const char* why) {
   std::fprintf(stderr,
-               "input_events: %s\nusage: input_events [--size WxH] [--scale K] [--resizable]\n",
+               "input_events: %s\nusage: input_events [--size WxH] [--scale K] [--resizable] "
+               "[--print-backend]\n",
                why);
   return 2;
 }
@@ -104,11 +129,14 @@ int main(int argc, char** argv) {
   nubrik::WindowOptions options;
   options.title = "Nubrik input events";
   options.className = "NubrikInputEvents";
+  bool printBackend = false;
   for (int i = 1; i < argc; ++i) {
     unsigned width = 0, height = 0, scale = 0;
     char end = 0;
     if (std::strcmp(argv[i], "--resizable") == 0) {
       options.resizable = true;
+    } else if (std::strcmp(argv[i], "--print-backend") == 0) {
+      printBackend = true;
     } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
       if (std::sscanf(argv[++i], "%ux%u%c", &width, &height, &end) != 2 || width < 1 ||
           height < 1 || width > 16384 || height > 16384) {
@@ -128,6 +156,12 @@ int main(int argc, char** argv) {
   }
   try {
     nubrik::AppWindow app(options);
+    if (printBackend) {
+      std::printf("{\"type\":\"backend\",\"name\":%s,\"driver\":%s}\n",
+                  quoted(app.getWindow().getBackendName().c_str()).c_str(),
+                  quoted(app.getWindow().getDriverName().c_str()).c_str());
+      std::fflush(stdout);
+    }
     nubrik::Screen& screen = app.getScreen();
     const nubrik::Rect all{0, 0, static_cast<int32_t>(screen.getWidth()),
                            static_cast<int32_t>(screen.getHeight())};

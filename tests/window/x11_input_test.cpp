@@ -1,4 +1,5 @@
-// Input on the X11 window, as a user sends it through XTEST to the shipped
+// Input on the X11 window, and on SDL's window through SDL's X11 driver
+// (NUBRIK_WINDOW=sdl), as a user sends it through XTEST to the shipped
 // examples on virtual X servers: every event arrives, in order, with its
 // key, button and surface coordinates; keys keep their names whatever the
 // layout; the arrow program moves its square and ends on Escape. And a
@@ -40,6 +41,39 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
+// The window the examples open: the platform's, or SDL's on its X11 driver.
+struct Backend {
+  const char* name;
+  std::vector<std::string> environment;
+  // SDL reports the focus 200 ms after the server gives it.
+  int focusMs;
+};
+
+std::string backendName(const ::testing::TestParamInfo<Backend>& info) { return info.param.name; }
+
+std::vector<Backend> backends() {
+  std::vector<Backend> all = {{"native", {"NUBRIK_WINDOW=native"}, 2}};
+#ifdef NUBRIK_TEST_SDL
+  all.push_back({"sdl", {"NUBRIK_WINDOW=sdl", "SDL_VIDEODRIVER=x11"}, 300});
+#endif
+  return all;
+}
+
+class ExampleInputTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  testing::Process start(VirtualDisplay& x, std::vector<std::string> argv) {
+    // The pointer starts in a corner, away from the centred window.
+    XTestFakeMotionEvent(x.display(), DefaultScreen(x.display()), 0, 0, 0);
+    XSync(x.display(), False);
+    std::vector<std::string> environment = GetParam().environment;
+    environment.push_back("DISPLAY=" + x.name());
+    argv[0] = kRunDir + "/" + argv[0];
+    return spawn(argv, kRunDir, environment);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Windows, ExampleInputTest, ::testing::ValuesIn(backends()), backendName);
+
 void tap(Display* display, KeyCode code, int holdMs = 0) {
   XTestFakeKeyEvent(display, code, True, 0);
   XSync(display, False);
@@ -51,14 +85,14 @@ void tap(Display* display, KeyCode code, int holdMs = 0) {
 // Random input, differential: what was sent against what the program
 // printed, line by line; then the same keyboard under another layout and a
 // held key.
-TEST(X11InputTest, EveryEventSentArrivesInOrder) {
+TEST_P(ExampleInputTest, EveryEventSentArrivesInOrder) {
   VirtualDisplay x;
   if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
-  auto program =
-      spawn({kRunDir + "/input_events", "--size", "320x240"}, kRunDir, {"DISPLAY=" + x.name()});
+  auto program = start(x, {"input_events", "--size", "320x240"});
   const Window window = x.find("Nubrik input events");
   ASSERT_NE(window, 0u) << program.output();
-  std::vector<std::string> expected = tools::sendInput(x.display(), window, 20, 400);
+  std::vector<std::string> expected =
+      tools::sendInput(x.display(), window, 20, 400, 1, GetParam().focusMs);
 
   // The key where A is on a US keyboard typing "é": still Key::A.
   Display* d = x.display();
@@ -135,23 +169,22 @@ bool shows(Display* display, Window window, uint32_t colour, int width, int heig
 // surface that fits, after which the window shows the program's
 // background, which it fits to the surface, on every whole block: no
 // strip left undrawn, no crop.
-TEST(X11InputTest, ScaledInputAndResizesArriveInSurfacePixels) {
+TEST_P(ExampleInputTest, ScaledInputAndResizesArriveInSurfacePixels) {
   VirtualDisplay x;
   if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
   Display* d = x.display();
   for (const int scale : {1, 2, 3}) {  // 1: composed in place, in shared memory
     SCOPED_TRACE("scale " + std::to_string(scale));
-    auto program = spawn({kRunDir + "/input_events", "--size", "90x70", "--scale",
-                          std::to_string(scale), "--resizable"},
-                         kRunDir, {"DISPLAY=" + x.name()});
+    auto program = start(
+        x, {"input_events", "--size", "90x70", "--scale", std::to_string(scale), "--resizable"});
     const Window window = x.find("Nubrik input events");
     ASSERT_NE(window, 0u) << program.output();
     XWindowAttributes attributes;
     ASSERT_TRUE(XGetWindowAttributes(d, window, &attributes));
     EXPECT_EQ(attributes.width, 90 * scale);
     EXPECT_EQ(attributes.height, 70 * scale);
-    std::vector<std::string> expected =
-        tools::sendInput(d, window, 30 + static_cast<uint32_t>(scale), 150, scale);
+    std::vector<std::string> expected = tools::sendInput(
+        d, window, 30 + static_cast<uint32_t>(scale), 150, scale, GetParam().focusMs);
     // Only growing: the pointer stays inside, and no crossing comes.
     for (const auto& [w, h] : {std::pair{120, 90}, {180, 130}}) {
       XResizeWindow(d, window, static_cast<unsigned>(w * scale + scale - 1),
@@ -178,10 +211,10 @@ TEST(X11InputTest, ScaledInputAndResizesArriveInSurfacePixels) {
 
 // The 30-line program: the square goes right while Right is held, and
 // Escape ends the program with 0.
-TEST(X11InputTest, ArrowsMovesItsSquareAndEndsOnEscape) {
+TEST_P(ExampleInputTest, ArrowsMovesItsSquareAndEndsOnEscape) {
   VirtualDisplay x;
   if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
-  auto program = spawn({kRunDir + "/arrows"}, kRunDir, {"DISPLAY=" + x.name()});
+  auto program = start(x, {"arrows"});
   const Window window = x.find("Arrows");
   ASSERT_NE(window, 0u) << program.output();
   constexpr uint32_t kSquare = 0xFFBE00;
@@ -199,6 +232,8 @@ TEST(X11InputTest, ArrowsMovesItsSquareAndEndsOnEscape) {
   ASSERT_EQ(start, 300) << program.output();
   XTestFakeMotionEvent(x.display(), DefaultScreen(x.display()), 10, 10, 0);
   XSetInputFocus(x.display(), window, RevertToPointerRoot, CurrentTime);
+  XSync(x.display(), False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(GetParam().focusMs));
   // Held until the square has gone some way, however slow the machine.
   const KeyCode right = XKeysymToKeycode(x.display(), XK_Right);
   XTestFakeKeyEvent(x.display(), right, True, 0);

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/window/input_queue.h"
@@ -27,8 +29,16 @@ class EventWindow : public IWindow {
   static constexpr uint32_t kForever = 0xFFFFFFFF;
 
   EventWindow() = default;
+  ~EventWindow() override { endInputSources(); }
   EventWindow(const EventWindow&) = delete;
   EventWindow& operator=(const EventWindow&) = delete;
+
+  // Which window this is ("x11", "win32", "sdl", "memory"), and what shows
+  // it underneath: for an SDL window the video driver SDL chose ("x11",
+  // "wayland", "kmsdrm", "cocoa", "windows", ...), for the others the
+  // window system itself.
+  virtual std::string getBackendName() const { return "custom"; }
+  virtual std::string getDriverName() const { return getBackendName(); }
 
   virtual void show() = 0;
   // Runs the window's event loop on the thread that owns the window until
@@ -63,7 +73,27 @@ class EventWindow : public IWindow {
     resizeHandler_ = std::move(handler);
   }
 
+  // Keeps something that feeds this window's input from outside its event
+  // loop (gamepads) until the window goes: releasing it ends the feeding.
+  void addInputSource(std::shared_ptr<void> source) {
+    std::lock_guard lock(sourcesLock_);
+    sources_.push_back(std::move(source));
+  }
+
  protected:
+  // Releases the input sources. A window's destructor calls it before it
+  // tears anything down, so that no source pushes into, or wakes, a window
+  // half gone (the base's destructor calls it again, for windows that do
+  // not).
+  void endInputSources() {
+    std::vector<std::shared_ptr<void>> ending;
+    {
+      std::lock_guard lock(sourcesLock_);
+      ending.swap(sources_);
+    }
+    ending.clear();
+  }
+
   // The window's side: tells the handler, then queues the Resize event.
   void surfaceResized(uint32_t width, uint32_t height) {
     {
@@ -77,6 +107,8 @@ class EventWindow : public IWindow {
   InputQueue input_;
   std::mutex resizeLock_;
   ResizeHandler resizeHandler_;
+  std::mutex sourcesLock_;
+  std::vector<std::shared_ptr<void>> sources_;
 };
 
 }  // namespace nubrik

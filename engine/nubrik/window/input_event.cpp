@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace nubrik {
 
@@ -54,6 +55,23 @@ InputEvent keyEvent(InputEventType type, Key key, uint8_t mods, std::string_view
   return event;
 }
 
+// Cut where a UTF-8 character ends, so that what is kept stays valid.
+template <size_t N>
+void copyName(std::string_view name, char (&out)[N]) {
+  size_t n = std::min(name.size(), N - 1);
+  if (n < name.size()) {
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  }
+  std::copy_n(name.data(), n, out);
+  out[n] = '\0';
+}
+
+InputEvent gamepadEvent(InputEventType type, int32_t gamepad) {
+  InputEvent event = stamped(type);
+  event.gamepad = gamepad;
+  return event;
+}
+
 InputEvent buttonEvent(InputEventType type, PointerButton button, int32_t x, int32_t y,
                        uint8_t mods) {
   InputEvent event = stamped(type);
@@ -77,6 +95,37 @@ std::string_view pointerButtonName(PointerButton button) {
   return index < kPointerButtonCount ? names[index] : "unknown";
 }
 
+std::string_view gamepadButtonName(GamepadButton button) {
+  constexpr std::string_view names[] = {
+      "a",
+      "b",
+      "x",
+      "y",
+      "back",
+      "guide",
+      "start",
+      "left_stick",
+      "right_stick",
+      "left_shoulder",
+      "right_shoulder",
+      "dpad_up",
+      "dpad_down",
+      "dpad_left",
+      "dpad_right",
+  };
+  static_assert(std::size(names) == kGamepadButtonCount);
+  const auto index = static_cast<size_t>(button);
+  return index < kGamepadButtonCount ? names[index] : "unknown";
+}
+
+std::string_view gamepadAxisName(GamepadAxis axis) {
+  constexpr std::string_view names[] = {"left_x",  "left_y",       "right_x",
+                                        "right_y", "left_trigger", "right_trigger"};
+  static_assert(std::size(names) == kGamepadAxisCount);
+  const auto index = static_cast<size_t>(axis);
+  return index < kGamepadAxisCount ? names[index] : "unknown";
+}
+
 std::string_view modifierName(Modifier modifier) {
   switch (modifier) {
     case Modifier::Shift:
@@ -97,8 +146,24 @@ std::string_view modifierName(Modifier modifier) {
 
 std::string_view inputEventTypeName(InputEventType type) {
   constexpr std::string_view names[] = {
-      "key_down", "key_up", "text",     "motion",    "button_down", "button_up", "wheel",
-      "enter",    "leave",  "focus_in", "focus_out", "resize",      "close",
+      "key_down",
+      "key_up",
+      "text",
+      "motion",
+      "button_down",
+      "button_up",
+      "wheel",
+      "enter",
+      "leave",
+      "focus_in",
+      "focus_out",
+      "resize",
+      "close",
+      "gamepad_added",
+      "gamepad_removed",
+      "gamepad_button_down",
+      "gamepad_button_up",
+      "gamepad_axis",
   };
   const auto index = static_cast<size_t>(type);
   return index < std::size(names) ? names[index] : "unknown";
@@ -178,6 +243,39 @@ InputEvent InputEvent::resize(uint32_t width, uint32_t height) {
   InputEvent event = stamped(InputEventType::Resize);
   event.width = width;
   event.height = height;
+  return event;
+}
+
+InputEvent InputEvent::gamepadAdded(int32_t gamepad, std::string_view name) {
+  InputEvent event = gamepadEvent(InputEventType::GamepadAdded, gamepad);
+  copyName(name, event.gamepadName);
+  return event;
+}
+
+InputEvent InputEvent::gamepadRemoved(int32_t gamepad, std::string_view name) {
+  InputEvent event = gamepadEvent(InputEventType::GamepadRemoved, gamepad);
+  copyName(name, event.gamepadName);
+  return event;
+}
+
+InputEvent InputEvent::gamepadButtonDown(int32_t gamepad, GamepadButton button) {
+  InputEvent event = gamepadEvent(InputEventType::GamepadButtonDown, gamepad);
+  event.gamepadButton = button;
+  return event;
+}
+
+InputEvent InputEvent::gamepadButtonUp(int32_t gamepad, GamepadButton button) {
+  InputEvent event = gamepadEvent(InputEventType::GamepadButtonUp, gamepad);
+  event.gamepadButton = button;
+  return event;
+}
+
+InputEvent InputEvent::gamepadAxisMoved(int32_t gamepad, GamepadAxis axis, float value) {
+  InputEvent event = gamepadEvent(InputEventType::GamepadAxisMoved, gamepad);
+  event.gamepadAxis = axis;
+  const bool trigger = axis == GamepadAxis::LeftTrigger || axis == GamepadAxis::RightTrigger;
+  // NaN becomes the axis's rest.
+  event.value = std::isnan(value) ? 0.0f : std::clamp(value, trigger ? 0.0f : -1.0f, 1.0f);
   return event;
 }
 

@@ -65,6 +65,39 @@ inline constexpr Modifier kModifiers[] = {Modifier::Shift, Modifier::Control,  M
 // "shift", "control", "alt", "super", "caps_lock", "num_lock".
 std::string_view modifierName(Modifier modifier);
 
+// A gamepad's buttons and axes by their place on the standard layout (SDL's
+// game controller layout, after the common console pads): A is the bottom
+// face button and Y the top one, whatever is printed on them.
+enum class GamepadButton : uint8_t {
+  A,
+  B,
+  X,
+  Y,
+  Back,
+  Guide,
+  Start,
+  LeftStick,
+  RightStick,  // the sticks pressed in
+  LeftShoulder,
+  RightShoulder,
+  DpadUp,
+  DpadDown,
+  DpadLeft,
+  DpadRight,
+};
+inline constexpr size_t kGamepadButtonCount = 15;
+// "a", "b", "x", "y", "back", "guide", "start", "left_stick", "right_stick",
+// "left_shoulder", "right_shoulder", "dpad_up", "dpad_down", "dpad_left",
+// "dpad_right".
+std::string_view gamepadButtonName(GamepadButton button);
+
+// Sticks from -1 to 1 (x > 0 right, y > 0 down, toward the user), triggers
+// from 0 (released) to 1.
+enum class GamepadAxis : uint8_t { LeftX, LeftY, RightX, RightY, LeftTrigger, RightTrigger };
+inline constexpr size_t kGamepadAxisCount = 6;
+// "left_x", "left_y", "right_x", "right_y", "left_trigger", "right_trigger".
+std::string_view gamepadAxisName(GamepadAxis axis);
+
 enum class InputEventType : uint8_t {
   KeyDown,
   KeyUp,
@@ -79,9 +112,16 @@ enum class InputEventType : uint8_t {
   FocusLost,
   Resize,
   Close,
+  GamepadAdded,
+  GamepadRemoved,
+  GamepadButtonDown,
+  GamepadButtonUp,
+  GamepadAxisMoved,
 };
 // "key_down", "key_up", "text", "motion", "button_down", "button_up",
-// "wheel", "enter", "leave", "focus_in", "focus_out", "resize", "close".
+// "wheel", "enter", "leave", "focus_in", "focus_out", "resize", "close",
+// "gamepad_added", "gamepad_removed", "gamepad_button_down",
+// "gamepad_button_up", "gamepad_axis".
 std::string_view inputEventTypeName(InputEventType type);
 
 // One thing the user did to a window. Which fields mean something depends on
@@ -116,6 +156,17 @@ struct InputEvent {
   uint32_t height = 0;
   // Text: one character, UTF-8, terminated.
   char text[8] = {};
+  // Gamepad events: which gamepad, by an identifier that no other gamepad
+  // takes while the program runs (one unplugged and plugged in again gets a
+  // new one). GamepadButtonDown, GamepadButtonUp: the button.
+  // GamepadAxisMoved: the axis and its new value (see GamepadAxis).
+  // GamepadAdded, GamepadRemoved: the gamepad's name, UTF-8, terminated
+  // (cut at a character's end where longer).
+  int32_t gamepad = -1;
+  GamepadButton gamepadButton = GamepadButton::A;
+  GamepadAxis gamepadAxis = GamepadAxis::LeftX;
+  float value = 0;
+  char gamepadName[64] = {};
 
   // Events as a window makes them, stamped with the current time.
   static InputEvent keyDown(Key key, bool repeat = false, uint8_t mods = 0,
@@ -130,6 +181,12 @@ struct InputEvent {
   static InputEvent wheel(float dx, float dy);
   static InputEvent simple(InputEventType type);  // Enter, Leave, FocusGained, FocusLost, Close
   static InputEvent resize(uint32_t width, uint32_t height);
+  static InputEvent gamepadAdded(int32_t gamepad, std::string_view name);
+  static InputEvent gamepadRemoved(int32_t gamepad, std::string_view name);
+  static InputEvent gamepadButtonDown(int32_t gamepad, GamepadButton button);
+  static InputEvent gamepadButtonUp(int32_t gamepad, GamepadButton button);
+  // `value` is clamped to the axis's range.
+  static InputEvent gamepadAxisMoved(int32_t gamepad, GamepadAxis axis, float value);
 };
 
 // Writes `codePoint` as UTF-8 into `out` (at least 5 bytes) with a

@@ -1,5 +1,6 @@
 #include "nubrik/window/input_queue.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -53,6 +54,7 @@ void InputQueue::push(const InputEvent& event) {
       default:
         break;
     }
+    updateGamepads(event);
     queue(event);
   }
   std::lock_guard lock(listenerLock_);
@@ -115,6 +117,76 @@ bool InputQueue::isPointerInside() const {
 bool InputQueue::hasFocus() const {
   std::lock_guard lock(lock_);
   return focused_;
+}
+
+void InputQueue::updateGamepads(const InputEvent& event) {
+  auto found = std::find_if(gamepads_.begin(), gamepads_.end(),
+                            [&](const Gamepad& g) { return g.id == event.gamepad; });
+  const auto button = static_cast<size_t>(event.gamepadButton);
+  const auto axis = static_cast<size_t>(event.gamepadAxis);
+  switch (event.type) {
+    case InputEventType::GamepadAdded:
+      if (found == gamepads_.end() && gamepads_.size() < kMaxGamepads) {
+        gamepads_.push_back(Gamepad{event.gamepad, event.gamepadName, {}, {}});
+      }
+      break;
+    case InputEventType::GamepadRemoved:
+      if (found == gamepads_.end()) break;
+      for (size_t b = 0; b < kGamepadButtonCount; ++b) {
+        if (!found->buttons.test(b)) continue;
+        InputEvent release =
+            InputEvent::gamepadButtonUp(event.gamepad, static_cast<GamepadButton>(b));
+        release.time = event.time;
+        queue(release);
+      }
+      gamepads_.erase(found);
+      break;
+    case InputEventType::GamepadButtonDown:
+    case InputEventType::GamepadButtonUp:
+      if (found != gamepads_.end() && button < kGamepadButtonCount) {
+        found->buttons.set(button, event.type == InputEventType::GamepadButtonDown);
+      }
+      break;
+    case InputEventType::GamepadAxisMoved:
+      if (found != gamepads_.end() && axis < kGamepadAxisCount) found->axes[axis] = event.value;
+      break;
+    default:
+      break;
+  }
+}
+
+const InputQueue::Gamepad* InputQueue::findGamepad(int32_t id) const {
+  for (const Gamepad& g : gamepads_) {
+    if (g.id == id) return &g;
+  }
+  return nullptr;
+}
+
+std::vector<int32_t> InputQueue::getGamepads() const {
+  std::lock_guard lock(lock_);
+  std::vector<int32_t> ids;
+  for (const Gamepad& g : gamepads_) ids.push_back(g.id);
+  return ids;
+}
+
+std::string InputQueue::getGamepadName(int32_t gamepad) const {
+  std::lock_guard lock(lock_);
+  const Gamepad* g = findGamepad(gamepad);
+  return g ? g->name : std::string();
+}
+
+bool InputQueue::isGamepadButtonDown(int32_t gamepad, GamepadButton button) const {
+  const auto index = static_cast<size_t>(button);
+  std::lock_guard lock(lock_);
+  const Gamepad* g = findGamepad(gamepad);
+  return g && index < kGamepadButtonCount && g->buttons.test(index);
+}
+
+float InputQueue::getGamepadAxis(int32_t gamepad, GamepadAxis axis) const {
+  const auto index = static_cast<size_t>(axis);
+  std::lock_guard lock(lock_);
+  const Gamepad* g = findGamepad(gamepad);
+  return g && index < kGamepadAxisCount ? g->axes[index] : 0.0f;
 }
 
 }  // namespace nubrik

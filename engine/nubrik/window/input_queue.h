@@ -6,6 +6,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "nubrik/base/rect.h"
 #include "nubrik/window/input_event.h"
@@ -54,8 +56,29 @@ class InputQueue {
   bool isPointerInside() const;
   bool hasFocus() const;
 
+  // Gamepads, as the events pushed so far leave them: those connected, in
+  // the order they came; their names; which buttons are down and where the
+  // axes are (0 for a gamepad not connected). The state of at most
+  // kMaxGamepads gamepads is kept; the events of any beyond still come.
+  static constexpr size_t kMaxGamepads = 16;
+  std::vector<int32_t> getGamepads() const;
+  std::string getGamepadName(int32_t gamepad) const;
+  bool isGamepadButtonDown(int32_t gamepad, GamepadButton button) const;
+  float getGamepadAxis(int32_t gamepad, GamepadAxis axis) const;
+
  private:
+  struct Gamepad {
+    int32_t id = -1;
+    std::string name;
+    std::bitset<kGamepadButtonCount> buttons;
+    float axes[kGamepadAxisCount] = {};
+  };
+
   void queue(const InputEvent& event);
+  // Gamepad events' part of push, under lock_: a removed gamepad first
+  // releases every button still down, each with a GamepadButtonUp event.
+  void updateGamepads(const InputEvent& event);
+  const Gamepad* findGamepad(int32_t id) const;
 
   const size_t capacity_;
   mutable std::mutex lock_;
@@ -66,6 +89,7 @@ class InputQueue {
   Point pointer_;
   bool inside_ = false;
   bool focused_ = false;
+  std::vector<Gamepad> gamepads_;
 
   std::mutex listenerLock_;
   std::function<void()> listener_;

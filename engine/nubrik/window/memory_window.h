@@ -78,6 +78,9 @@ class MemoryWindow final : public EventWindow {
  public:
   MemoryWindow(uint32_t width, uint32_t height)
       : surface_(width, height), width_(width), height_(height) {}
+  ~MemoryWindow() override { endInputSources(); }
+
+  std::string getBackendName() const override { return "memory"; }
 
   // The size the window was made with or last resized to (the framebuffer
   // follows when a Screen resizes it).

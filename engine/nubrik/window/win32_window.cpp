@@ -257,6 +257,24 @@ std::unique_ptr<Win32Window> Win32Window::create(const WindowOptions& options) {
   }
   RECT outer{0, 0, width, height};
   AdjustWindowRectEx(&outer, style, FALSE, 0);
+  if (!options.fullscreen) {
+    // The client area's corner where asked, else centred in the primary
+    // screen's work area (keeping the caption on it); the frame goes around.
+    int64_t clientX, clientY;
+    if (options.position) {
+      clientX = options.position->x;
+      clientY = options.position->y;
+    } else {
+      RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+      clientX = work.left + (int64_t{work.right} - work.left - width) / 2;
+      clientY = work.top + (int64_t{work.bottom} - work.top - height) / 2;
+      clientX = std::max<int64_t>(clientX, int64_t{work.left} - outer.left);
+      clientY = std::max<int64_t>(clientY, int64_t{work.top} - outer.top);
+    }
+    x = static_cast<int>(std::clamp<int64_t>(clientX + outer.left, INT32_MIN / 2, INT32_MAX / 2));
+    y = static_cast<int>(std::clamp<int64_t>(clientY + outer.top, INT32_MIN / 2, INT32_MAX / 2));
+  }
 
   auto window = std::unique_ptr<Win32Window>(new Win32Window(nullptr));
   window->owned_ = std::make_unique<Owned>();
@@ -282,6 +300,7 @@ std::unique_ptr<Win32Window> Win32Window::create(const WindowOptions& options) {
 }
 
 Win32Window::~Win32Window() {
+  endInputSources();
   if (!owned_) return;
   if (hwnd_ != nullptr && !owned_->destroyedOutside) {
     owned_->destroying = true;

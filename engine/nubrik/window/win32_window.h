@@ -49,6 +49,9 @@ class Win32Window final : public EventWindow {
   void releaseDC(IDeviceContext* dc) override;
   Point getCursorPosition() const override;
 
+  std::string getBackendName() const override { return "win32"; }
+  std::string getDriverName() const override { return "windows"; }
+
   void show() override;
   // Dispatches the calling thread's messages until something happens.
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;

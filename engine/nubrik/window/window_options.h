@@ -1,9 +1,20 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "nubrik/base/rect.h"
+
 namespace nubrik {
+
+// Which window openWindow makes. The environment variable NUBRIK_WINDOW
+// (native, sdl, x11 or win32), when set, wins over the program's choice, so
+// that a user can switch an existing program.
+enum class WindowBackend : uint8_t {
+  Native,  // the platform's own: X11 on Linux, Win32 on Windows
+  Sdl,     // SDL2's window (Wayland, X11, macOS, the console), where built with SDL2
+};
 
 // How a program's window looks and behaves, for every kind of window.
 struct WindowOptions {
@@ -12,7 +23,8 @@ struct WindowOptions {
 
   std::string title = "Nubrik";
   // The window's class: WM_CLASS's class on X11 (its instance name is the
-  // program's name), the registered window class on Win32.
+  // program's name), the registered window class on Win32, the application
+  // identifier of an SDL window on Wayland.
   std::string className = "Nubrik";
   // The Screen's surface. The client area is this times `scale`.
   uint32_t width = 640;
@@ -30,6 +42,17 @@ struct WindowOptions {
   bool fullscreen = false;
   // No pointer shape over the client area.
   bool hiddenCursor = false;
+  // Where the client area's top-left corner goes, in desktop pixels; none
+  // centres the window on the screen. A window manager may place it
+  // elsewhere, and on Wayland the compositor always chooses. Ignored in
+  // full screen.
+  std::optional<Point> position;
+  // The window to make (see WindowBackend); openWindow and AppWindow
+  // honour it.
+  WindowBackend backend = WindowBackend::Native;
+  // Gamepads reach the window's input where the library was built with
+  // SDL2 (windows that openWindow makes, and SDL windows).
+  bool gamepads = true;
 };
 
 }  // namespace nubrik

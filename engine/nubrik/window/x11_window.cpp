@@ -125,6 +125,21 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
                                            : std::string()));
   }
 
+  // The client area's corner: where asked, else centred on the screen.
+  int64_t x = 0, y = 0;
+  if (!options.fullscreen) {
+    if (options.position) {
+      x = options.position->x;
+      y = options.position->y;
+    } else {
+      x = std::max<int64_t>(0, (int64_t{DisplayWidth(display, screen)} - int64_t(width)) / 2);
+      y = std::max<int64_t>(0, (int64_t{DisplayHeight(display, screen)} - int64_t(height)) / 2);
+    }
+    // The protocol's coordinates are 16-bit signed.
+    x = std::clamp<int64_t>(x, -32768, 32767);
+    y = std::clamp<int64_t>(y, -32768, 32767);
+  }
+
   const Window root = RootWindow(display, screen);
   XSetWindowAttributes attributes{};
   // No background: the server never paints over the picture (no white flash).
@@ -134,10 +149,10 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
   attributes.event_mask = ExposureMask | StructureNotifyMask | KeyPressMask | KeyReleaseMask |
                           ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                           EnterWindowMask | LeaveWindowMask | FocusChangeMask;
-  const Window window =
-      XCreateWindow(display, root, 0, 0, static_cast<unsigned>(width),
-                    static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                    CWBackPixmap | CWCursor | CWEventMask, &attributes);
+  const Window window = XCreateWindow(display, root, static_cast<int>(x), static_cast<int>(y),
+                                      static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                      0, CopyFromParent, InputOutput, CopyFromParent,
+                                      CWBackPixmap | CWCursor | CWEventMask, &attributes);
 
   XStoreName(display, window, options.title.c_str());
   // The title in UTF-8 as well, for window managers that show more than
@@ -163,6 +178,15 @@ std::unique_ptr<X11Window> X11Window::create(const WindowOptions& options, X11Wi
       hints->flags = PMinSize | PMaxSize;
       hints->min_width = hints->max_width = static_cast<int>(width);
       hints->min_height = hints->max_height = static_cast<int>(height);
+    }
+    if (!options.fullscreen) {
+      // The corner is the client area's, not the frame's (static gravity);
+      // a position the program was given is the user's choice, which window
+      // managers keep.
+      hints->flags |= PPosition | PWinGravity | (options.position ? USPosition : 0);
+      hints->x = static_cast<int>(x);
+      hints->y = static_cast<int>(y);
+      hints->win_gravity = StaticGravity;
     }
     XSetWMNormalHints(display, window, hints);
     XFree(hints);
@@ -214,6 +238,7 @@ X11Window::X11Window(std::unique_ptr<X11Connection> main, std::unique_ptr<X11Con
 }
 
 X11Window::~X11Window() {
+  endInputSources();
   if (inputContext_ != nullptr) XDestroyIC(inputContext_);
   if (inputMethod_ != nullptr) XCloseIM(inputMethod_);
   if (!destroyed_) XDestroyWindow(display_, window_);

@@ -75,6 +75,8 @@ class X11Window final : public EventWindow {
   void releaseDC(IDeviceContext* dc) override;
   Point getCursorPosition() const override;
 
+  std::string getBackendName() const override { return "x11"; }
+
   void show() override;
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
   void wake() override;
