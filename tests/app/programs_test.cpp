@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/process.h"
 #include "app/virtual_display.h"
@@ -163,10 +164,27 @@ unsigned long pixelAt(Display* display, Window window, int x, int y) {
   return pixel;
 }
 
-TEST(WindowTest, ShowsTheSceneAndClosesCleanly) {
+// On the platform's window, and on SDL's (its X11 driver) where built with
+// SDL2.
+class WindowTest : public ::testing::TestWithParam<const char*> {};
+
+std::vector<const char*> windows() {
+#ifdef NUBRIK_TEST_SDL
+  return {"native", "sdl"};
+#else
+  return {"native"};
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, WindowTest, ::testing::ValuesIn(windows()),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST_P(WindowTest, ShowsTheSceneAndClosesCleanly) {
   VirtualDisplay x;
   if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
-  auto program = spawn({kRunDir + "/nubrik"}, kRunDir, {"DISPLAY=" + x.name()});
+  auto program = spawn(
+      {kRunDir + "/nubrik"}, kRunDir,
+      {"DISPLAY=" + x.name(), std::string("NUBRIK_WINDOW=") + GetParam(), "SDL_VIDEODRIVER=x11"});
   const Window window = x.find("Nubrik");
   ASSERT_NE(window, 0u) << program.output();
 
@@ -206,7 +224,7 @@ TEST(WindowTest, ShowsTheSceneAndClosesCleanly) {
   EXPECT_EQ(program.wait(10), 0) << program.output();
 }
 
-TEST(WindowTest, MissingPictureOrDisplayExitsWithAMessage) {
+TEST(WindowProgramTest, MissingPictureOrDisplayExitsWithAMessage) {
   const fs::path empty = freshFolder("window_empty");
   auto noDisplay = spawn({kRunDir + "/nubrik"}, empty.string(), {"DISPLAY=:0.77"});
   EXPECT_EQ(noDisplay.wait(10), 1);

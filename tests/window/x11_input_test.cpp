@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -47,14 +48,16 @@ struct Backend {
   std::vector<std::string> environment;
   // SDL reports the focus 200 ms after the server gives it.
   int focusMs;
+  // Without a window manager SDL gives its window the focus when shown.
+  bool focusAtShow;
 };
 
 std::string backendName(const ::testing::TestParamInfo<Backend>& info) { return info.param.name; }
 
 std::vector<Backend> backends() {
-  std::vector<Backend> all = {{"native", {"NUBRIK_WINDOW=native"}, 2}};
+  std::vector<Backend> all = {{"native", {"NUBRIK_WINDOW=native"}, 2, false}};
 #ifdef NUBRIK_TEST_SDL
-  all.push_back({"sdl", {"NUBRIK_WINDOW=sdl", "SDL_VIDEODRIVER=x11"}, 300});
+  all.push_back({"sdl", {"NUBRIK_WINDOW=sdl", "SDL_VIDEODRIVER=x11"}, 300, true});
 #endif
   return all;
 }
@@ -69,6 +72,20 @@ class ExampleInputTest : public ::testing::TestWithParam<Backend> {
     environment.push_back("DISPLAY=" + x.name());
     argv[0] = kRunDir + "/" + argv[0];
     return spawn(argv, kRunDir, environment);
+  }
+  // Where the window takes the focus as it is shown, waits for it (before
+  // the pointer comes); its line is then the first, not the script's.
+  void focusFirst(testing::Process& program) {
+    if (!GetParam().focusAtShow) return;
+    for (int i = 0; i < 1000 && program.output().find("focus_in") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  void focusFirst(std::vector<std::string>& expected) {
+    if (!GetParam().focusAtShow) return;
+    const std::string focus = R"({"type":"focus_in"})";
+    std::erase(expected, focus);
+    expected.insert(expected.begin(), focus);
   }
 };
 
@@ -91,8 +108,10 @@ TEST_P(ExampleInputTest, EveryEventSentArrivesInOrder) {
   auto program = start(x, {"input_events", "--size", "320x240"});
   const Window window = x.find("Nubrik input events");
   ASSERT_NE(window, 0u) << program.output();
+  focusFirst(program);
   std::vector<std::string> expected =
       tools::sendInput(x.display(), window, 20, 400, 1, GetParam().focusMs);
+  focusFirst(expected);
 
   // The key where A is on a US keyboard typing "é": still Key::A.
   Display* d = x.display();
@@ -183,8 +202,10 @@ TEST_P(ExampleInputTest, ScaledInputAndResizesArriveInSurfacePixels) {
     ASSERT_TRUE(XGetWindowAttributes(d, window, &attributes));
     EXPECT_EQ(attributes.width, 90 * scale);
     EXPECT_EQ(attributes.height, 70 * scale);
+    focusFirst(program);
     std::vector<std::string> expected = tools::sendInput(
         d, window, 30 + static_cast<uint32_t>(scale), 150, scale, GetParam().focusMs);
+    focusFirst(expected);
     // Only growing: the pointer stays inside, and no crossing comes.
     for (const auto& [w, h] : {std::pair{120, 90}, {180, 130}}) {
       XResizeWindow(d, window, static_cast<unsigned>(w * scale + scale - 1),
@@ -276,6 +297,34 @@ TEST(X11WindowTest, CreateSaysWhichDisplayFailedAndWhy) {
   good.display = x.name();
   EXPECT_THROW(X11Window::create("t", "t", 0, 48, good), std::invalid_argument);
   EXPECT_THROW(X11Window::create("t", "t", 64, 40000, good), std::invalid_argument);
+}
+
+// The client area goes where the program asks, else to the screen's centre.
+TEST(X11WindowTest, PlacedWhereAskedElseCentred) {
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  Display* d = x.display();
+  X11WindowOptions where;
+  where.display = x.name();
+  for (const std::optional<Point> position : {std::optional<Point>(Point{30, 45}), {}}) {
+    WindowOptions options;
+    options.title = position ? "placed" : "centred";
+    options.width = 100;
+    options.height = 60;
+    options.scale = 2;
+    options.position = position;
+    auto window = X11Window::create(options, where);
+    window->show();
+    const Window id = x.find(options.title);
+    ASSERT_NE(id, 0u);
+    int rootX = 0, rootY = 0;
+    Window child;
+    XTranslateCoordinates(d, id, DefaultRootWindow(d), 0, 0, &rootX, &rootY, &child);
+    const Point expected = position.value_or(Point{(DisplayWidth(d, DefaultScreen(d)) - 200) / 2,
+                                                   (DisplayHeight(d, DefaultScreen(d)) - 120) / 2});
+    EXPECT_EQ(rootX, expected.x) << options.title;
+    EXPECT_EQ(rootY, expected.y) << options.title;
+  }
 }
 
 // The options reach the server (class, full screen), and a key event read
