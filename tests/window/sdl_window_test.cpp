@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -363,7 +364,7 @@ TEST(SdlWindowTest, WithoutADisplaySaysSo) {
 // (kiosk shell), its screenshots allowed.
 class Weston {
  public:
-  Weston() {
+  explicit Weston(uint32_t width = kWidth, uint32_t height = kHeight) {
     if (!x_.display() || !fs::exists("/usr/bin/weston")) return;
     char folder[] = "/tmp/nubrik-weston-XXXXXX";
     if (mkdtemp(folder) == nullptr) return;
@@ -371,7 +372,7 @@ class Weston {
     socket_ = "nubrik-test-" + std::to_string(getpid());
     process_ = spawn({"/usr/bin/weston", "--no-config", "--backend=x11-backend.so", "--use-pixman",
                       "--socket=" + socket_, "--shell=kiosk-shell.so", "--idle-time=0", "--debug",
-                      "--width=" + std::to_string(kWidth), "--height=" + std::to_string(kHeight)},
+                      "--width=" + std::to_string(width), "--height=" + std::to_string(height)},
                      runtimeDir_,
                      {"DISPLAY=" + x_.name(), "XDG_RUNTIME_DIR=" + runtimeDir_, "WAYLAND_DISPLAY"});
     for (int i = 0; i < 1000 && process_.pid > 0; ++i) {
@@ -396,6 +397,11 @@ class Weston {
 
   static constexpr uint32_t kWidth = 480, kHeight = 320;
   bool ready() const { return ready_; }
+  // Environment variables that send a program there.
+  std::vector<std::string> environment() const {
+    return {"WAYLAND_DISPLAY=" + socket_, "XDG_RUNTIME_DIR=" + runtimeDir_, "DISPLAY",
+            "SDL_VIDEODRIVER"};
+  }
   const std::string& socket() const { return socket_; }
   const std::string& runtimeDir() const { return runtimeDir_; }
   std::string log() const { return process_.output(); }
@@ -491,6 +497,57 @@ TEST(SdlWaylandTest, OpensResizesComposesAndClosesUnderWeston) {
   again->show();
   settle(*again);
   EXPECT_TRUE(again->getFailure().empty());
+}
+
+bool showsColour(const Image& rgb, uint32_t colour) {
+  const auto picture = words(rgb);
+  for (uint32_t y = 0; y < picture->getHeight(); ++y) {
+    const auto* row =
+        reinterpret_cast<const uint32_t*>(picture->lockConst() + y * picture->getPitch());
+    if (std::find(row, row + picture->getWidth(), colour) != row + picture->getWidth()) return true;
+  }
+  return false;
+}
+
+// NUBRIK_WINDOW=sdl runs the examples and the demonstration unchanged under
+// a Wayland compositor (SDL picks its Wayland driver where there is no X
+// display): each shows its picture there, and input_events says where it is.
+TEST(SdlWaylandTest, ExamplesAndTheDemonstrationRunUnderWeston) {
+  Weston weston(1024, 768);
+  if (!weston.ready()) GTEST_SKIP() << "no weston on a virtual X server here";
+  if (!weston.screenshot()) GTEST_SKIP() << "weston takes no screenshots here";
+  std::vector<std::string> environment = weston.environment();
+  environment.push_back("NUBRIK_WINDOW=sdl");
+  const struct {
+    std::vector<std::string> argv;
+    uint32_t colour;  // something of its picture
+  } programs[] = {
+      {{"input_events", "--print-backend"}, 0x282C34},
+      {{"arrows"}, 0xFFBE00},
+      {{"nubrik"}, 0xFF0000},
+  };
+  for (const auto& p : programs) {
+    SCOPED_TRACE(p.argv[0]);
+    std::vector<std::string> argv = p.argv;
+    argv[0] = std::string(NUBRIK_RUN_DIR) + "/" + argv[0];
+    auto program = spawn(argv, NUBRIK_RUN_DIR, environment);
+    bool shown = false;
+    for (int i = 0; i < 50 && !shown; ++i) {
+      std::this_thread::sleep_for(100ms);
+      auto screen = weston.screenshot();
+      shown = screen && showsColour(*screen, p.colour);
+    }
+    EXPECT_TRUE(shown) << program.output();
+    if (p.argv[0] == "input_events") {
+      // The first line of all.
+      const std::string output = program.output();
+      EXPECT_EQ(output.find(R"({"type":"backend","name":"sdl","driver":"wayland"})"),
+                output.find(R"({"type":)"))
+          << output;
+    }
+    kill(program.pid, SIGTERM);
+    program.wait(10);
+  }
 }
 
 const char* const kButtonNames[] = {"a",
