@@ -1,36 +1,52 @@
 // The demonstration's frame (the Scene, animating) on an in-memory window,
 // on the X11 window through shared memory (a frame's bands sent together
-// when the pipeline ends the frame), and on the X11 window through the
-// socket (XPutImage). The cases take turns over
-// several rounds, so that a machine whose load changes treats them alike.
-// Times are the frame thread's own measure of composing and presenting one
-// frame; frames per second are counted on the wall clock. Needs a display
-// ($DISPLAY; scripts/run-bench.sh starts a virtual one when there is none).
+// when the pipeline ends the frame), on the X11 window through the socket
+// (XPutImage), and on SDL's window (its X11 driver, composed in place into
+// SDL's shared-memory framebuffer; the window's thread shows each frame).
+// The cases take turns over several rounds, so that a machine whose load
+// changes treats them alike. Times are the frame thread's own measure of
+// composing and presenting one frame; frames per second are counted on the
+// wall clock. Then what an idle, paced window with a still picture costs
+// the process, per window. Needs a display ($DISPLAY; scripts/run-bench.sh
+// starts a virtual one when there is none).
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/scene.h"
+#include "nubrik/window/app_window.h"
 #include "nubrik/window/memory_window.h"
+#include "nubrik/window/open_window.h"
 #include "nubrik/window/x11_window.h"
+#ifdef NUBRIK_BENCH_SDL
+#include "nubrik/window/sdl_window.h"
+#endif
 
 namespace {
 
 using namespace nubrik;
 
-enum class Target { Memory, SharedMemory, Socket };
+enum class Target { Memory, SharedMemory, Socket, Sdl };
+#ifdef NUBRIK_BENCH_SDL
+constexpr Target kTargets[] = {Target::Memory, Target::SharedMemory, Target::Socket, Target::Sdl};
+#else
 constexpr Target kTargets[] = {Target::Memory, Target::SharedMemory, Target::Socket};
-const char* kNames[] = {"in-memory window", "X11, shared memory", "X11, XPutImage"};
+#endif
+const char* kNames[] = {"in-memory window", "X11, shared memory", "X11, XPutImage",
+                        "SDL (x11 driver)"};
 constexpr int kRounds = 5;
 
 // Per target, the median frame and the frame rate of each round.
@@ -51,10 +67,20 @@ class FrameTimes {
     return false;
   }
   // The next frame's milliseconds; negative when none came within 10 s.
-  double next() {
+  // With a window whose own thread shows the frames, that thread runs its
+  // event loop while it waits.
+  double next(EventWindow* loop = nullptr) {
     std::unique_lock lock(lock_);
-    if (!ready_.wait_for(lock, std::chrono::seconds(10), [&] { return taken_ < times_.size(); })) {
-      return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (taken_ >= times_.size()) {
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      if (loop != nullptr) {
+        lock.unlock();
+        loop->waitEvent(2);
+        lock.lock();
+      } else {
+        ready_.wait_until(lock, deadline);
+      }
     }
     return times_[taken_++];
   }
@@ -77,8 +103,29 @@ void sceneFrame(benchmark::State& state, Target target) {
   MemoryWindow memory(800, 600);
   memory.setCursorPosition({400, 300});
   std::unique_ptr<X11Window> x11;
+  std::unique_ptr<EventWindow> sdl;
   IWindow* window = &memory;
-  if (target != Target::Memory) {
+#ifdef NUBRIK_BENCH_SDL
+  if (target == Target::Sdl) {
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+    WindowOptions options;
+    options.title = "Nubrik benchmark";
+    options.width = 800;
+    options.height = 600;
+    options.gamepads = false;
+    try {
+      sdl = SdlWindow::create(options);
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      return;
+    }
+    sdl->show();
+    while (sdl->waitEvent(200) != WindowEvent::TimedOut) {
+    }
+    window = sdl.get();
+  }
+#endif
+  if (target == Target::SharedMemory || target == Target::Socket) {
     X11WindowOptions options;
     options.sharedMemory = target != Target::Socket;
     try {
@@ -116,11 +163,11 @@ void sceneFrame(benchmark::State& state, Target target) {
     state.SkipWithError(("no shared memory: " + x11->getSlowPathReason()).c_str());
     return;
   }
-  for (int i = 0; i < 20; ++i) times.next();  // the first, whole frames
+  for (int i = 0; i < 20; ++i) times.next(sdl.get());  // the first, whole frames
   std::vector<double> frames;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    const double ms = times.next();
+    const double ms = times.next(sdl.get());
     if (ms < 0) {
       state.SkipWithError("no frame for 10 seconds");
       break;
@@ -141,6 +188,63 @@ void sceneFrame(benchmark::State& state, Target target) {
 }
 
 }  // namespace
+
+double processCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A program's idle window: paced at 60 frames a second, a still picture
+// drawn once, its event loop waiting; the share of one core the process
+// uses over a few seconds, or negative when the window cannot open.
+double idleWindow(std::unique_ptr<EventWindow> window) {
+  AppWindow app(std::move(window));
+  Screen& screen = app.getScreen();
+  auto background = screen.createFillRectSprite(
+      1, {0, 0, int32_t(screen.getWidth()), int32_t(screen.getHeight())}, 0,
+      {PixelFormat::Rgb, {40, 44, 52}});
+  background->show();
+  screen.invalidateAll();
+  double used = 0, wall = 0;
+  std::thread measure([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // settled
+    const double cpu = processCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    used = processCpuSeconds() - cpu;
+    app.quit();
+  });
+  app.run();
+  measure.join();
+  return wall > 0 ? 100 * used / wall : -1;
+}
+
+void reportIdle() {
+  std::printf("\n%-36s %12s\n", "idle paced window, still picture", "% of a core");
+  auto line = [](const char* name, const std::function<std::unique_ptr<EventWindow>()>& make) {
+    try {
+      std::printf("%-36s %12.2f\n", name, idleWindow(make()));
+    } catch (const std::exception& e) {
+      std::printf("%-36s %12s  (%s)\n", name, "-", e.what());
+    }
+  };
+  WindowOptions options;
+  options.title = "Nubrik idle";
+  options.width = 800;
+  options.height = 600;
+  line("in-memory window", [] { return std::make_unique<MemoryWindow>(800, 600); });
+  line("X11", [&] { return X11Window::create(options); });
+#ifdef NUBRIK_BENCH_SDL
+  // Gamepads read as openWindow reads them for either window.
+  line("X11, gamepads read", [&] { return openWindow(options); });
+  line("SDL (x11 driver), gamepads read", [&] { return SdlWindow::create(options); });
+  options.gamepads = false;
+  line("SDL (x11 driver)", [&] { return SdlWindow::create(options); });
+#endif
+}
 
 int main(int argc, char** argv) {
   for (int round = 0; round < kRounds; ++round) {
@@ -167,5 +271,6 @@ int main(int argc, char** argv) {
     std::printf("%-30s %12.3f %12.0f %13.2fx\n", kNames[int(t)], median(m), median(gRates[t]),
                 median(ratios));
   }
+  reportIdle();
   return 0;
 }
