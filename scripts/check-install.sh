@@ -34,8 +34,8 @@ pcfile=$(find "$prefix" -name nubrik.pc)
 [ -n "$pcfile" ] || fail "no nubrik.pc under $prefix"
 
 step "no installed header pulls in a system's window headers"
-if grep -rlE '#include <(X11/|windows\.h)' "$prefix/include"; then
-  fail "the installed headers above include X11 or Win32 headers"
+if grep -rlE '#include <(X11/|windows\.h|SDL)' "$prefix/include"; then
+  fail "the installed headers above include X11, Win32 or SDL headers"
 fi
 
 step "every installed header compiles on its own"
@@ -68,6 +68,16 @@ if [ -f "$prefix/lib/cmake/nubrik/nubrikX11Targets.cmake" ]; then
     set -e
     [ "$code" = 1 ] && grep -q "DISPLAY is not set" "$work/$example.txt" ||
       fail "$example without a display ended with $code: $(head -2 "$work/$example.txt")"
+    if [ -f "$prefix/lib/cmake/nubrik/nubrikSdlTargets.cmake" ]; then
+      # SDL's window, asked for by the environment, says the same its way.
+      set +e
+      (unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER; export NUBRIK_WINDOW=sdl
+       run "$work/$example/$example" >"$work/$example-sdl.txt" 2>&1)
+      code=$?
+      set -e
+      [ "$code" = 1 ] && grep -q "SDL cannot open a window" "$work/$example-sdl.txt" ||
+        fail "$example on SDL without a display ended with $code: $(tail -2 "$work/$example-sdl.txt")"
+    fi
   done
 fi
 
@@ -142,6 +152,44 @@ CPP
   fi
 fi
 
+if [ -f "$prefix/lib/cmake/nubrik/nubrikSdlTargets.cmake" ]; then
+  step "the sdl component"
+  mkdir -p "$work/sdl"
+  cat >"$work/sdl/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(sdl_consumer LANGUAGES CXX)
+find_package(nubrik 0.2 CONFIG REQUIRED COMPONENTS sdl)
+add_executable(sdl_consumer main.cpp)
+target_link_libraries(sdl_consumer PRIVATE nubrik::sdl)
+CMAKE
+  cat >"$work/sdl/main.cpp" <<'CPP'
+#include <nubrik/window/sdl_window.h>
+#include <nubrik/nubrik.h>
+
+#include <cstdio>
+
+#include <stdexcept>
+
+int main() {
+  // Without a display there is no window, and a reason.
+  try {
+    auto window = nubrik::SdlWindow::create(nubrik::WindowOptions{});
+    std::printf("sdl component: a window on %s\n", window->getDriverName().c_str());
+  } catch (const std::runtime_error& e) {
+    std::printf("sdl component: no window: %s\n", e.what());
+  }
+  return 0;
+}
+CPP
+  configure -S "$work/sdl" -B "$work/sdl/build" -DCMAKE_PREFIX_PATH="$prefix"
+  cmake --build "$work/sdl/build" >/dev/null
+  (unset DISPLAY WAYLAND_DISPLAY; run "$work/sdl/build/sdl_consumer")
+  # shellcheck disable=SC2046
+  g++ "${flags[@]}" "$work/sdl/main.cpp" -o "$work/sdl_pc" \
+    $(pkg-config --cflags --libs nubrik-sdl) "$rpath"
+  (unset DISPLAY WAYLAND_DISPLAY; run "$work/sdl_pc" >/dev/null)
+fi
+
 step "add_subdirectory, headless and without the test and benchmark libraries"
 mkdir -p "$work/sub"
 cat >"$work/sub/CMakeLists.txt" <<CMAKE
@@ -152,6 +200,7 @@ add_executable(blend_modes "$root/examples/blend_modes/main.cpp")
 target_link_libraries(blend_modes PRIVATE nubrik::nubrik)
 CMAKE
 configure -S "$work/sub" -B "$work/sub/build" -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON \
+  -DCMAKE_DISABLE_FIND_PACKAGE_SDL2=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
 cmake --build "$work/sub/build" >/dev/null
