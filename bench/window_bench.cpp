@@ -32,6 +32,9 @@
 #include "nubrik/window/open_window.h"
 #include "nubrik/window/x11_window.h"
 #ifdef NUBRIK_BENCH_SDL
+#include <SDL.h>
+
+#include "nubrik/window/sdl_library.h"
 #include "nubrik/window/sdl_window.h"
 #endif
 
@@ -243,6 +246,21 @@ void reportIdle() {
   line("SDL (x11 driver), gamepads read", [&] { return SdlWindow::create(options); });
   options.gamepads = false;
   line("SDL (x11 driver)", [&] { return SdlWindow::create(options); });
+#if SDL_VERSION_ATLEAST(2, 24, 0)
+  // A gamepad connected (SDL's virtual one): read every 4 ms.
+  SdlSubsystem joysticks(SDL_INIT_JOYSTICK, "a virtual gamepad");
+  SDL_VirtualJoystickDesc pad{};
+  pad.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+  pad.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+  pad.naxes = SDL_CONTROLLER_AXIS_MAX;
+  pad.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+  pad.name = "benchmark pad";
+  const int index = SDL_JoystickAttachVirtualEx(&pad);
+  options.gamepads = true;
+  line("X11, a gamepad connected", [&] { return openWindow(options); });
+  line("SDL (x11 driver), a gamepad connected", [&] { return SdlWindow::create(options); });
+  if (index >= 0) SDL_JoystickDetachVirtual(index);
+#endif
 #endif
 }
 

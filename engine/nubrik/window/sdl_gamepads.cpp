@@ -101,6 +101,7 @@ class Gamepads {
           std::make_unique<SdlSubsystem>(SDL_INIT_GAMECONTROLLER, "SDL cannot read gamepads");
     } catch (...) {
       started.set_exception(std::current_exception());
+      SDL_TLSCleanup();
       return;
     }
     SDL_AddEventWatch(watch, this);
@@ -121,6 +122,9 @@ class Gamepads {
     for (const Open& open : open_) SDL_GameControllerClose(open.controller);
     SDL_DelEventWatch(watch, this);
     SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_CONTROLLERSENSORUPDATE);
+    subsystem.reset();
+    // What SDL keeps for this thread (its last error) goes with it.
+    SDL_TLSCleanup();
   }
 
   // Opens the gamepads that came, and closes those that went.

@@ -31,6 +31,9 @@ SdlSubsystem::SdlSubsystem(uint32_t flags, const char* what) : flags_(flags) {
 SdlSubsystem::~SdlSubsystem() {
   std::lock_guard lock(sdlLock());
   SDL_QuitSubSystem(flags_);
+  // The last hold lets go of what SDL keeps besides (its message bus
+  // connection, its hints), unless the program uses SDL for itself.
+  if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
 }
 
 }  // namespace nubrik

@@ -9,7 +9,8 @@ namespace nubrik {
 // one thread at a time: SDL counts its subsystems' users but does not lock.
 std::mutex& sdlLock();
 
-// A hold on SDL subsystems (SDL_INIT_* flags) for the object's life. The
+// A hold on SDL subsystems (SDL_INIT_* flags) for the object's life; the
+// last one, where the program has no subsystem of its own left, ends SDL. The
 // first hold sets the hints Nubrik's windows rely on, each unless the
 // environment sets it: the program keeps its own signal handlers, the
 // screen saver may run, a compositor keeps compositing, gamepads report

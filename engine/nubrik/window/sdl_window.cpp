@@ -33,6 +33,12 @@ uint32_t ownEventType() {
   return type;
 }
 
+// The drivers that have a framebuffer of their own; SDL draws a texture
+// for the others.
+bool hasOwnFramebuffer(const std::string& driver) {
+  return driver == "x11" || driver == "windows" || driver == "offscreen" || driver == "dummy";
+}
+
 bool printable(uint32_t c) { return c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0); }
 
 // SDL takes the window's class from the environment (X11's WM_CLASS,
@@ -126,11 +132,11 @@ std::unique_ptr<SdlWindow> SdlWindow::create(const WindowOptions& options) {
           driver + " runs without showing anything)");
     }
     // X11's shared-memory framebuffer shows the engine's pixels as they
-    // are; SDL would otherwise draw them as a texture with OpenGL. Other
-    // drivers have no framebuffer of their own: SDL's texture it is. The
-    // user's environment decides where it says.
+    // are; SDL would otherwise draw them as a texture with OpenGL. Drivers
+    // without a framebuffer of their own get SDL's texture. The user's
+    // environment decides where it says.
     if (std::getenv(SDL_HINT_FRAMEBUFFER_ACCELERATION) == nullptr) {
-      SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, driver == "x11" ? "0" : nullptr);
+      SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, hasOwnFramebuffer(driver) ? "0" : nullptr);
     }
     Uint32 flags = SDL_WINDOW_HIDDEN;
     if (options.resizable) flags |= SDL_WINDOW_RESIZABLE;
@@ -178,8 +184,7 @@ SdlWindow::SdlWindow(std::unique_ptr<SdlSubsystem> video, SDL_Window* window,
       // SDL draws a texture elsewhere, whose renderer takes the window's
       // size when it is made: made before the compositor has sized the
       // window, it keeps the wrong one (SDL 2.26 on Wayland).
-      ownFramebuffer_(driver_ == "x11" || driver_ == "windows" || driver_ == "offscreen" ||
-                      driver_ == "dummy") {
+      ownFramebuffer_(hasOwnFramebuffer(driver_)) {
   ownEventType();
   if (resizable_) {
     SDL_SetWindowMinimumSize(window_, static_cast<int>(scale_), static_cast<int>(scale_));
