@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -53,6 +54,7 @@ struct Backend {
 };
 
 std::string backendName(const ::testing::TestParamInfo<Backend>& info) { return info.param.name; }
+void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
 
 std::vector<Backend> backends() {
   std::vector<Backend> all = {{"native", {"NUBRIK_WINDOW=native"}, 2, false}};
