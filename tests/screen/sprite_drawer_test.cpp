@@ -376,8 +376,8 @@ class CompositionProperty {
 };
 
 TEST(SpriteDrawerTest, IncrementalCompositionEqualsFullComposition) {
-  for (blit::SimdLevel level :
-       {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2, blit::SimdLevel::Avx2}) {
+  for (blit::SimdLevel level : {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2,
+                                blit::SimdLevel::Avx2, blit::SimdLevel::Avx512}) {
     blit::setActiveSimdLevel(level);
     for (uint32_t seed = 1; seed <= 6; ++seed) {
       SCOPED_TRACE(::testing::Message() << "level " << static_cast<int>(level) << " seed " << seed);
