@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "nubrik/base/rect.h"
+#include "nubrik/sprite/prepared_command.h"
 
 namespace nubrik {
 
@@ -16,9 +18,9 @@ namespace nubrik {
 class BandBins {
  public:
   struct Bin {
-    // Slots, in drawing order.
-    std::vector<uint32_t> slots;
-    // Where in `slots` the sprites that may hide what lies below them are.
+    // The commands, in drawing order.
+    std::vector<const PreparedCommand*> commands;
+    // Where in `commands` those that may hide what lies below them are.
     std::vector<uint32_t> hiders;
   };
 
@@ -26,13 +28,22 @@ class BandBins {
   void reset(uint32_t groups, uint32_t groupRows);
   uint32_t getGroupRows() const { return groupRows_; }
 
+  // The groups whose rows a slot reaches (none when first > last), and
+  // whether it may hide what lies below it.
+  struct Span {
+    uint32_t first = 1;
+    uint32_t last = 0;
+    bool hider = false;
+  };
+  // The span of a rectangle on a surface `height` rows high.
+  Span spanOf(const Rect& reach, uint32_t height, bool hider) const;
+
   // Empties the bins and fills those of the groups for which wanted(group)
-  // holds with the slots of `order` whose reach(slot) (a rectangle on the
-  // surface, empty for none) reaches the group's rows; mayHide(slot) says
-  // whether to note the slot as a hider. Throws std::bad_alloc, leaving
-  // the bins unusable until the next gather.
-  template <typename Wanted, typename Reach, typename MayHide>
-  void gather(const std::vector<uint32_t>& order, Wanted wanted, Reach reach, MayHide mayHide);
+  // holds with the commands, command(slot), of the slots of `order` whose
+  // span(slot) reaches them. Throws std::bad_alloc, leaving the bins
+  // unusable until the next gather.
+  template <typename Wanted, typename SpanOf, typename CommandOf>
+  void gather(const std::vector<uint32_t>& order, Wanted wanted, SpanOf span, CommandOf command);
 
   const Bin& bin(uint32_t group) const { return bins_[group]; }
 
@@ -42,26 +53,22 @@ class BandBins {
   uint32_t groupRows_ = 1;
 };
 
-template <typename Wanted, typename Reach, typename MayHide>
-void BandBins::gather(const std::vector<uint32_t>& order, Wanted wanted, Reach reach,
-                      MayHide mayHide) {
+template <typename Wanted, typename SpanOf, typename CommandOf>
+void BandBins::gather(const std::vector<uint32_t>& order, Wanted wanted, SpanOf span,
+                      CommandOf command) {
   const auto groups = static_cast<uint32_t>(bins_.size());
   for (uint32_t g = 0; g < groups; ++g) {
-    bins_[g].slots.clear();
+    bins_[g].commands.clear();
     bins_[g].hiders.clear();
     wanted_[g] = wanted(g) ? 1 : 0;
   }
   for (uint32_t slot : order) {
-    const Rect& r = reach(slot);
-    if (r.top >= r.bottom || r.bottom <= 0) continue;
-    const uint32_t first = static_cast<uint32_t>(std::max(r.top, 0)) / groupRows_;
-    const uint32_t last = std::min(static_cast<uint32_t>(r.bottom - 1) / groupRows_, groups - 1);
-    const bool hider = mayHide(slot);
-    for (uint32_t g = first; g <= last; ++g) {
+    const Span& s = span(slot);
+    for (uint32_t g = s.first; g <= s.last; ++g) {
       if (!wanted_[g]) continue;
       Bin& bin = bins_[g];
-      if (hider) bin.hiders.push_back(static_cast<uint32_t>(bin.slots.size()));
-      bin.slots.push_back(slot);
+      if (s.hider) bin.hiders.push_back(static_cast<uint32_t>(bin.commands.size()));
+      bin.commands.push_back(command(slot));
     }
   }
 }

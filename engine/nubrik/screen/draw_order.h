@@ -1,10 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "nubrik/base/paged_array.h"
 #include "nubrik/screen/sprite_manager.h"
 
 namespace nubrik {
@@ -26,10 +26,10 @@ class DrawOrder {
   }
 
   // Brings the list up to date: slot s of slots 0 to slotCount - 1 is
-  // listed when listed(s), with key keys[s]. Throws std::bad_alloc, after
+  // listed when listed(s), with key keyOf(s). Throws std::bad_alloc, after
   // which the next update builds the list anew.
-  template <typename Listed>
-  void update(uint32_t slotCount, Listed listed, const PagedArray<OrderKey>& keys);
+  template <typename Listed, typename KeyOf>
+  void update(uint32_t slotCount, Listed listed, KeyOf keyOf);
 
   const std::vector<uint32_t>& slots() const { return slots_; }
 
@@ -37,15 +37,16 @@ class DrawOrder {
   // Past this many notes, sorting everything costs less than placing each.
   static constexpr size_t kMaxNoted = 64;
 
-  void place(const PagedArray<OrderKey>& keys, const std::vector<uint32_t>& added);
+  template <typename KeyOf>
+  void place(KeyOf keyOf, std::vector<uint32_t>& added);
 
   std::vector<uint32_t> slots_;
   std::vector<uint32_t> noted_;
   bool rebuild_ = true;
 };
 
-template <typename Listed>
-void DrawOrder::update(uint32_t slotCount, Listed listed, const PagedArray<OrderKey>& keys) {
+template <typename Listed, typename KeyOf>
+void DrawOrder::update(uint32_t slotCount, Listed listed, KeyOf keyOf) {
   if (!rebuild_ && noted_.empty()) return;
   std::vector<uint32_t> added;
   if (rebuild_) {
@@ -59,9 +60,32 @@ void DrawOrder::update(uint32_t slotCount, Listed listed, const PagedArray<Order
     }
   }
   rebuild_ = true;  // until this update is through
-  place(keys, added);
+  place(keyOf, added);
   noted_.clear();
   rebuild_ = false;
+}
+
+template <typename KeyOf>
+void DrawOrder::place(KeyOf keyOf, std::vector<uint32_t>& added) {
+  const auto byKey = [&](uint32_t a, uint32_t b) { return keyOf(a) < keyOf(b); };
+  std::sort(added.begin(), added.end(), byKey);
+  added.erase(std::unique(added.begin(), added.end()), added.end());
+  if (slots_.empty()) {
+    slots_.swap(added);
+    return;
+  }
+  // The noted slots leave wherever they were (their old keys are gone), and
+  // those still listed come back where their keys place them: both lists
+  // are in drawing order, merged in one pass.
+  std::sort(noted_.begin(), noted_.end());
+  slots_.erase(std::remove_if(slots_.begin(), slots_.end(),
+                              [&](uint32_t slot) {
+                                return std::binary_search(noted_.begin(), noted_.end(), slot);
+                              }),
+               slots_.end());
+  const auto middle = static_cast<std::ptrdiff_t>(slots_.size());
+  slots_.insert(slots_.end(), added.begin(), added.end());
+  std::inplace_merge(slots_.begin(), slots_.begin() + middle, slots_.end(), byKey);
 }
 
 }  // namespace nubrik

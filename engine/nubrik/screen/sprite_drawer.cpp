@@ -126,6 +126,9 @@ void SpriteDrawer::resize(uint32_t width, uint32_t height, uint32_t requestedBan
   build(width, height, checkedBandHeight(width, height, requestedBandHeight));
   listings_.clear();
   keys_.clear();
+  prepared_.clear();
+  spans_.clear();
+  stale_.clear();
   order_.reset();
   listed_ = 0;
   relistAll_ = true;
@@ -188,6 +191,8 @@ void SpriteDrawer::prepareFrame() {
     if (listings_.size() < manager->slotCount()) {
       listings_.resize(manager->slotCount());
       keys_.resize(manager->slotCount());
+      prepared_.resize(manager->slotCount());
+      spans_.resize(manager->slotCount());
     }
     if (relistAll_) {
       for (uint32_t slot = 0; slot < manager->slotCount(); ++slot) refresh(*manager, slot);
@@ -214,6 +219,8 @@ void SpriteDrawer::prepareFrame() {
       // The index serves every frame.
     }
   }
+  // The index catches up only for the frames composed from it.
+  if (!binned_) reindex();
   makeRuns();
 }
 
@@ -231,8 +238,8 @@ bool SpriteDrawer::shouldBin() const {
 
 void SpriteDrawer::bin(const SpriteManager& manager) {
   order_.update(
-      manager.slotCount(), [&](uint32_t slot) { return listings_[slot].placement.listed(); },
-      keys_);
+      manager.slotCount(), [&](uint32_t slot) { return listings_[slot].listed; },
+      [&](uint32_t slot) -> const OrderKey& { return listings_[slot].key; });
   // The groups with a dirty band: both lists are in increasing order.
   auto dirty = dirtyBands_.begin();
   bins_.gather(
@@ -241,8 +248,8 @@ void SpriteDrawer::bin(const SpriteManager& manager) {
         while (dirty != dirtyBands_.end() && *dirty / groupBands_ < group) ++dirty;
         return dirty != dirtyBands_.end() && *dirty / groupBands_ == group;
       },
-      [&](uint32_t slot) -> const Rect& { return listings_[slot].prepared.reach(); },
-      [&](uint32_t slot) { return listings_[slot].hider; });
+      [&](uint32_t slot) -> const BandBins::Span& { return spans_[slot]; },
+      [&](uint32_t slot) { return &prepared_[slot]; });
 }
 
 void SpriteDrawer::makeRuns() {
@@ -266,47 +273,106 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   Listing& listing = listings_[slot];
   ISprite* sprite = manager.spriteAt(slot);
   DrawCommand command;
-  SpriteGrid::Placement placement;
   OrderKey key;
+  bool listed = false;
   if (sprite != nullptr && sprite->isVisible()) {
     command = sprite->getDrawCommand();
-    placement = grid_.place(command.bounds);
+    listed = coversSurface(command.bounds);
     key = manager.orderKeyAt(slot);
   }
-  const PreparedCommand prepared(command);
+  // A sprite that only moved, as most do, moves its prepared command.
+  PreparedCommand prepared = prepared_[slot];
+  int32_t dx = 0, dy = 0;
+  const bool moved = movedOnly(command, listing.command, dx, dy) && prepared.translate(dx, dy);
   const bool hider = mayHide(command);
-  const bool wasHider = listing.hider;
-  const bool stays =
-      listing.placement.listed() && placement == listing.placement && key == keys_[slot];
-  const bool reordered = listing.placement.listed() != placement.listed() ||
-                         (placement.listed() && key != keys_[slot]);
+  const bool reordered = listing.listed != listed || (listed && key != listing.key);
+  const bool reindexed = !listing.stale && (listed || listing.indexed.listed());
   // Nothing changes before the one step that can fail.
-  if (placement.listed() && !stays) grid_.reserve(placement);
-
-  if (stays) {
-    if (hider != wasHider) grid_.countHider(placement, hider);
-  } else {
-    if (listing.placement.listed()) {
-      grid_.erase(listing.placement, slot, wasHider);
-      --listed_;
-    }
-    keys_[slot] = key;
-    if (placement.listed()) {
-      grid_.insert(placement, slot, key, hider, keys_);
-      ++listed_;
-    }
+  if (reindexed && stale_.size() == stale_.capacity()) {
+    stale_.reserve(std::max<size_t>(64, 2 * stale_.size()));
   }
+
+  listed_ = listed_ + listed - listing.listed;
   if (reordered) order_.note(slot);
   listing.command = command;
-  listing.prepared = prepared;
-  listing.placement = placement;
+  if (moved) {
+    prepared.rebind(listing.command);
+  } else {
+    prepared = PreparedCommand(listing.command);
+  }
+  prepared_[slot] = prepared;
+  listing.key = key;
+  listing.listed = listed;
   listing.hider = hider;
+  spans_[slot] = listed ? bins_.spanOf(prepared.reach(), height_, hider) : BandBins::Span{};
+  if (reindexed) {
+    listing.stale = true;
+    stale_.push_back(slot);  // never grows: room was made above
+  }
+}
+
+bool SpriteDrawer::coversSurface(const Rect& bounds) const {
+  return bounds.left < bounds.right && bounds.top < bounds.bottom && bounds.right > 0 &&
+         bounds.bottom > 0 && int64_t{bounds.left} < int64_t{width_} &&
+         int64_t{bounds.top} < int64_t{height_};
+}
+
+bool SpriteDrawer::movedOnly(const DrawCommand& now, const DrawCommand& before, int32_t& dx,
+                             int32_t& dy) {
+  const Rect& a = now.bounds;
+  const Rect& b = before.bounds;
+  if (now.kind != before.kind || now.image != before.image || now.blendMode != before.blendMode ||
+      now.opacity != before.opacity || now.orientation != before.orientation ||
+      now.colour != before.colour || now.sourceOrigin != before.sourceOrigin ||
+      now.sourceWidth != before.sourceWidth || now.sourceHeight != before.sourceHeight ||
+      now.tint != before.tint || int64_t{a.right} - a.left != int64_t{b.right} - b.left ||
+      int64_t{a.bottom} - a.top != int64_t{b.bottom} - b.top) {
+    return false;
+  }
+  const int64_t x = int64_t{a.left} - b.left, y = int64_t{a.top} - b.top;
+  if (x < INT32_MIN || x > INT32_MAX || y < INT32_MIN || y > INT32_MAX) return false;
+  dx = static_cast<int32_t>(x);
+  dy = static_cast<int32_t>(y);
+  return true;
+}
+
+void SpriteDrawer::reindex() {
+  size_t done = 0;
+  try {
+    for (; done < stale_.size(); ++done) {
+      const uint32_t slot = stale_[done];
+      Listing& listing = listings_[slot];
+      const SpriteGrid::Placement placement =
+          listing.listed ? grid_.place(listing.command.bounds) : SpriteGrid::Placement{};
+      const bool stays =
+          listing.indexed.listed() && placement == listing.indexed && listing.key == keys_[slot];
+      // Nothing changes before the one step that can fail.
+      if (placement.listed() && !stays) grid_.reserve(placement);
+      if (stays) {
+        if (listing.hider != listing.indexedHider) grid_.countHider(placement, listing.hider);
+      } else {
+        if (listing.indexed.listed()) grid_.erase(listing.indexed, slot, listing.indexedHider);
+        keys_[slot] = listing.key;
+        if (placement.listed()) grid_.insert(placement, slot, listing.key, listing.hider, keys_);
+      }
+      listing.indexed = placement;
+      listing.indexedHider = listing.hider;
+      listing.stale = false;
+    }
+  } catch (...) {
+    stale_.erase(stale_.begin(), stale_.begin() + static_cast<std::ptrdiff_t>(done));
+    throw;
+  }
+  stale_.clear();
 }
 
 void SpriteDrawer::forget() {
   grid_.clear();
   listings_.clear();
   keys_.clear();
+  prepared_.clear();
+  spans_.clear();
+  stale_.clear();
   order_.reset();
   listed_ = 0;
 }
@@ -388,7 +454,7 @@ void SpriteDrawer::composeBinned(const BandBins::Bin& bin, const Rect* rects, si
   uint32_t starts[BandDamage::kMaxRects];
   size_t kept = 0;
   int32_t top = INT32_MAX, bottom = INT32_MIN;
-  size_t first = bin.slots.size();
+  size_t first = bin.commands.size();
   for (size_t r = 0; r < count && kept < BandDamage::kMaxRects; ++r) {
     const Rect rect = clipToRegion(rects[r], region);
     if (!rect.hasArea()) continue;
@@ -396,7 +462,7 @@ void SpriteDrawer::composeBinned(const BandBins::Bin& bin, const Rect* rects, si
     bool hidden = false;
     for (size_t k = bin.hiders.size(), looks = 0; k-- > 0 && looks < kMaxHiderLooks; ++looks) {
       const uint32_t at = bin.hiders[k];
-      if (hidesBelow(listings_[bin.slots[at]].command, rect)) {
+      if (hidesBelow(*bin.commands[at]->command(), rect)) {
         start = at;
         hidden = true;
         break;
@@ -409,9 +475,13 @@ void SpriteDrawer::composeBinned(const BandBins::Bin& bin, const Rect* rects, si
     top = std::min(top, rect.top);
     bottom = std::max(bottom, rect.bottom);
   }
-  for (size_t i = first; i < bin.slots.size(); ++i) {
-    const Listing& listing = listings_[bin.slots[i]];
-    const Rect& reach = listing.prepared.reach();
+  // The commands lie wherever their slots are: each is asked for a few
+  // ahead of its turn, so that walking the bin does not wait on memory.
+  constexpr size_t kAhead = 8;
+  for (size_t i = first; i < bin.commands.size(); ++i) {
+    if (i + kAhead < bin.commands.size()) __builtin_prefetch(bin.commands[i + kAhead]);
+    const PreparedCommand& command = *bin.commands[i];
+    const Rect& reach = command.reach();
     if (reach.top >= bottom || reach.bottom <= top) continue;
     // The rectangles are apart and in order from left to right.
     size_t r = 0;
@@ -422,7 +492,7 @@ void SpriteDrawer::composeBinned(const BandBins::Bin& bin, const Rect* rects, si
           clipped);
     }
     for (; r < kept && clipped[r].left < reach.right; ++r) {
-      if (i >= starts[r]) listing.prepared.draw(listing.command, loops, region, clipped[r]);
+      if (i >= starts[r]) command.draw(loops, region, clipped[r]);
     }
   }
 }
@@ -471,8 +541,7 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
     for (size_t i = 1; i < active; ++i) {
       if (keys_[*lists[i].first] < keys_[*lists[next].first]) next = i;
     }
-    const Listing& listing = listings_[*lists[next].first++];
-    listing.prepared.draw(listing.command, loops, region, piece);
+    prepared_[*lists[next].first++].draw(loops, region, piece);
     skip(lists[next]);
     if (lists[next].first == lists[next].last) lists[next] = lists[--active];
   }

@@ -127,12 +127,23 @@ class SpriteDrawer final : public IRedrawTarget {
   // What the drawer keeps of one registry slot.
   struct Listing {
     DrawCommand command;
-    PreparedCommand prepared;
-    SpriteGrid::Placement placement;
-    bool hider = false;  // the command may hide what lies below it
+    OrderKey key;
+    bool listed = false;  // the command covers pixels of the surface
+    bool hider = false;   // the command may hide what lies below it
+    // What the index holds of the slot, which catches up with the above
+    // only before a frame composed from the index (reindex): frames from
+    // bins never look at it, so they do not pay for keeping it.
+    bool stale = false;
+    bool indexedHider = false;
+    SpriteGrid::Placement indexed;
   };
 
   void refresh(const SpriteManager& manager, uint32_t slot);
+  bool coversSurface(const Rect& bounds) const;
+  // Whether `now` is `before` moved, and by how much.
+  static bool movedOnly(const DrawCommand& now, const DrawCommand& before, int32_t& dx,
+                        int32_t& dy);
+  void reindex();
   void forget();
   void build(uint32_t width, uint32_t height, uint32_t bandHeight);
   // The most lists a piece can lie under: one per level of the grid.
@@ -172,9 +183,16 @@ class SpriteDrawer final : public IRedrawTarget {
   DrawOrder order_;
 
   SpriteGrid grid_;
-  // By registry slot.
+  // By registry slot: the listings, and the keys the index orders them by.
   PagedArray<Listing> listings_;
   PagedArray<OrderKey> keys_;
+  // By registry slot, kept apart from the listings so that composing walks
+  // compact arrays: each listing's prepared command, and the groups of bins
+  // it reaches.
+  PagedArray<PreparedCommand> prepared_;
+  PagedArray<BandBins::Span> spans_;
+  // The slots whose listing the index has yet to catch up with.
+  std::vector<uint32_t> stale_;
   size_t listed_ = 0;
   // Every slot is read again, not only the reported ones (after a resize).
   bool relistAll_ = false;

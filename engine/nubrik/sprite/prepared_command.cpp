@@ -25,7 +25,7 @@ Rect toRect(int64_t left, int64_t top, int64_t right, int64_t bottom) {
 // Every test below is the one fillRect, drawImage or drawCommand makes, in
 // the same order, so that what draws nothing there draws nothing here and
 // what fails there fails here.
-PreparedCommand::PreparedCommand(const DrawCommand& command) {
+PreparedCommand::PreparedCommand(const DrawCommand& command) : command_(&command) {
   const Rect& b = command.bounds;
   if (command.kind == DrawCommandKind::Image && command.image != nullptr &&
       command.isTransformed()) {
@@ -77,14 +77,31 @@ PreparedCommand::PreparedCommand(const DrawCommand& command) {
       weight_ = toWeight(command.opacity);
       pixel_ = bpp;
       sourcePitch_ = image->getPitch();
+      image_ = image;
       path_ = Path::Image;
       return;
     }
   }
 }
 
-void PreparedCommand::draw(const DrawCommand& command, const blit::LoopTable& loops,
-                           const RegionTarget& region, const Rect& clip) const {
+bool PreparedCommand::translate(int32_t dx, int32_t dy) {
+  // Far from the ends of 32 bits, before and after, nothing was cut.
+  constexpr int32_t kFar = 1 << 29;
+  auto near = [](int64_t v) { return v > -kFar && v < kFar; };
+  if (!near(dx) || !near(dy) || !near(reach_.left) || !near(reach_.top) || !near(reach_.right) ||
+      !near(reach_.bottom) || !near(originX_) || !near(originY_)) {
+    return false;
+  }
+  if (reach_.hasArea()) {
+    reach_ = Rect{reach_.left + dx, reach_.top + dy, reach_.right + dx, reach_.bottom + dy};
+  }
+  originX_ += dx;
+  originY_ += dy;
+  return true;
+}
+
+void PreparedCommand::draw(const blit::LoopTable& loops, const RegionTarget& region,
+                           const Rect& clip) const {
   const int32_t left = std::max(reach_.left, clip.left);
   const int32_t top = std::max(reach_.top, clip.top);
   const int32_t right = std::min(reach_.right, clip.right);
@@ -102,7 +119,7 @@ void PreparedCommand::draw(const DrawCommand& command, const blit::LoopTable& lo
       loops.fill[mode_][variant_](walk, pixel_, weight_);
       return;
     case Path::Image: {
-      ConstPixelLock lock(*command.image);
+      ConstPixelLock lock(*image_);
       walk.source =
           lock.pixels() + size_t(top - originY_) * sourcePitch_ + size_t(left - originX_) * pixel_;
       walk.sourcePitch = sourcePitch_;
@@ -113,7 +130,7 @@ void PreparedCommand::draw(const DrawCommand& command, const blit::LoopTable& lo
       Image view(region.width, region.rows, static_cast<uint32_t>(region.pitch),
                  Image::Pixels(Image::Pixels(), region.pixels));  // not owned
       const BandClip band{Rect{left, top - region.top, right, bottom - region.top}, 0, -region.top};
-      drawCommand(view, band, command);
+      drawCommand(view, band, *command_);
       return;
     }
   }

@@ -33,21 +33,37 @@ struct RegionTarget {
 class PreparedCommand {
  public:
   PreparedCommand() = default;
+  // Keeps a reference to `command`, which must stay where it is for as
+  // long as this is drawn.
   explicit PreparedCommand(const DrawCommand& command);
+
+  const DrawCommand* command() const { return command_; }
 
   // The surface pixels drawing may change; empty when it changes none.
   const Rect& reach() const { return reach_; }
 
-  // Draws the part of `command` (the one this was prepared from) inside
-  // `clip` (surface coordinates, within the region) into `region`, with
-  // `loops`.
-  void draw(const DrawCommand& command, const blit::LoopTable& loops, const RegionTarget& region,
-            const Rect& clip) const;
+  // The command moved by (dx, dy), as preparing the moved command would
+  // make it: false, changing nothing, where that is not plain arithmetic
+  // (coordinates near the ends of 32 bits), so that the caller prepares
+  // the moved command instead. What a frame in which many sprites move
+  // mostly asks for.
+  bool translate(int32_t dx, int32_t dy);
+
+  // The same, for `command` standing where the prepared one stood (a copy
+  // of it): drawing reads the command only through this reference.
+  void rebind(const DrawCommand& command) { command_ = &command; }
+
+  // Draws the part of the command inside `clip` (surface coordinates,
+  // within the region) into `region`, with `loops`.
+  void draw(const blit::LoopTable& loops, const RegionTarget& region, const Rect& clip) const;
 
  private:
   enum class Path : uint8_t { Nothing, Fill, Image, Command };
 
   Rect reach_;
+  const DrawCommand* command_ = nullptr;
+  // Image: the source, held here so that drawing never reads the command.
+  const IImage* image_ = nullptr;
   Path path_ = Path::Nothing;
   uint8_t mode_ = 0;
   // Fill: the weight case. Image: whether it is faded.
