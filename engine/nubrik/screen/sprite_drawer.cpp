@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -171,10 +172,11 @@ void SpriteDrawer::mark(int64_t left, int64_t top, int64_t right, int64_t bottom
     if (damage.empty()) dirtyBands_.push_back(static_cast<uint32_t>(band));
     const int64_t before = damage.coveredArea();
     damage.add(part);
-    // Most of the band: all of it costs hardly more to redraw.
+    // Past a quarter of the band, redrawing all of it costs less than
+    // finding, one rectangle at a time, what lies in the pieces.
     const Rect whole{0, static_cast<int32_t>(bandTop), static_cast<int32_t>(width_),
                      static_cast<int32_t>(std::min<int64_t>(bandTop + bandHeight_, height_))};
-    if (damage.coveredArea() * 2 >= area(whole)) damage.makeWhole(whole);
+    if (damage.coveredArea() * 4 > area(whole)) damage.makeWhole(whole);
     dirtyArea_ += damage.coveredArea() - before;
   }
   dirty_ = true;
@@ -238,7 +240,7 @@ bool SpriteDrawer::shouldBin() const {
 
 void SpriteDrawer::bin(const SpriteManager& manager) {
   order_.update(
-      manager.slotCount(), [&](uint32_t slot) { return listings_[slot].listed; },
+      manager.slotCount(), [&](uint32_t slot) { return listings_[slot].visible; },
       [&](uint32_t slot) -> const OrderKey& { return listings_[slot].key; });
   // The groups with a dirty band: both lists are in increasing order.
   auto dirty = dirtyBands_.begin();
@@ -274,8 +276,9 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   ISprite* sprite = manager.spriteAt(slot);
   DrawCommand command;
   OrderKey key;
+  const bool visible = sprite != nullptr && sprite->isVisible();
   bool listed = false;
-  if (sprite != nullptr && sprite->isVisible()) {
+  if (visible) {
     command = sprite->getDrawCommand();
     listed = coversSurface(command.bounds);
     key = manager.orderKeyAt(slot);
@@ -285,7 +288,9 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   int32_t dx = 0, dy = 0;
   const bool moved = movedOnly(command, listing.command, dx, dy) && prepared.translate(dx, dy);
   const bool hider = mayHide(command);
-  const bool reordered = listing.listed != listed || (listed && key != listing.key);
+  // The drawing order holds the visible sprites, on the surface or not, so
+  // that sprites crossing its edges do not change it.
+  const bool reordered = listing.visible != visible || (visible && key != listing.key);
   const bool reindexed = !listing.stale && (listed || listing.indexed.listed());
   // Nothing changes before the one step that can fail.
   if (reindexed && stale_.size() == stale_.capacity()) {
@@ -303,6 +308,7 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   prepared_[slot] = prepared;
   listing.key = key;
   listing.listed = listed;
+  listing.visible = visible;
   listing.hider = hider;
   spans_[slot] = listed ? bins_.spanOf(prepared.reach(), height_, hider) : BandBins::Span{};
   if (reindexed) {
@@ -321,11 +327,17 @@ bool SpriteDrawer::movedOnly(const DrawCommand& now, const DrawCommand& before, 
                              int32_t& dy) {
   const Rect& a = now.bounds;
   const Rect& b = before.bounds;
+  const auto word = [](const Colour& c) {
+    uint32_t w;
+    std::memcpy(&w, c.components.data(), 4);
+    return w;
+  };
   if (now.kind != before.kind || now.image != before.image || now.blendMode != before.blendMode ||
       now.opacity != before.opacity || now.orientation != before.orientation ||
-      now.colour != before.colour || now.sourceOrigin != before.sourceOrigin ||
-      now.sourceWidth != before.sourceWidth || now.sourceHeight != before.sourceHeight ||
-      now.tint != before.tint || int64_t{a.right} - a.left != int64_t{b.right} - b.left ||
+      now.colour.kind != before.colour.kind || word(now.colour) != word(before.colour) ||
+      now.sourceOrigin != before.sourceOrigin || now.sourceWidth != before.sourceWidth ||
+      now.sourceHeight != before.sourceHeight || now.tint != before.tint ||
+      int64_t{a.right} - a.left != int64_t{b.right} - b.left ||
       int64_t{a.bottom} - a.top != int64_t{b.bottom} - b.top) {
     return false;
   }

@@ -128,8 +128,9 @@ class SpriteDrawer final : public IRedrawTarget {
   struct Listing {
     DrawCommand command;
     OrderKey key;
-    bool listed = false;  // the command covers pixels of the surface
-    bool hider = false;   // the command may hide what lies below it
+    bool visible = false;  // there is a command
+    bool listed = false;   // the command covers pixels of the surface
+    bool hider = false;    // the command may hide what lies below it
     // What the index holds of the slot, which catches up with the above
     // only before a frame composed from the index (reindex): frames from
     // bins never look at it, so they do not pay for keeping it.
