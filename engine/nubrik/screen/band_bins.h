@@ -48,9 +48,14 @@ class BandBins {
   const Bin& bin(uint32_t group) const { return bins_[group]; }
 
  private:
+  // n / groupRows_ without a division instruction: an estimate by the
+  // inverse, corrected.
+  uint32_t groupOf(uint32_t n) const;
+
   std::vector<Bin> bins_;
   std::vector<uint8_t> wanted_;
   uint32_t groupRows_ = 1;
+  double inverse_ = 1;
 };
 
 template <typename Wanted, typename SpanOf, typename CommandOf>

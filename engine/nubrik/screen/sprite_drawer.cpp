@@ -203,7 +203,16 @@ void SpriteDrawer::prepareFrame() {
     const std::vector<uint32_t>& pending = manager->pendingSlots();
     size_t done = 0;
     try {
-      for (; done < pending.size(); ++done) refresh(*manager, pending[done]);
+      for (; done < pending.size(); ++done) {
+        // What the refresh a few slots on reads, asked for now.
+        if (done + 4 < pending.size()) {
+          const uint32_t ahead = pending[done + 4];
+          __builtin_prefetch(manager->spriteAt(ahead));
+          __builtin_prefetch(&listings_[ahead]);
+          __builtin_prefetch(&prepared_[ahead]);
+        }
+        refresh(*manager, pending[done]);
+      }
     } catch (...) {
       manager->takePending(done);
       throw;
@@ -283,11 +292,6 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
     listed = coversSurface(command.bounds);
     key = manager.orderKeyAt(slot);
   }
-  // A sprite that only moved, as most do, moves its prepared command.
-  PreparedCommand prepared = prepared_[slot];
-  int32_t dx = 0, dy = 0;
-  const bool moved = movedOnly(command, listing.command, dx, dy) && prepared.translate(dx, dy);
-  const bool hider = mayHide(command);
   // The drawing order holds the visible sprites, on the surface or not, so
   // that sprites crossing its edges do not change it.
   const bool reordered = listing.visible != visible || (visible && key != listing.key);
@@ -299,13 +303,17 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
 
   listed_ = listed_ + listed - listing.listed;
   if (reordered) order_.note(slot);
-  listing.command = command;
-  if (moved) {
-    prepared.rebind(listing.command);
+  // A sprite that only moved, as most do, moves its command and its
+  // prepared command.
+  PreparedCommand& prepared = prepared_[slot];
+  int32_t dx = 0, dy = 0;
+  if (movedOnly(command, listing.command, dx, dy) && prepared.translate(dx, dy)) {
+    listing.command.bounds = command.bounds;
   } else {
+    listing.command = command;
     prepared = PreparedCommand(listing.command);
   }
-  prepared_[slot] = prepared;
+  const bool hider = mayHide(command);
   listing.key = key;
   listing.listed = listed;
   listing.visible = visible;

@@ -49,10 +49,6 @@ class PreparedCommand {
   // mostly asks for.
   bool translate(int32_t dx, int32_t dy);
 
-  // The same, for `command` standing where the prepared one stood (a copy
-  // of it): drawing reads the command only through this reference.
-  void rebind(const DrawCommand& command) { command_ = &command; }
-
   // Draws the part of the command inside `clip` (surface coordinates,
   // within the region) into `region`, with `loops`.
   void draw(const blit::LoopTable& loops, const RegionTarget& region, const Rect& clip) const;
