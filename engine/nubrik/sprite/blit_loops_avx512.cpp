@@ -100,20 +100,27 @@ struct Vec {
   // Sixteen levels, widened to a pixel each and copied into blue, green
   // and red.
   static V grey(const uint8_t* p) {
-    const V level = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    return spreadLevels(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+  }
+  static V spreadLevels(V level) {
     return _mm512_or_si512(_mm512_or_si512(level, _mm512_slli_epi32(level, 8)),
                            _mm512_slli_epi32(level, 16));
   }
   // Sixteen level and alpha pairs, widened to a pixel each, then spread.
   static V greyAlpha(const uint8_t* p) {
-    const V pairs = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    return spreadPairs(
+        _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+  }
+  static V spreadPairs(V pairs) {
     return _mm512_shuffle_epi8(pairs, _mm512_broadcast_i32x4(_mm_setr_epi8(
                                           0, 0, 0, 1, 4, 4, 4, 5, 8, 8, 8, 9, 12, 12, 12, 13)));
   }
   // Sixteen three-byte pixels: each quarter takes its twelve bytes, then
   // spreads them.
   static V rgb(const uint8_t* p) {
-    const V bytes = _mm512_maskz_loadu_epi8((__mmask64{1} << 48) - 1, p);
+    return spreadTriples(_mm512_maskz_loadu_epi8((__mmask64{1} << 48) - 1, p));
+  }
+  static V spreadTriples(V bytes) {
     const V quarters = _mm512_permutexvar_epi32(
         _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0), bytes);
     return _mm512_shuffle_epi8(
@@ -141,6 +148,22 @@ struct Vec {
     auto at = [&](int i) { return static_cast<int>(Reader::pixel(row + offsets[i])); };
     return _mm512_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7), at(8), at(9),
                              at(10), at(11), at(12), at(13), at(14), at(15));
+  }
+
+  // The first `pixels` (fewer than kPixels) source pixels of a layout at
+  // `p`, as loadSource reads whole vectors; not a byte beyond is read.
+  template <PixelFormat Format>
+  static V loadFirst(const uint8_t* p, uint32_t pixels) {
+    const auto mask = static_cast<__mmask16>((1u << pixels) - 1);
+    if constexpr (Format == PixelFormat::Grey) {
+      return spreadLevels(_mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(mask, p)));
+    } else if constexpr (Format == PixelFormat::GreyAlpha) {
+      return spreadPairs(_mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(mask, p)));
+    } else if constexpr (Format == PixelFormat::Rgb) {
+      return spreadTriples(_mm512_maskz_loadu_epi8((__mmask64{1} << (3 * pixels)) - 1, p));
+    } else {
+      return _mm512_maskz_loadu_epi32(mask, p);
+    }
   }
 };
 
