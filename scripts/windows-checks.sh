@@ -170,6 +170,8 @@ kill "$program" 2>/dev/null || true
 
 # --- Input, sent through XTEST to the interactive examples -----------------------
 
+# The pointer waits in a corner, away from the centred window.
+timeout 10 "$probe" pointer 0,0 || true
 (cd "$windows/bin" && wine_run ./input_events.exe --size 320x240 >"$work/events.txt" 2>&1) &
 program=$!
 if found=$(timeout 40 "$probe" find "Nubrik input events" 30); then

@@ -13,6 +13,9 @@
 //       sends COUNT random input actions to the window through XTEST and
 //       prints the events its program should print (input_events' lines
 //       without their times), one a line
+//   window_probe pointer X,Y
+//       moves the pointer to X,Y on the screen through XTEST (away from
+//       where a window will open, say)
 //   window_probe key ID KEYSYM [MILLISECONDS]
 //       gives the window the pointer and the keyboard and holds the key
 //       (an X key symbol name: Right, Escape, a) down that long (0 taps it)
@@ -26,6 +29,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -50,6 +54,7 @@ int usage(const char* why) {
                "       window_probe colour ID SECONDS RRGGBB X,Y [X,Y...]\n"
                "       window_probe close ID\n"
                "       window_probe input ID SEED COUNT\n"
+               "       window_probe pointer X,Y\n"
                "       window_probe key ID KEYSYM [MILLISECONDS]\n"
                "       window_probe compare EXPECTED RECEIVED [strict]\n",
                why);
@@ -181,6 +186,24 @@ int main(int argc, char** argv) {
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, static_cast<Window>(id), False, NoEventMask, &event);
+    XSync(display, False);
+    result = 0;
+  } else if (command == "pointer" && argc == 3) {
+    const char* comma = std::strchr(argv[2], ',');
+    long x = 0, y = 0;
+    int xtest[3];
+    if (comma == nullptr ||
+        !number(std::string(argv[2], static_cast<size_t>(comma - argv[2])).c_str(), 0, 100000, x) ||
+        !number(comma + 1, 0, 100000, y)) {
+      XCloseDisplay(display);
+      return usage("bad place, not X,Y");
+    }
+    if (!XQueryExtension(display, "XTEST", &xtest[0], &xtest[1], &xtest[2])) {
+      XCloseDisplay(display);
+      return usage("the display has no XTEST extension");
+    }
+    XTestFakeMotionEvent(display, DefaultScreen(display), static_cast<int>(x), static_cast<int>(y),
+                         0);
     XSync(display, False);
     result = 0;
   } else if (command == "input" && argc == 5 && number(argv[2], 1, 0x7FFFFFFF, id) &&

@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
@@ -47,14 +48,20 @@ bool printable(uint32_t c) { return c >= 0x20 && c != 0x7F && !(c >= 0x80 && c <
 class ClassFromEnvironment {
  public:
   explicit ClassFromEnvironment(const std::string& className) {
+#ifndef _WIN32  // where neither driver runs
     for (const char* name : {"SDL_VIDEO_X11_WMCLASS", "SDL_VIDEO_WAYLAND_WMCLASS"}) {
       if (className.empty() || std::getenv(name) != nullptr) continue;
       setenv(name, className.c_str(), 1);
       set_.push_back(name);
     }
+#else
+    (void)className;
+#endif
   }
   ~ClassFromEnvironment() {
+#ifndef _WIN32
     for (const char* name : set_) unsetenv(name);
+#endif
   }
 
  private:
