@@ -132,7 +132,8 @@ class Gamepads {
     const int count = SDL_NumJoysticks();
     for (int i = 0; i < count; ++i) {
       const SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(i);
-      if (id < 0 || !SDL_IsGameController(i) || known(id)) continue;
+      // Those known first: SDL looks a device's mapping up each time.
+      if (id < 0 || known(id) || !SDL_IsGameController(i)) continue;
       // No update on another thread comes between the gamepad's arrival
       // and its first events.
       SDL_LockJoysticks();
