@@ -172,7 +172,8 @@ void Screen::startFrameThread() {
   if (!frameThread_.isRunning()) {
     // The system gave no thread: nothing composes, so changes need no lock.
     sceneGuard_->setFramesRunning(false);
-    throwPlatformError(messages::kCreateThreadFailed, "nubrik::Screen::startFrameThread");
+    throwPlatformError(messages::kCreateThreadFailed, "nubrik::Screen::startFrameThread",
+                       "the frame thread");
   }
   frameThreadRunning_ = true;
 }
