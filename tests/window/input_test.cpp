@@ -348,10 +348,10 @@ TEST(InputQueueTest, ListenersReplacedFromInsideOrOutsideWhileCalled) {
 
 // A resize the window cannot take, or the handler refuses, leaves the
 // window as it was and queues nothing. Then resizes from a frame callback
-// (which holds the scene lock) and from two threads, refused ones among
-// them, all at once: none waits for another for ever, and once all are over
-// the window, its surface and the Screen have one size, the one the last
-// Resize event gives.
+// (which holds the scene lock, and now and then replaces the handler) and
+// from two threads, refused ones among them, all at once: none waits for
+// another for ever, and once all are over the window, its surface and the
+// Screen have one size, the one the last Resize event gives.
 TEST(AppWindowTest, ResizesFromCallbacksAndThreadsAtOnceAgree) {
   testing::Watchdog watchdog("resizes from callbacks and threads", std::chrono::seconds(120));
   {
@@ -411,6 +411,13 @@ TEST(AppWindowTest, ResizesFromCallbacksAndThreadsAtOnceAgree) {
     if (callbackResizes < kResizes) {
       resizeOnce(callbackRandom);
       if (++callbackResizes == kResizes) --left;
+      // Holding the scene lock, which resizes on other threads may be
+      // waiting for: the handler is replaced all the same.
+      if (callbackResizes % 8 == 0) {
+        window.setResizeHandler(
+            [&screen](uint32_t width, uint32_t height) { screen.resize(width, height); },
+            &screen.getSceneLock());
+      }
     }
     return false;
   });

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 namespace nubrik {
@@ -15,11 +16,15 @@ namespace nubrik {
 // lock, so it neither holds up the other side nor loses its value midway:
 // a value replaced from inside its own call finishes that call.
 //
-// Once set() or clear() returns, the value it replaced is neither running on
-// another thread nor kept by one, and will not run again. A call on the
-// replacing thread itself (replacing from inside the value) is not waited
-// for, as it would wait for itself. So set() and clear() must not be called
-// while holding a lock that the value takes.
+// Once set() or clear() returns, the value it replaced will not run again
+// and, unless the replacement came from inside a call, is not running on
+// another thread either. A replacement from inside a call (a value that
+// replaces itself) waits for nothing: calls on two threads that each
+// replace the value would otherwise wait for each other. Nor does a
+// replacing thread that holds a lock which every call takes before it runs
+// the value wait for calls still waiting for that lock: those look again
+// with isCurrent() once they hold it (see set()). Otherwise set() and
+// clear() must not be called while holding a lock that the value takes.
 template <typename T>
 class CallbackSlot {
  public:
@@ -28,11 +33,22 @@ class CallbackSlot {
   CallbackSlot& operator=(const CallbackSlot&) = delete;
 
   // Throws std::bad_alloc, changing nothing.
-  void set(T value) { replace(std::make_shared<const T>(std::move(value))); }
-  void clear() { replace(nullptr); }
+  void set(T value) { replace(std::make_shared<const T>(std::move(value)), nullptr); }
+  void clear() { replace(nullptr, nullptr); }
+  // The same, where `holdsGate(old)` tells whether the calling thread holds
+  // the lock that calls of the value `old` take before they run it, and then
+  // ask isCurrent(): such calls on other threads are not waited for.
+  template <typename HoldsGate>
+  void set(T value, const HoldsGate& holdsGate) {
+    replace(std::make_shared<const T>(std::move(value)), holdsGate);
+  }
+  template <typename HoldsGate>
+  void clear(const HoldsGate& holdsGate) {
+    replace(nullptr, holdsGate);
+  }
 
-  // Calls `use` with the value, if there is one; what it throws reaches the
-  // caller. Returns whether there was a value.
+  // Calls `use(value, generation)` with the value, if there is one; what it
+  // throws reaches the caller. Returns whether there was a value.
   template <typename Use>
   bool call(Use&& use) {
     Call call;
@@ -50,8 +66,14 @@ class CallbackSlot {
       Call& call;
       ~Leave() { slot.leave(call); }
     } leave{*this, call};
-    use(*call.value);
+    use(*call.value, call.generation);
     return true;
+  }
+
+  // Whether the value a call was given is still the slot's.
+  bool isCurrent(uint64_t generation) {
+    std::lock_guard lock(lock_);
+    return generation == generation_;
   }
 
  private:
@@ -64,27 +86,33 @@ class CallbackSlot {
     Call* next = nullptr;
   };
 
-  void replace(std::shared_ptr<const T> value) {
+  template <typename HoldsGate>
+  void replace(std::shared_ptr<const T> value, const HoldsGate& holdsGate) {
     // Released last, outside the lock: its destructor may take locks of its
     // own.
     std::shared_ptr<const T> replaced;
     std::unique_lock lock(lock_);
     replaced = std::exchange(value_, std::move(value));
     const uint64_t generation = ++generation_;
+    if constexpr (!std::is_same_v<HoldsGate, std::nullptr_t>) {
+      if (replaced && holdsGate(*replaced)) return;
+    }
     const std::thread::id self = std::this_thread::get_id();
+    for (const Call* c = calls_; c != nullptr; c = c->next) {
+      if (c->thread == self) return;
+    }
     idle_.wait(lock, [&] {
       for (const Call* c = calls_; c != nullptr; c = c->next) {
-        if (c->generation < generation && c->thread != self) return false;
+        if (c->generation < generation) return false;
       }
       return true;
     });
   }
 
   void leave(Call& call) noexcept {
-    // The value goes before the call is over: once a replacement returns,
-    // nothing of the old value is left on other threads.
-    std::shared_ptr<const T> value = std::move(call.value);
-    value.reset();
+    // The value goes before the call is over: once a replacement that waited
+    // returns, nothing of the old value is left on other threads.
+    call.value.reset();
     {
       std::lock_guard lock(lock_);
       if (call.previous != nullptr) call.previous->next = call.next;

@@ -62,13 +62,15 @@ class EventWindow : public IWindow {
   // replacing itself included.
   using ResizeHandler = std::function<void(uint32_t width, uint32_t height)>;
   // Once it returns, the handler it replaced is not running on another
-  // thread and will not run again, so it must not be called while holding a
-  // lock the handler takes. `lock`, when given, is the one the handler takes
-  // first (AppWindow's: its Screen's scene lock): the window holds it around
-  // the handler, its own change of size and the Resize event, so that
-  // resizes from several threads at once, some of them holding that lock,
-  // neither wait for each other in a cycle nor leave the window and what the
-  // handler resized apart.
+  // thread and will not run again. `lock`, when given, is the one the
+  // handler takes first (AppWindow's: its Screen's scene lock): the window
+  // holds it around the handler, its own change of size and the Resize
+  // event, so that resizes from several threads at once, some of them
+  // holding that lock, neither wait for each other in a cycle nor leave the
+  // window and what the handler resized apart; and the handler may be
+  // replaced by a thread that holds it (a frame callback). Otherwise it must
+  // not be called while holding a lock the handler takes. (Called from inside
+  // a handler it waits for nothing.)
   void setResizeHandler(ResizeHandler handler, RecursiveLock* lock = nullptr);
 
  protected:

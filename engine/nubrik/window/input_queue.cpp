@@ -55,7 +55,7 @@ void InputQueue::push(const InputEvent& event) {
     }
     queue(event);
   }
-  listener_.call([](const std::function<void()>& listener) { listener(); });
+  listener_.call([](const std::function<void()>& listener, uint64_t) { listener(); });
 }
 
 void InputQueue::queue(const InputEvent& event) {

@@ -39,8 +39,10 @@ class InputQueue {
   // Called on the pushing thread after each push (outside the queue's
   // locks, so it may use the queue, replacing itself included), for instance
   // to wake a paced frame thread. Once setListener returns, the previous
-  // listener is not running on another thread and will not run again; so it
-  // must not be called while holding a lock the listener takes.
+  // listener will not run again and is not running on another thread; so it
+  // must not be called while holding a lock the listener takes. (Called
+  // from inside a listener it waits for nothing, and the replaced listener
+  // may still be finishing on another thread.)
   void setListener(std::function<void()> listener);
 
   // Takes the oldest event; false when there is none.
