@@ -149,8 +149,8 @@ void Screen::addFrameCallback(TimedFrameCallback callback) {
 void Screen::setCallbackErrorHandler(CallbackErrorHandler handler) {
   auto kept = handler ? std::make_shared<const CallbackErrorHandler>(std::move(handler)) : nullptr;
   std::lock_guard lock(sceneLock_);
-  // Released only once the lock is: a handler that replaces itself goes
-  // when its own call ends.
+  // The old handler goes outside the lock, or, when it replaces itself, as
+  // its own call ends (the call holds a handle of its own).
   kept.swap(callbackErrorHandler_);
   reportedCallbackFailure_ = true;  // the default handler's one line is off
 }
