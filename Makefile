@@ -20,7 +20,10 @@ check-install: build
 run: build
 	./scripts/run-demo.sh build/release
 
-bench: build
+# Blend2D joins the scene benchmark where its sources are at hand.
+bench: deps
+	@if [ -f ../shared/tools/build-blend2d.sh ]; then bash ../shared/tools/build-blend2d.sh; fi
+	$(MAKE) build
 	./scripts/run-bench.sh build/release
 
 asan: deps

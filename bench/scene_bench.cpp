@@ -1,11 +1,13 @@
 // The demonstration's picture through the whole frame pipeline onto an
-// in-memory window, against the code a user would write instead (pixman on
-// one thread, redrawing every sprite every frame) and against the bound of
-// touching every pixel once (memset of the frame), all in one run.
+// in-memory window, against the code a user would write instead (pixman and,
+// when the build found it, Blend2D, each on one thread, redrawing every
+// sprite every frame) and against the bound of touching every pixel once
+// (memset of the frame), all in one run.
 //
-// Two sizes: 800 x 600 with the demonstration's 953 sprites, and 1920 x 1080
-// with 10,000 flakes. Three kinds of frame: everything redrawn, every flake
-// moved by one pixel, twenty of the 64 x 48 pictures moved by one pixel.
+// Sizes: 800 x 600 with the demonstration's 953 sprites, 1920 x 1080 with
+// 10,000 flakes (in Add, and drawn Normal), 3840 x 2160 with 100,000.
+// Three kinds of frame: everything redrawn, every flake moved by one pixel,
+// twenty of the 64 x 48 pictures moved by one pixel.
 // Screen times are the frame thread's own measure of composing and
 // presenting one frame; a summary of medians and ratios closes the run.
 //
@@ -19,6 +21,9 @@
 
 #include <benchmark/benchmark.h>
 #include <pixman.h>
+#if NUBRIK_HAVE_BLEND2D
+#include <blend2d/blend2d.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -54,8 +59,13 @@ struct Size {
   uint32_t width;
   uint32_t height;
   int32_t flakes;
+  // The flakes' blend mode: the demonstration's Add, or Normal, which every
+  // peer draws the same way (their own add is a plain saturating one).
+  BlendMode flakeMode = BlendMode::Add;
 };
 constexpr Size kSizes[] = {{"800x600", 800, 600, 900}, {"1920x1080", 1920, 1080, 10000}};
+constexpr Size kNormalFlakes{"1920x1080 Normal", 1920, 1080, 10000, BlendMode::Normal};
+constexpr Size kLarge{"3840x2160", 3840, 2160, 100000};
 
 enum class Change { Everything, Flakes, Pictures };
 const char* const kChangeNames[] = {"full frame", "every flake moved", "20 pictures moved"};
@@ -82,6 +92,7 @@ struct DemoScreen {
       : window(size.width, size.height, lends), screen(&window, size.width, size.height) {
     screen.setWorkerCount(workers);
     std::thread([&] { flakes = buildDemoLayout(screen, pictures(), size.flakes); }).join();
+    for (const Snowflake& flake : flakes) changeBlendMode(*flake.sprite, size.flakeMode);
     for (int32_t id = 11; id < 31; ++id) {
       movingPictures.push_back(screen.getSpriteManager()->findSprite(id));
     }
@@ -180,6 +191,21 @@ class BareComposition {
 
  private:
   void composeShare(uint32_t t) {
+    if (window_ != nullptr && !stream_) {
+      // Runs of bands into the window's rows, as the Screen composes them.
+      const std::vector<SpriteDrawer::BandRun>& runs = drawer_.getDirtyRuns();
+      const Image& frame = window_->getFramebuffer();
+      for (size_t i = t; i < runs.size(); i += threads_) {
+        const uint32_t top = runs[i].first * drawer_.getBandHeight();
+        const uint32_t rows =
+            std::min(drawer_.getBandHeight() * runs[i].count, frame.getHeight() - top);
+        Image view(
+            frame.getWidth(), rows, frame.getPitch(),
+            Image::Pixels(Image::Pixels(), frame.pixels().get() + size_t{top} * frame.getPitch()));
+        drawer_.drawRun(runs[i], view);
+      }
+      return;
+    }
     const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
     for (size_t i = t; i < bands.size(); i += threads_) {
       if (window_ == nullptr) {
@@ -188,28 +214,28 @@ class BareComposition {
       }
       const Image& frame = window_->getFramebuffer();
       const uint32_t top = bands[i] * drawer_.getBandHeight();
-      const uint32_t rows = std::min(drawer_.getBandHeight(), frame.getHeight() - top);
       const BandDamage& damage = drawer_.getBandDamage(bands[i]);
-      if (stream_ && std::all_of(damage.begin(), damage.end(), [](const Rect& r) {
+      if (!std::all_of(damage.begin(), damage.end(), [](const Rect& r) {
             return size_t(r.right - r.left) * 4 >= kMinStreamedRowBytes;
           })) {
-        // As the pipeline streams wide bands: composed in the band image,
-        // streamed into the window's rows.
-        Image& image = *images_[t];
-        drawer_.drawBand(bands[i], image);
-        for (const Rect& r : damage) {
-          copyRowsStreamed(
-              frame.pixels().get() + size_t(r.top) * frame.getPitch() + size_t(r.left) * 4,
-              frame.getPitch(),
-              image.pixels().get() + size_t(r.top - top) * image.getPitch() + size_t(r.left) * 4,
-              image.getPitch(), size_t(r.right - r.left) * 4, uint32_t(r.bottom - r.top));
-        }
+        const uint32_t rows = std::min(drawer_.getBandHeight(), frame.getHeight() - top);
+        Image view(
+            frame.getWidth(), rows, frame.getPitch(),
+            Image::Pixels(Image::Pixels(), frame.pixels().get() + size_t{top} * frame.getPitch()));
+        drawer_.drawBand(bands[i], view);
         continue;
       }
-      Image view(
-          frame.getWidth(), rows, frame.getPitch(),
-          Image::Pixels(Image::Pixels(), frame.pixels().get() + size_t{top} * frame.getPitch()));
-      drawer_.drawBand(bands[i], view);
+      // As the pipeline streams wide bands: composed in the band image,
+      // streamed into the window's rows.
+      Image& image = *images_[t];
+      drawer_.drawBand(bands[i], image);
+      for (const Rect& r : damage) {
+        copyRowsStreamed(
+            frame.pixels().get() + size_t(r.top) * frame.getPitch() + size_t(r.left) * 4,
+            frame.getPitch(),
+            image.pixels().get() + size_t(r.top - top) * image.getPitch() + size_t(r.left) * 4,
+            image.getPitch(), size_t(r.right - r.left) * 4, uint32_t(r.bottom - r.top));
+      }
     }
   }
   void spin(uint32_t t) {
@@ -238,6 +264,63 @@ class BareComposition {
   std::vector<std::thread> helpers_;
 };
 
+// The frame's sprites as draw commands in drawing order, the way a peer
+// that redraws everything every frame gets them.
+std::vector<DrawCommand> sceneCommands(const Size& size) {
+  DemoScreen scene(size, 0);
+  auto manager = scene.screen.getSpriteManager();
+  manager->sortIfDirty();
+  std::vector<DrawCommand> commands;
+  for (const auto& entry : *manager) {
+    if (entry.sprite->isVisible()) commands.push_back(entry.sprite->getDrawCommand());
+  }
+  return commands;
+}
+
+// A picture as premultiplied 0xAARRGGBB words, the peers' layout.
+std::vector<uint32_t> premultiplied(const IImage& source) {
+  const uint32_t w = source.getWidth(), h = source.getHeight();
+  std::vector<uint32_t> bits(size_t{w} * h);
+  const uint8_t* p = source.lockConst();
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      const uint8_t* px = p + y * source.getPitch() + x * bytesPerPixel(source.getPixelFormat());
+      uint32_t r, g, bl, a = 255;
+      switch (source.getPixelFormat()) {
+        case PixelFormat::Grey:
+          r = g = bl = px[0];
+          break;
+        case PixelFormat::GreyAlpha:
+          r = g = bl = px[0];
+          a = px[1];
+          break;
+        default:
+          bl = px[0], g = px[1], r = px[2];
+          if (source.getPixelFormat() == PixelFormat::Rgba) a = px[3];
+      }
+      bits[y * w + x] = (a << 24) | (r * a / 255 << 16) | (g * a / 255 << 8) | (bl * a / 255);
+    }
+  }
+  source.unlockConst();
+  return bits;
+}
+
+// The largest difference of any channel between two frames of the same
+// size (0xAARRGGBB words), and how many pixels differ.
+std::pair<uint32_t, size_t> frameDifference(const uint32_t* a, const uint32_t* b, size_t count) {
+  uint32_t most = 0;
+  size_t differing = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (a[i] == b[i]) continue;
+    ++differing;
+    for (int shift = 0; shift < 32; shift += 8) {
+      const int d = int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF);
+      most = std::max<uint32_t>(most, static_cast<uint32_t>(d < 0 ? -d : d));
+    }
+  }
+  return {most, differing};
+}
+
 // Every sprite redrawn with pixman onto a full-size a8r8g8b8 frame, in the
 // registry's order; pictures are converted to premultiplied a8r8g8b8 once.
 class PixmanRedraw {
@@ -249,12 +332,7 @@ class PixmanRedraw {
         frame_(pixman_image_create_bits(
             PIXMAN_a8r8g8b8, static_cast<int>(width_), static_cast<int>(height_),
             reinterpret_cast<uint32_t*>(frameBytes_.get()), static_cast<int>(width_ * 4))) {
-    DemoScreen scene(size, 0);
-    auto manager = scene.screen.getSpriteManager();
-    manager->sortIfDirty();
-    for (const auto& entry : *manager) {
-      if (entry.sprite->isVisible()) commands_.push_back(entry.sprite->getDrawCommand());
-    }
+    commands_ = sceneCommands(size);
     for (const DrawCommand& command : commands_) {
       if (command.kind == DrawCommandKind::Image && !images_.count(command.image)) {
         images_[command.image] = convert(*command.image);
@@ -267,6 +345,8 @@ class PixmanRedraw {
     for (auto& [opacity, mask] : masks_) pixman_image_unref(mask);
     pixman_image_unref(frame_);
   }
+
+  const uint32_t* pixels() const { return reinterpret_cast<const uint32_t*>(frameBytes_.get()); }
 
   void redraw() {
     for (const DrawCommand& c : commands_) {
@@ -291,31 +371,12 @@ class PixmanRedraw {
 
  private:
   static pixman_image_t* convert(const IImage& source) {
-    const uint32_t w = source.getWidth(), h = source.getHeight();
-    auto* bits = static_cast<uint32_t*>(std::malloc(size_t{w} * h * 4));
-    const uint8_t* p = source.lockConst();
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint8_t* px = p + y * source.getPitch() + x * bytesPerPixel(source.getPixelFormat());
-        uint32_t r, g, bl, a = 255;
-        switch (source.getPixelFormat()) {
-          case PixelFormat::Grey:
-            r = g = bl = px[0];
-            break;
-          case PixelFormat::GreyAlpha:
-            r = g = bl = px[0];
-            a = px[1];
-            break;
-          default:
-            bl = px[0], g = px[1], r = px[2];
-            if (source.getPixelFormat() == PixelFormat::Rgba) a = px[3];
-        }
-        bits[y * w + x] = (a << 24) | (r * a / 255 << 16) | (g * a / 255 << 8) | (bl * a / 255);
-      }
-    }
-    source.unlockConst();
+    const std::vector<uint32_t> words = premultiplied(source);
+    auto* bits = static_cast<uint32_t*>(std::malloc(words.size() * 4));
+    std::memcpy(bits, words.data(), words.size() * 4);
     pixman_image_t* image = pixman_image_create_bits(
-        PIXMAN_a8r8g8b8, static_cast<int>(w), static_cast<int>(h), bits, static_cast<int>(w * 4));
+        PIXMAN_a8r8g8b8, static_cast<int>(source.getWidth()), static_cast<int>(source.getHeight()),
+        bits, static_cast<int>(source.getWidth() * 4));
     pixman_image_set_destroy_function(
         image, [](pixman_image_t*, void* data) { std::free(data); }, bits);
     return image;
@@ -339,6 +400,63 @@ class PixmanRedraw {
   std::map<uint8_t, pixman_image_t*> masks_;
   DemoPictures keepAlive_;
 };
+
+#if NUBRIK_HAVE_BLEND2D
+// Every sprite redrawn with Blend2D (synchronous context: one thread) onto a
+// full-size PRGB32 frame, as PixmanRedraw draws it.
+class Blend2DRedraw {
+ public:
+  explicit Blend2DRedraw(const Size& size) : commands_(sceneCommands(size)) {
+    frame_.create(static_cast<int>(size.width), static_cast<int>(size.height), BL_FORMAT_PRGB32);
+    for (const DrawCommand& command : commands_) {
+      if (command.kind != DrawCommandKind::Image || images_.count(command.image)) continue;
+      std::vector<uint32_t> bits = premultiplied(*command.image);
+      BLImage& image = images_[command.image];
+      image.create(static_cast<int>(command.image->getWidth()),
+                   static_cast<int>(command.image->getHeight()), BL_FORMAT_PRGB32);
+      BLImageData data;
+      image.make_mutable(&data);
+      for (uint32_t y = 0; y < command.image->getHeight(); ++y) {
+        std::memcpy(static_cast<uint8_t*>(data.pixel_data) + y * data.stride,
+                    bits.data() + size_t{y} * command.image->getWidth(),
+                    size_t{command.image->getWidth()} * 4);
+      }
+    }
+    keepAlive_ = pictures();
+  }
+
+  void redraw() {
+    BLContext context(frame_);
+    for (const DrawCommand& c : commands_) {
+      const Rect& b = c.bounds;
+      context.set_comp_op(c.blendMode == BlendMode::Add ? BL_COMP_OP_PLUS : BL_COMP_OP_SRC_OVER);
+      if (c.kind == DrawCommandKind::Fill) {
+        const uint32_t p = toPixel(c.colour);
+        const uint32_t alpha = colourAlpha(c.colour) * c.opacity / 255;
+        context.set_global_alpha(1.0);
+        context.fill_rect(BLRectI(b.left, b.top, b.right - b.left, b.bottom - b.top),
+                          BLRgba32((p & 0x00FFFFFFu) | (alpha << 24)));
+      } else {
+        context.set_global_alpha(c.opacity / 255.0);
+        context.blit_image(BLPointI(b.left, b.top), images_[c.image]);
+      }
+    }
+    context.end();
+  }
+
+  const uint32_t* pixels() {
+    BLImageData data;
+    frame_.get_data(&data);
+    return static_cast<const uint32_t*>(data.pixel_data);
+  }
+
+ private:
+  std::vector<DrawCommand> commands_;
+  BLImage frame_;
+  std::map<const IImage*, BLImage> images_;
+  DemoPictures keepAlive_;
+};
+#endif
 
 // Medians of every row, for the closing summary.
 std::map<std::string, double> medians;
@@ -428,7 +546,22 @@ struct Comparison {
   int frames;
 };
 
+enum Way {
+  kPixman,
+  kBlend2D,
+  kDrawBand,
+  kSplit,
+  kScreen1,
+  kScreenN,
+  kScreen1Copied,
+  kScreenNCopied,
+  kDrawBandWindow,
+  kSplitWindow,
+  kSplitStreamed,
+  kWayCount
+};
 const char* const kWays[] = {"pixman full redraw",
+                             "Blend2D full redraw",
                              "drawBand, 1 thread",
                              "static split, N threads",
                              "Screen, 1 thread",
@@ -438,11 +571,40 @@ const char* const kWays[] = {"pixman full redraw",
                              "drawBand into the window, 1 thread",
                              "static split into the window, N threads",
                              "static split streaming wide bands, N threads"};
-constexpr int kWayCount = 10;
+
+// The peer table: per size, each way's median for each kind of frame.
+struct PeerRow {
+  double ms[3][kWayCount] = {};
+  bool measured[3] = {};
+};
+std::map<std::string, PeerRow> peerTable;
+std::vector<std::string> peerOrder;
+
+#if NUBRIK_HAVE_BLEND2D
+constexpr bool kHaveBlend2D = true;
+#else
+constexpr bool kHaveBlend2D = false;
+#endif
 
 void compareBench(benchmark::State& state, Comparison c) {
   const uint32_t n = std::max(platform::logicalProcessorCount(), 2u);
   PixmanRedraw peer(c.size);
+#if NUBRIK_HAVE_BLEND2D
+  Blend2DRedraw blend2d(c.size);
+  {
+    // Both peers must draw the same picture before either is timed.
+    peer.redraw();
+    blend2d.redraw();
+    const auto [most, differing] =
+        frameDifference(peer.pixels(), blend2d.pixels(), size_t{c.size.width} * c.size.height);
+    if (most > 1) {
+      state.SkipWithError(("Blend2D's frame differs from pixman's by up to " +
+                           std::to_string(most) + " in " + std::to_string(differing) + " pixels")
+                              .c_str());
+      return;
+    }
+  }
+#endif
   DemoScreen bare(c.size, 1);
   DemoScreen one(c.size, 1);
   DemoScreen many(c.size, n);
@@ -463,35 +625,39 @@ void compareBench(benchmark::State& state, Comparison c) {
     for (int round = 0; round < c.rounds; ++round) {
       for (int k = 0; k < kWayCount; ++k) {
         const int way = (k + round) % kWayCount;
+        if (way == kBlend2D && !kHaveBlend2D) continue;
         std::vector<double> samples;
-        if (way == 1 || way == 2 || way >= 7) {
-          BareComposition split(*bare.screen.getSpriteDrawer(), way == 1 || way == 7 ? 1 : n,
-                                way >= 7 ? &bare.window : nullptr, way == 9);
+        auto timed = [&](auto&& body) {
+          const auto start = std::chrono::steady_clock::now();
+          body();
+          samples.push_back(
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                  .count());
+        };
+        if (way == kPixman) {
+          for (int f = 0; f < c.frames; ++f) timed([&] { peer.redraw(); });
+        } else if (way == kBlend2D) {
+#if NUBRIK_HAVE_BLEND2D
+          for (int f = 0; f < c.frames; ++f) timed([&] { blend2d.redraw(); });
+#endif
+        } else if (way == kDrawBand || way == kSplit || way >= kDrawBandWindow) {
+          const bool window = way >= kDrawBandWindow;
+          BareComposition split(*bare.screen.getSpriteDrawer(),
+                                way == kDrawBand || way == kDrawBandWindow ? 1 : n,
+                                window ? &bare.window : nullptr, way == kSplitStreamed);
           std::lock_guard lock(bare.screen.getSceneLock());
           for (int f = 0; f < c.frames; ++f) {
             bare.apply(c.change);
             double prepareMs = 0;
             samples.push_back(split.frame(&prepareMs));
-            if (way == 1) prepares.push_back(prepareMs);
+            if (way == kDrawBand) prepares.push_back(prepareMs);
           }
         } else {
-          Screen* screen = way == 0 ? nullptr : &screens[way - 3]->screen;
-          if (screen != nullptr) {
-            screen->setFrameInterval(std::chrono::nanoseconds(0));
-            screen->wakeFrameThread();
-          }
-          for (int f = 0; f < c.frames; ++f) {
-            if (way == 0) {
-              const auto start = std::chrono::steady_clock::now();
-              peer.redraw();
-              samples.push_back(std::chrono::duration<double, std::milli>(
-                                    std::chrono::steady_clock::now() - start)
-                                    .count());
-            } else {
-              samples.push_back(screens[way - 3]->frame(c.change));
-            }
-          }
-          if (screen != nullptr) screen->setFrameInterval(kParked);
+          DemoScreen& scene = *screens[way - kScreen1];
+          scene.screen.setFrameInterval(std::chrono::nanoseconds(0));
+          scene.screen.wakeFrameThread();
+          for (int f = 0; f < c.frames; ++f) samples.push_back(scene.frame(c.change));
+          scene.screen.setFrameInterval(kParked);
         }
         rounds[way].push_back(median(samples));
       }
@@ -503,45 +669,95 @@ void compareBench(benchmark::State& state, Comparison c) {
     ms[way] = median(rounds[way]);
     state.counters[kWays[way]] = ms[way];
   }
-  const double splitGain = ms[1] / ms[2], screenGain = ms[3] / ms[4];
+  PeerRow& row = peerTable[c.size.name];
+  if (std::find(peerOrder.begin(), peerOrder.end(), c.size.name) == peerOrder.end()) {
+    peerOrder.push_back(c.size.name);
+  }
+  std::copy(ms, ms + kWayCount, row.ms[static_cast<int>(c.change)]);
+  row.measured[static_cast<int>(c.change)] = true;
+
+  const double splitGain = ms[kDrawBand] / ms[kSplit], screenGain = ms[kScreen1] / ms[kScreenN];
   state.counters["split speedup"] = splitGain;
   state.counters["Screen speedup"] = screenGain;
-  state.counters["Screen 1 / drawBand"] = ms[3] / ms[1];
-  state.counters["Screen N / split"] = ms[4] / ms[2];
-  state.counters["Screen N / pixman"] = ms[4] / ms[0];
+  state.counters["Screen 1 / drawBand"] = ms[kScreen1] / ms[kDrawBand];
+  state.counters["Screen N / split"] = ms[kScreenN] / ms[kSplit];
+  state.counters["Screen N / pixman"] = ms[kScreenN] / ms[kPixman];
   const double prepare = median(prepares);
   state.counters["prepareFrame"] = prepare;
   // Into the window's rows, as the Screen composes: one thread, and the
   // better of the two splits, each with the frame's preparation, bound the
   // Screen with one and N threads.
-  const double oneBound = prepare + ms[7];
-  const double manyBound = prepare + std::min(ms[8], ms[9]);
-  state.counters["Screen 1 / its bound"] = ms[3] / oneBound;
-  state.counters["Screen N / its bound"] = ms[4] / manyBound;
+  const double oneBound = prepare + ms[kDrawBandWindow];
+  const double manyBound = prepare + std::min(ms[kSplitWindow], ms[kSplitStreamed]);
+  state.counters["Screen 1 / its bound"] = ms[kScreen1] / oneBound;
+  state.counters["Screen N / its bound"] = ms[kScreenN] / manyBound;
   std::printf(
       "%s, %s (%u threads)\n"
-      "  pixman %.3f; drawBand %.3f, static split %.3f (x%.2f)\n"
+      "  pixman %.3f; Blend2D %.3f; drawBand %.3f, static split %.3f (x%.2f)\n"
       "  Screen 1 %.3f (%.2f of drawBand), Screen N %.3f (x%.2f of Screen 1, %.2f of the split, "
       "%.2f of pixman)\n"
       "  band images: Screen 1 %.3f, Screen N %.3f (x%.2f)\n"
       "  into the window's rows: prepareFrame %.3f, drawBand %.3f, split %.3f (x%.2f), split "
       "streaming wide bands %.3f (x%.2f); Screen 1 %.2f of prepare + drawBand, Screen N %.2f of "
       "prepare + the better split (x%.2f)\n",
-      c.size.name, kChangeNames[static_cast<int>(c.change)], n, ms[0], ms[1], ms[2], splitGain,
-      ms[3], ms[3] / ms[1], ms[4], screenGain, ms[4] / ms[2], ms[4] / ms[0], ms[5], ms[6],
-      ms[5] / ms[6], prepare, ms[7], ms[8], ms[7] / ms[8], ms[9], ms[7] / ms[9], ms[3] / oneBound,
-      ms[4] / manyBound, oneBound / manyBound);
+      c.size.name, kChangeNames[static_cast<int>(c.change)], n, ms[kPixman], ms[kBlend2D],
+      ms[kDrawBand], ms[kSplit], splitGain, ms[kScreen1], ms[kScreen1] / ms[kDrawBand],
+      ms[kScreenN], screenGain, ms[kScreenN] / ms[kSplit], ms[kScreenN] / ms[kPixman],
+      ms[kScreen1Copied], ms[kScreenNCopied], ms[kScreen1Copied] / ms[kScreenNCopied], prepare,
+      ms[kDrawBandWindow], ms[kSplitWindow], ms[kDrawBandWindow] / ms[kSplitWindow],
+      ms[kSplitStreamed], ms[kDrawBandWindow] / ms[kSplitStreamed], ms[kScreen1] / oneBound,
+      ms[kScreenN] / manyBound, oneBound / manyBound);
+}
+
+// The peers beside the Screen, size by size: ms per frame, and in brackets
+// the ratio to Blend2D's full redraw (to pixman's without Blend2D).
+void printPeerTable() {
+  if (peerOrder.empty()) return;
+  std::printf("\nms per frame, one thread unless N (a thread per processor); [ratio to %s]\n",
+              kHaveBlend2D ? "Blend2D's full redraw" : "pixman's full redraw");
+  if (!kHaveBlend2D) {
+    std::printf("(Blend2D skipped: not found at configure time; see bench/CMakeLists.txt)\n");
+  }
+  std::printf("%-18s %8s %8s %16s %16s %16s %16s %16s %16s\n", "", "pixman", "Blend2D", "drawBand",
+              "Screen full 1", "Screen full N", "flakes moved 1", "flakes moved N",
+              "20 pictures 1");
+  for (const std::string& name : peerOrder) {
+    const PeerRow& row = peerTable[name];
+    const int full = static_cast<int>(Change::Everything);
+    const double* base = row.ms[row.measured[full] ? full : static_cast<int>(Change::Pictures)];
+    const double reference = kHaveBlend2D ? base[kBlend2D] : base[kPixman];
+    auto cell = [&](int change, int way) {
+      char text[32] = "-";
+      if (row.measured[change] && reference > 0) {
+        std::snprintf(text, sizeof text, "%.3f [%.2f]", row.ms[change][way],
+                      row.ms[change][way] / reference);
+      }
+      std::printf(" %16s", text);
+    };
+    std::printf("%-18s %8.3f %8.3f", name.c_str(), base[kPixman], base[kBlend2D]);
+    cell(full, kDrawBand);
+    cell(full, kScreen1);
+    cell(full, kScreenN);
+    cell(static_cast<int>(Change::Flakes), kScreen1);
+    cell(static_cast<int>(Change::Flakes), kScreenN);
+    cell(static_cast<int>(Change::Pictures), kScreen1);
+    std::printf("\n");
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Size large{"3840x2160", 3840, 2160, 100000};
   const Comparison comparisons[] = {{kSizes[0], Change::Everything, 11, 15},
                                     {kSizes[0], Change::Flakes, 11, 15},
                                     {kSizes[1], Change::Everything, 11, 15},
                                     {kSizes[1], Change::Flakes, 11, 15},
-                                    {large, Change::Pictures, 5, 9}};
+                                    {kNormalFlakes, Change::Everything, 9, 15},
+                                    {kNormalFlakes, Change::Flakes, 9, 15},
+                                    {kSizes[1], Change::Pictures, 9, 15},
+                                    {kLarge, Change::Everything, 5, 5},
+                                    {kLarge, Change::Flakes, 5, 5},
+                                    {kLarge, Change::Pictures, 5, 9}};
   for (const Comparison& c : comparisons) {
     const std::string name =
         std::string("compare/") + c.size.name + "/" + kChangeNames[static_cast<int>(c.change)];
@@ -577,5 +793,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   printSummary();
+  printPeerTable();
   return 0;
 }

@@ -181,17 +181,21 @@ bool ImageSprite::isPlain() const {
 }
 
 Rect ImageSprite::bounds() const {
+  // Most sprites have no transform: the image's own size.
+  const uint32_t width = transform_ ? getWidth() : image_->getWidth();
+  const uint32_t height = transform_ ? getHeight() : image_->getHeight();
   // Never wrapped, which would hide the sprite: the area ends at 2^31 - 1 at
   // the most, and nothing beyond lies on any surface.
   const auto end = [](int32_t start, uint32_t size) {
     return static_cast<int32_t>(std::min<int64_t>(int64_t{start} + size, INT32_MAX));
   };
-  return Rect{x_, y_, end(x_, getWidth()), end(y_, getHeight())};
+  return Rect{x_, y_, end(x_, width), end(y_, height)};
 }
 
 DrawCommand ImageSprite::getDrawCommand() const {
   DrawCommand command = commonCommand(DrawCommandKind::Image);
   command.image = image_.get();
+  if (!transform_) return command;  // plain, from the image's origin
   const Rect source = getSourceRect();
   // An empty image draws nothing, whatever is set: the plain command says so.
   if (isPlain() || !source.hasArea()) {
