@@ -368,12 +368,16 @@ void SpriteDrawer::reindex() {
           listing.indexed.listed() && placement == listing.indexed && listing.key == keys_[slot];
       // Nothing changes before the one step that can fail.
       if (placement.listed() && !stays) grid_.reserve(placement);
+      const Rect& reach = prepared_[slot].reach();
       if (stays) {
         if (listing.hider != listing.indexedHider) grid_.countHider(placement, listing.hider);
+        grid_.setReach(placement, slot, reach);
       } else {
         if (listing.indexed.listed()) grid_.erase(listing.indexed, slot, listing.indexedHider);
         keys_[slot] = listing.key;
-        if (placement.listed()) grid_.insert(placement, slot, listing.key, listing.hider, keys_);
+        if (placement.listed()) {
+          grid_.insert(placement, slot, reach, listing.key, listing.hider, keys_);
+        }
       }
       listing.indexed = placement;
       listing.indexedHider = listing.hider;
@@ -526,8 +530,8 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   OrderKey start;
   for (size_t i = 0; i < count; ++i) {
     if (cellLists[i].hiders == 0) continue;
-    for (const uint32_t* s = cellLists[i].last; s != cellLists[i].first;) {
-      const uint32_t slot = *--s;
+    for (const SpriteGrid::Entry* s = cellLists[i].last; s != cellLists[i].first;) {
+      const uint32_t slot = (--s)->slot;
       if (hidden && keys_[slot] < start) break;
       if (listings_[slot].hider && hidesBelow(listings_[slot].command, piece)) {
         hidden = true;
@@ -540,7 +544,7 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   // Each list from its first command at or above the start that reaches the
   // piece; lists with none drop out, so that the merge below mostly walks
   // one or two lists.
-  auto reaches = [&](uint32_t slot) { return overlaps(listings_[slot].command.bounds, piece); };
+  auto reaches = [&](const SpriteGrid::Entry& e) { return overlaps(e.reach, piece); };
   auto skip = [&](SpriteGrid::CellList& list) {
     while (list.first != list.last && !reaches(*list.first)) ++list.first;
   };
@@ -548,9 +552,10 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   size_t active = 0;
   for (size_t i = 0; i < count; ++i) {
     SpriteGrid::CellList list = cellLists[i];
-    if (hidden && keys_[*list.first] < start) {
-      list.first = std::lower_bound(list.first, list.last, start,
-                                    [&](uint32_t s, const OrderKey& k) { return keys_[s] < k; });
+    if (hidden && keys_[list.first->slot] < start) {
+      list.first = std::lower_bound(
+          list.first, list.last, start,
+          [&](const SpriteGrid::Entry& e, const OrderKey& k) { return keys_[e.slot] < k; });
     }
     skip(list);
     if (list.first != list.last) lists[active++] = list;
@@ -559,9 +564,9 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   while (active > 0) {
     size_t next = 0;
     for (size_t i = 1; i < active; ++i) {
-      if (keys_[*lists[i].first] < keys_[*lists[next].first]) next = i;
+      if (keys_[lists[i].first->slot] < keys_[lists[next].first->slot]) next = i;
     }
-    prepared_[*lists[next].first++].draw(loops, region, piece);
+    prepared_[(lists[next].first++)->slot].draw(loops, region, piece);
     skip(lists[next]);
     if (lists[next].first == lists[next].last) lists[next] = lists[--active];
   }
