@@ -68,6 +68,8 @@ constexpr Rect unite(const Rect& a, const Rect& b) {
 }
 
 // The pixels a rectangle covers, in 64 bits.
-constexpr int64_t area(const Rect& r) { return int64_t{r.right - r.left} * (r.bottom - r.top); }
+constexpr int64_t area(const Rect& r) {
+  return (int64_t{r.right} - r.left) * (int64_t{r.bottom} - r.top);
+}
 
 }  // namespace nubrik
