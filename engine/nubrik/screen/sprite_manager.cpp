@@ -145,6 +145,15 @@ void SpriteManager::spriteChanged(RegistryLink& link) {
   link.changeReported = true;
 }
 
+void SpriteManager::spriteRedrawn(RegistryLink& link) {
+  checkScene(guard_.get());
+  if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
+  markPending(link.slot);
+  slots_[link.slot].redraw = true;
+  link.changeReported = true;
+  link.redrawReported = true;
+}
+
 void SpriteManager::spriteOrderChanged(RegistryLink& link) {
   checkScene(guard_.get());
   if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
@@ -191,7 +200,11 @@ void SpriteManager::takePending(size_t count) {
   for (size_t i = 0; i < count; ++i) {
     Slot& slot = slots_[pending_[i]];
     slot.pending = false;
-    if (RegistryLink* link = linkOf(slot)) link->changeReported = false;
+    slot.redraw = false;
+    if (RegistryLink* link = linkOf(slot)) {
+      link->changeReported = false;
+      link->redrawReported = false;
+    }
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(count));
 }

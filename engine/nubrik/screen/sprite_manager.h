@@ -61,6 +61,7 @@ class SpriteManager final : public IOrderTarget {
   void markOrderDirty() override;
   void spriteChanged(RegistryLink& link) override;
   void spriteOrderChanged(RegistryLink& link) override;
+  void spriteRedrawn(RegistryLink& link) override;
   bool isOrderDirty() const { return allOrderDirty_ || !orderPending_.empty(); }
   // Takes in every reported z-order change.
   void sortIfDirty();
@@ -78,6 +79,9 @@ class SpriteManager final : public IOrderTarget {
   OrderKey orderKeyAt(uint32_t slot) const { return {slots_[slot].zOrder, slots_[slot].sequence}; }
   // The slots that changed since takePending, each once.
   const std::vector<uint32_t>& pendingSlots() const { return pending_; }
+  // Whether the pending slot `slot` asked to be redrawn even if it draws as
+  // before (its invalidate).
+  bool redrawAt(uint32_t slot) const { return slots_[slot].redraw; }
   // The first `count` pending slots have been dealt with.
   void takePending(size_t count);
   // Slots of sprites that do not report their changes.
@@ -91,6 +95,7 @@ class SpriteManager final : public IOrderTarget {
     bool reports = false;  // a SpriteBase whose reports reach this registry
     bool pending = false;
     bool orderPending = false;
+    bool redraw = false;
   };
 
   // The registration kept in a sprite that reports; null for the others.
