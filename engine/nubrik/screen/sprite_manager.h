@@ -52,12 +52,17 @@ class SpriteManager final : public IOrderTarget {
   SpriteManager& operator=(const SpriteManager&) = delete;
 
   // Throws std::invalid_argument for an empty handle or a sprite that is
-  // registered already.
-  void addSprite(std::shared_ptr<ISprite> sprite);
+  // registered already. A sprite that is not `findable` (its id was picked
+  // by the engine, not given by the program) is not found by findSprite.
+  void addSprite(std::shared_ptr<ISprite> sprite, bool findable = true);
   // Takes `sprite` out of the registry; false when it was not registered.
   bool removeSprite(const std::shared_ptr<ISprite>& sprite);
   // The first sprite in drawing order with `id`, or an empty handle.
   std::shared_ptr<ISprite> findSprite(int32_t id) const;
+  // The sprite in slot `slot` (see slotCount), or an empty handle.
+  std::shared_ptr<ISprite> sharedAt(uint32_t slot) const {
+    return slot < slots_.size() ? slots_[slot].sprite : nullptr;
+  }
   void markOrderDirty() override;
   void spriteChanged(RegistryLink& link) override;
   void spriteOrderChanged(RegistryLink& link) override;
@@ -96,6 +101,7 @@ class SpriteManager final : public IOrderTarget {
     bool pending = false;
     bool orderPending = false;
     bool redraw = false;
+    bool findable = true;
   };
 
   // The registration kept in a sprite that reports; null for the others.
