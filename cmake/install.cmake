@@ -19,7 +19,11 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTAL
         PATTERN "streamed_copy.h" EXCLUDE
         PATTERN "blit_checks.h" EXCLUDE
         PATTERN "blit_loops.h" EXCLUDE
+        PATTERN "band_bins.h" EXCLUDE
         PATTERN "band_damage.h" EXCLUDE
+        PATTERN "draw_order.h" EXCLUDE
+        PATTERN "hit_test.h" EXCLUDE
+        PATTERN "prepared_command.h" EXCLUDE
         PATTERN "frame_pipeline.h" EXCLUDE
         PATTERN "sprite_drawer.h" EXCLUDE
         PATTERN "sprite_grid.h" EXCLUDE

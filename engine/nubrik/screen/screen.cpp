@@ -34,6 +34,38 @@ uint32_t checkedWidth(uint32_t width, uint32_t height) {
 // Bands of about 64 KiB, at least one row.
 uint32_t bandHeightFor(uint32_t width) { return std::max<uint32_t>(65536 / (width * 4), 1); }
 
+// When the bands that failed in a frame are tried again. A band may fail
+// every time (a picture that cannot be read, a window that refuses the
+// transfer) and stays marked, so without a wait it would be composed on
+// every pass of the frame thread while nothing changes. Each try after a
+// failure waits twice as long as the one before, up to the limit; a change
+// to the scene is drawn at once, and a frame without failures ends the
+// waiting.
+class FailedBandRetry {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  void frameEnded(bool bandFailed, Clock::time_point now) {
+    if (!bandFailed) {
+      failures_ = 0;
+      return;
+    }
+    const auto delay = std::min<Clock::duration>(
+        std::chrono::milliseconds(int64_t{1} << std::min(failures_, 20u)), Screen::kMaxRetryDelay);
+    ++failures_;
+    retryAt_ = now + delay;
+  }
+  // Whether the next frame waits, when `changed` tells whether the scene
+  // changed since the last one.
+  bool waits(Clock::time_point now, bool changed) const {
+    return failures_ != 0 && !changed && now < retryAt_;
+  }
+
+ private:
+  uint32_t failures_ = 0;
+  Clock::time_point retryAt_{};
+};
+
 }  // namespace
 
 Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
@@ -70,6 +102,15 @@ std::shared_ptr<FillRectSprite> Screen::createFillRectSprite(int32_t id, const R
   return sprite;
 }
 
+std::shared_ptr<FillRectSprite> Screen::createFillRectSprite(const Rect& rect, int32_t zOrder,
+                                                             const Colour& colour) {
+  std::lock_guard lock(sceneLock_);
+  auto sprite = std::make_shared<FillRectSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, rect,
+                                                 zOrder, colour);
+  spriteManager_->addSprite(sprite, false);
+  return sprite;
+}
+
 std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, int32_t y,
                                                        int32_t zOrder,
                                                        std::shared_ptr<IImage> image) {
@@ -77,6 +118,15 @@ std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, in
   auto sprite = std::make_shared<ImageSprite>(spriteManager_, spriteDrawer_, id, x, y, zOrder,
                                               std::move(image));
   spriteManager_->addSprite(sprite);
+  return sprite;
+}
+
+std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t x, int32_t y, int32_t zOrder,
+                                                       std::shared_ptr<IImage> image) {
+  std::lock_guard lock(sceneLock_);
+  auto sprite = std::make_shared<ImageSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y,
+                                              zOrder, std::move(image));
+  spriteManager_->addSprite(sprite, false);
   return sprite;
 }
 
@@ -90,6 +140,28 @@ std::shared_ptr<TextSprite> Screen::createTextSprite(int32_t id, int32_t x, int3
   std::lock_guard lock(sceneLock_);
   spriteManager_->addSprite(sprite);
   return sprite;
+}
+
+std::shared_ptr<TextSprite> Screen::createTextSprite(int32_t x, int32_t y, int32_t zOrder,
+                                                     std::shared_ptr<Font> font, uint32_t pixelSize,
+                                                     std::string_view utf8, const Colour& colour) {
+  // Rendered before the scene lock is taken, as above.
+  auto sprite = std::make_shared<TextSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y,
+                                             zOrder, std::move(font), pixelSize, utf8, colour);
+  std::lock_guard lock(sceneLock_);
+  spriteManager_->addSprite(sprite, false);
+  return sprite;
+}
+
+std::shared_ptr<ISprite> Screen::spriteAt(int32_t x, int32_t y) {
+  std::lock_guard lock(sceneLock_);
+  const std::optional<uint32_t> slot = spriteDrawer_->pick(x, y);
+  return slot ? spriteManager_->sharedAt(*slot) : nullptr;
+}
+
+std::exception_ptr Screen::takeStoppingFailure() {
+  std::lock_guard lock(sceneLock_);
+  return std::exchange(stoppingFailure_, nullptr);
 }
 
 bool Screen::removeSprite(const std::shared_ptr<ISprite>& sprite) {
@@ -115,14 +187,21 @@ void Screen::addFrameCallback(TimedFrameCallback callback) {
 }
 
 void Screen::setCallbackErrorHandler(CallbackErrorHandler handler) {
+  auto kept = handler ? std::make_shared<const CallbackErrorHandler>(std::move(handler)) : nullptr;
   std::lock_guard lock(sceneLock_);
-  callbackErrorHandler_ = std::move(handler);
+  // The old handler goes outside the lock, or, when it replaces itself, as
+  // its own call ends (the call holds a handle of its own).
+  kept.swap(callbackErrorHandler_);
   reportedCallbackFailure_ = true;  // the default handler's one line is off
 }
 
 void Screen::startFrameThread() {
   stopFrameThread();
   pacer_.restart();
+  {
+    std::lock_guard lock(sceneLock_);
+    stoppingFailure_ = nullptr;
+  }
   // The Screen stops this thread before any member goes, so `this` holds.
   sceneGuard_->setFramesRunning(true);
   // Read here, on the owner's thread, not by the frame thread.
@@ -134,7 +213,13 @@ void Screen::startFrameThread() {
     sceneGuard_->setFramesRunning(false);
     throw;
   }
-  frameThreadRunning_ = frameThread_.isRunning();
+  if (!frameThread_.isRunning()) {
+    // The system gave no thread: nothing composes, so changes need no lock.
+    sceneGuard_->setFramesRunning(false);
+    throwPlatformError(messages::kCreateThreadFailed, "nubrik::Screen::startFrameThread",
+                       "the frame thread");
+  }
+  frameThreadRunning_ = true;
 }
 
 uint32_t Screen::maxWorkerCount() {
@@ -169,6 +254,7 @@ void Screen::resize(uint32_t width, uint32_t height) {
   checkedWidth(width, height);
   std::lock_guard lock(sceneLock_);
   const uint32_t oldWidth = width_.load(), oldHeight = height_.load();
+  invalidatedSinceFrame_ = true;
   if (width == oldWidth && height == oldHeight) {
     spriteDrawer_->invalidateAll();
     return;
@@ -198,6 +284,7 @@ void Screen::resize(uint32_t width, uint32_t height) {
 void Screen::invalidateAll() {
   std::lock_guard lock(sceneLock_);
   spriteDrawer_->invalidateAll();
+  invalidatedSinceFrame_ = true;
 }
 
 void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
@@ -210,11 +297,14 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
     generation = sizeGeneration_;
     pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
   }
-  while (!notifier.isInterrupted()) {
+  FailedBandRetry retry;
+  bool stopped = false;
+  while (!notifier.isInterrupted() && !stopped) {
     bool idle = false;
     try {
       std::lock_guard lock(sceneLock_);
       const auto start = std::chrono::steady_clock::now();
+      bool waiting = false;
       try {
         if (generation != sizeGeneration_ || !pipeline) {
           // The band images fit the old size: built anew before any band of
@@ -224,19 +314,34 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
           pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
           generation = sizeGeneration_;
         }
-        if (pipeline->composeFrame()) {
-          lastFrameMilliseconds_ =
-              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                  .count();
+        const bool changed = invalidatedSinceFrame_ || !spriteManager_->pendingSlots().empty() ||
+                             spriteManager_->isOrderDirty();
+        waiting = retry.waits(start, changed);
+        if (!waiting && pipeline->composeFrame()) {
+          invalidatedSinceFrame_ = false;
+          const auto end = std::chrono::steady_clock::now();
+          lastFrameMilliseconds_ = std::chrono::duration<double, std::milli>(end - start).count();
           ++composedFrames_;
-          if (pipeline->takeBandFailure()) ++failedFrames_;
+          const bool bandFailed = pipeline->takeBandFailure() != nullptr;
+          if (bandFailed) ++failedFrames_;
+          retry.frameEnded(bandFailed, end);
         }
       } catch (...) {
         // What failed stays marked and is tried again; the callbacks still run.
         ++failedFrames_;
       }
-      runFrameCallbacks();
-      idle = !spriteDrawer_->isDirty();
+      ++passes_;
+      if (std::exception_ptr failure = runFrameCallbacks();
+          failure && failurePolicy_ == CallbackFailurePolicy::Stop) {
+        // Under the scene lock: nothing composes once it is let go.
+        stoppingFailure_ = failure;
+        sceneGuard_->setFramesRunning(false);
+        frameThreadRunning_ = false;
+        stopped = true;
+        continue;
+      }
+      // Waiting to try failed bands again, the frame thread sleeps as if idle.
+      idle = waiting || !spriteDrawer_->isDirty();
     } catch (...) {
       // Dropped: the frame loop carries on with the next iteration.
     }
@@ -246,13 +351,20 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
       break;
     }
   }
+  if (stopped && stoppedListener_) {
+    try {
+      stoppedListener_();
+    } catch (...) {
+      // The failure is kept for takeStoppingFailure either way.
+    }
+  }
 }
 
 // Runs every callback once, in order, and takes out those that returned
 // true. A throwing callback ends the round; the list still keeps every
 // callback that has not returned true, once, in order, followed by those
 // added during the round.
-void Screen::runFrameCallbacks() {
+std::exception_ptr Screen::runFrameCallbacks() {
   std::vector<bool> finished(frameCallbacks_.size(), false);
   const FrameTime time = pacer_.beginRound();
   runningCallbacks_ = true;
@@ -261,18 +373,21 @@ void Screen::runFrameCallbacks() {
       finished[i] = frameCallbacks_[i](*this, time);
     }
   } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
     endCallbackRound(finished);
-    reportCallbackFailure(std::current_exception());
-    return;
+    reportCallbackFailure(failure);
+    return failure;
   }
   endCallbackRound(finished);
+  return nullptr;
 }
 
 void Screen::reportCallbackFailure(std::exception_ptr failure) noexcept {
   ++callbackFailures_;
   try {
-    if (callbackErrorHandler_) {
-      callbackErrorHandler_(failure);
+    // A handle of the call's own: the handler may replace itself.
+    if (const std::shared_ptr<const CallbackErrorHandler> handler = callbackErrorHandler_) {
+      (*handler)(failure);
     } else if (!reportedCallbackFailure_) {
       reportedCallbackFailure_ = true;
       std::string what = "an exception of an unknown type";

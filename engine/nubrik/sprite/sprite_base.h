@@ -22,6 +22,7 @@ class SpriteBase : public ISprite {
   void setZOrder(int32_t zOrder) override {
     noteChanged();
     zOrder_ = zOrder;
+    reportOrder();
   }
   int32_t getZOrder() const override { return zOrder_; }
   void show() override {
@@ -61,17 +62,24 @@ class SpriteBase : public ISprite {
   virtual Rect bounds() const = 0;
   // A command with the common fields filled in.
   DrawCommand commonCommand(DrawCommandKind kind) const;
-  // Every setter of a sprite kind calls this (before storing, so that a
-  // refused change stores nothing): what getDrawCommand returns may change.
   // Throws std::logic_error when the sprite's Screen is composing frames and
-  // the caller does not hold its scene lock.
+  // the caller does not hold its scene lock. Every setter of a sprite kind
+  // calls this (or noteChanged) before it reads or makes anything of the
+  // sprite's: a refused call must touch nothing that a frame may be using.
+  void checkLock() const { checkScene(link_.guard); }
+  // Every setter of a sprite kind calls this (after checkLock, before
+  // storing, so that a refused change stores nothing): what getDrawCommand
+  // returns may change. Checks the lock as checkLock does.
   void noteChanged() {
-    checkScene(link_.guard);
+    checkLock();
     if (!link_.changeReported && link_.slot != RegistryLink::kUnregistered) reportChange();
   }
 
  private:
   void reportChange();
+  // A registered sprite's z-order changed: it takes its new place in the
+  // order by the next frame.
+  void reportOrder();
 
   std::weak_ptr<IOrderTarget> manager_;
   std::weak_ptr<IRedrawTarget> drawer_;

@@ -477,7 +477,13 @@ SdlWindow::Handled SdlWindow::resized() {
       surfaceWidth_ = surfaceWidth;
       surfaceHeight_ = surfaceHeight;
       dc_->surfaceResized(surfaceWidth, surfaceHeight);
-      surfaceResized(surfaceWidth, surfaceHeight);
+      try {
+        surfaceResized(surfaceWidth, surfaceHeight);
+      } catch (...) {
+        // The Resize event is queued: the next look reports it.
+        pendingInput_ = true;
+        throw;
+      }
       queued = true;
     }
   }
