@@ -219,6 +219,14 @@ SdlWindow::~SdlWindow() {
   endInputSources();
   if (hiddenCursor_) SDL_ShowCursor(SDL_ENABLE);
   dc_.reset();
+  // SDL wakes its own waits by sending the window an event, on a connection
+  // of its own on X11: one may still be on its way (SDL sends one for the
+  // close request it reports, from inside its wait). Hidden first (SDL waits
+  // for the server to unmap it, which reads what came before), the window
+  // is destroyed after the server has delivered it, not before, which would
+  // be an X error that ends the program.
+  SDL_HideWindow(window_);
+  SDL_PumpEvents();
   SDL_DestroyWindow(window_);
   // Wake-ups meant for this window are not the next one's.
   SDL_FlushEvent(ownEventType());
