@@ -46,7 +46,7 @@ struct WindowOptions {
   // centres the window on the screen. A window manager may place it
   // elsewhere, and on Wayland the compositor always chooses. Ignored in
   // full screen.
-  std::optional<Point> position;
+  std::optional<Point> position = std::nullopt;
   // The window to make (see WindowBackend); openWindow and AppWindow
   // honour it.
   WindowBackend backend = WindowBackend::Native;
