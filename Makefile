@@ -46,7 +46,7 @@ stress: deps
 
 fuzz: deps
 	cmake --preset fuzz
-	cmake --build --preset fuzz
+	cmake --build --preset fuzz --target png_loader_fuzz png_seeds
 	./scripts/run-fuzz.sh 60
 
 # The Windows builds (mingw64, mingw32), cross-built and tested under wine.
