@@ -61,6 +61,9 @@ class SpriteBase : public ISprite {
   virtual Rect bounds() const = 0;
   // A command with the common fields filled in.
   DrawCommand commonCommand(DrawCommandKind kind) const;
+  // Throws std::logic_error as noteChanged does, reporting nothing: a
+  // setter checks this first, then prepares (and may refuse), then commits.
+  void checkSceneLock() const { checkScene(link_.guard); }
   // Every setter of a sprite kind calls this (before storing, so that a
   // refused change stores nothing): what getDrawCommand returns may change.
   // Throws std::logic_error when the sprite's Screen is composing frames and
