@@ -21,29 +21,29 @@ int64_t roundedQuotient(uint64_t n, uint64_t d) { return static_cast<int64_t>((n
 
 void checkRotation(const ImageTransform& transform, const ImageRotation& rotation,
                    const char* operation) {
-  const std::string name(operation);
+  auto name = [operation] { return std::string(operation); };  // built only to refuse
   if (!transform.sourceRect.hasArea()) {
-    throw std::invalid_argument(name + ": the source rectangle " + describe(transform.sourceRect) +
-                                " covers no pixel");
+    throw std::invalid_argument(name() + ": the source rectangle " +
+                                describe(transform.sourceRect) + " covers no pixel");
   }
   if (transform.quarterTurns > 3) {
-    throw std::invalid_argument(name + ": " + std::to_string(transform.quarterTurns) +
+    throw std::invalid_argument(name() + ": " + std::to_string(transform.quarterTurns) +
                                 " quarter turns; 0 to 3 are allowed");
   }
   constexpr uint32_t kMost = INT32_MAX;
   if (rotation.width == 0 || rotation.height == 0 || rotation.width > kMost ||
       rotation.height > kMost) {
-    throw std::invalid_argument(name + ": a box of " + std::to_string(rotation.width) + " x " +
+    throw std::invalid_argument(name() + ": a box of " + std::to_string(rotation.width) + " x " +
                                 std::to_string(rotation.height) + "; each must be 1 to " +
                                 std::to_string(kMost));
   }
   if (rotation.angle >= kAngleUnitsPerTurn) {
-    throw std::invalid_argument(name + ": the angle " + std::to_string(rotation.angle) +
+    throw std::invalid_argument(name() + ": the angle " + std::to_string(rotation.angle) +
                                 " units is a turn or more (a turn is " +
                                 std::to_string(kAngleUnitsPerTurn) + ")");
   }
   if (rotation.filter != ImageFilter::Nearest && rotation.filter != ImageFilter::Bilinear) {
-    throw std::invalid_argument(name + ": unknown filter " +
+    throw std::invalid_argument(name() + ": unknown filter " +
                                 std::to_string(static_cast<int>(rotation.filter)));
   }
 }

@@ -124,6 +124,44 @@ void affineLoop(const AffineWalk& walk, uint32_t opacityWeight) {
   }
 }
 
+// The columns x of a row, 0 <= x < width, whose coordinate c + x * step
+// lies in [low, high): a run, since the coordinate moves one way.
+struct ColumnSpan {
+  uint32_t first = 0, end = 0;
+};
+inline ColumnSpan columnSpan(int64_t c, int64_t step, int64_t low, int64_t high, uint32_t width) {
+  auto floorDiv = [](int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0 ? 1 : 0); };
+  int64_t first = 0, end = width;
+  if (step > 0) {
+    first = -floorDiv(c - low, step);  // ceil((low - c) / step)
+    end = -floorDiv(c - high, step);
+  } else if (step < 0) {
+    first = floorDiv(c - high, -step) + 1;
+    end = floorDiv(c - low, -step) + 1;
+  } else if (c < low || c >= high) {
+    end = 0;
+  }
+  first = first < 0 ? 0 : first;
+  end = end > int64_t{width} ? int64_t{width} : end;
+  if (first >= end) return {};
+  return {static_cast<uint32_t>(first), static_cast<uint32_t>(end)};
+}
+
+// The columns of a row whose pixels the sampler can draw: nearest samples
+// in the frame, bilinear ones with a neighbour in it.
+template <ImageFilter Filter>
+inline ColumnSpan drawnSpan(const AffineWalk& walk, int64_t u, int64_t v) {
+  const int64_t low = Filter == ImageFilter::Bilinear ? -(int64_t{1} << kFrameFractionBits) : 0;
+  const ColumnSpan across =
+      columnSpan(u, walk.uStepX, low, int64_t{walk.frameWidth} << kFrameFractionBits, walk.width);
+  const ColumnSpan down =
+      columnSpan(v, walk.vStepX, low, int64_t{walk.frameHeight} << kFrameFractionBits, walk.width);
+  const uint32_t first = across.first > down.first ? across.first : down.first;
+  const uint32_t end = across.end < down.end ? across.end : down.end;
+  if (first >= end) return {};
+  return {first, end};
+}
+
 // Every loop of one implementation, indexed by filter, blend mode, faded,
 // source format and tinted.
 using AffineLoop = void (*)(const AffineWalk&, uint32_t opacityWeight);

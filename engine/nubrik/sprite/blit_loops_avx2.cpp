@@ -156,6 +156,16 @@ struct AffineVec : Vec {
   static V madd16(V a, V b) { return _mm256_madd_epi16(a, b); }
   static V mullo32(V a, V b) { return _mm256_mullo_epi32(a, b); }
   static bool none(V mask) { return _mm256_testz_si256(mask, mask) != 0; }
+  // One pshufb where Vec spreads with three operations.
+  static V spreadLo(V w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5,
+                                                   0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5));
+  }
+  static V spreadHi(V w) {
+    return _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8,
+                            9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13));
+  }
   template <typename Reader>
   static V gather(const uint8_t* base, V offsets) {
     alignas(32) int32_t at[8];
