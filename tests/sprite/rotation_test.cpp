@@ -252,7 +252,10 @@ Case randomCase(std::mt19937& random, uint32_t maxWidth) {
     r.pivotY2 = static_cast<int32_t>(random() % (4 * r.height + 1)) - int32_t(r.height);
   }
   if (random() % 40 == 0) {
-    // The pivot a long way off and the box tiny: coordinates past 64 bits.
+    // The pivot 2^31 pixels off and a box of a pixel or two showing a frame
+    // hundreds of pixels wide: frame coordinates past 2^61, drawn exactly.
+    c.source = randomImage(random, format, 256 + random() % 64, 1 + random() % 3, 0);
+    t = ImageTransform{Rect{0, 0, int32_t(c.source->getWidth()), int32_t(c.source->getHeight())}};
     r.width = 1 + random() % 2, r.height = 1 + random() % 2;
     r.pivotX2 = INT32_MIN + static_cast<int32_t>(random() % 64);
     r.x = INT32_MAX - static_cast<int32_t>(random() % 64);
