@@ -87,7 +87,7 @@ std::shared_ptr<Image> sheet(PixelFormat format) {
 
 void finish(benchmark::State& state) { state.SetItemsProcessed(state.iterations() * kPixels); }
 
-const char* const kLevelNames[] = {"scalar", "sse2", "avx2"};
+const char* const kLevelNames[] = {"scalar", "sse2", "avx2", "avx512"};
 
 void fillBench(benchmark::State& state, blit::SimdLevel level, BlendMode mode, Colour colour,
                uint8_t opacity) {

@@ -191,6 +191,21 @@ class BareComposition {
 
  private:
   void composeShare(uint32_t t) {
+    if (window_ != nullptr && !stream_) {
+      // Runs of bands into the window's rows, as the Screen composes them.
+      const std::vector<SpriteDrawer::BandRun>& runs = drawer_.getDirtyRuns();
+      const Image& frame = window_->getFramebuffer();
+      for (size_t i = t; i < runs.size(); i += threads_) {
+        const uint32_t top = runs[i].first * drawer_.getBandHeight();
+        const uint32_t rows =
+            std::min(drawer_.getBandHeight() * runs[i].count, frame.getHeight() - top);
+        Image view(
+            frame.getWidth(), rows, frame.getPitch(),
+            Image::Pixels(Image::Pixels(), frame.pixels().get() + size_t{top} * frame.getPitch()));
+        drawer_.drawRun(runs[i], view);
+      }
+      return;
+    }
     const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
     for (size_t i = t; i < bands.size(); i += threads_) {
       if (window_ == nullptr) {
@@ -199,28 +214,28 @@ class BareComposition {
       }
       const Image& frame = window_->getFramebuffer();
       const uint32_t top = bands[i] * drawer_.getBandHeight();
-      const uint32_t rows = std::min(drawer_.getBandHeight(), frame.getHeight() - top);
       const BandDamage& damage = drawer_.getBandDamage(bands[i]);
-      if (stream_ && std::all_of(damage.begin(), damage.end(), [](const Rect& r) {
+      if (!std::all_of(damage.begin(), damage.end(), [](const Rect& r) {
             return size_t(r.right - r.left) * 4 >= kMinStreamedRowBytes;
           })) {
-        // As the pipeline streams wide bands: composed in the band image,
-        // streamed into the window's rows.
-        Image& image = *images_[t];
-        drawer_.drawBand(bands[i], image);
-        for (const Rect& r : damage) {
-          copyRowsStreamed(
-              frame.pixels().get() + size_t(r.top) * frame.getPitch() + size_t(r.left) * 4,
-              frame.getPitch(),
-              image.pixels().get() + size_t(r.top - top) * image.getPitch() + size_t(r.left) * 4,
-              image.getPitch(), size_t(r.right - r.left) * 4, uint32_t(r.bottom - r.top));
-        }
+        const uint32_t rows = std::min(drawer_.getBandHeight(), frame.getHeight() - top);
+        Image view(
+            frame.getWidth(), rows, frame.getPitch(),
+            Image::Pixels(Image::Pixels(), frame.pixels().get() + size_t{top} * frame.getPitch()));
+        drawer_.drawBand(bands[i], view);
         continue;
       }
-      Image view(
-          frame.getWidth(), rows, frame.getPitch(),
-          Image::Pixels(Image::Pixels(), frame.pixels().get() + size_t{top} * frame.getPitch()));
-      drawer_.drawBand(bands[i], view);
+      // As the pipeline streams wide bands: composed in the band image,
+      // streamed into the window's rows.
+      Image& image = *images_[t];
+      drawer_.drawBand(bands[i], image);
+      for (const Rect& r : damage) {
+        copyRowsStreamed(
+            frame.pixels().get() + size_t(r.top) * frame.getPitch() + size_t(r.left) * 4,
+            frame.getPitch(),
+            image.pixels().get() + size_t(r.top - top) * image.getPitch() + size_t(r.left) * 4,
+            image.getPitch(), size_t(r.right - r.left) * 4, uint32_t(r.bottom - r.top));
+      }
     }
   }
   void spin(uint32_t t) {

@@ -45,8 +45,8 @@ windows() {
     local leaks
     leaks=$(for program in "$dir"/bin/*.exe; do
       i686-w64-mingw32-objdump -d -C --no-show-raw-insn "$program"
-    done | awk '/^[0-9a-f]+ <.*>:$/ { name = $0 } name !~ /<\./ && /[xy]mm[0-9]/ { print name }' | sort -u |
-      grep -v 'nubrik::blit::\(sse2\|avx2\)::' || true)
+    done | awk '/^[0-9a-f]+ <.*>:$/ { name = $0 } name !~ /<\./ && /[xyz]mm[0-9]/ { print name }' | sort -u |
+      grep -v 'nubrik::blit::\(sse2\|avx2\|avx512\)::' || true)
     if [ -n "$leaks" ]; then
       echo "$preset: vector instructions outside the run-time chosen loops:" >&2
       echo "$leaks" >&2

@@ -215,15 +215,20 @@ TEST(SpriteDrawerTest, AFailedPrepareLeavesNoTrace) {
 // picture that composing everything from scratch gives. Sprites of every
 // size (from a pixel to wider than the surface, so that every level of the
 // sprite index is used) move, change, hide, swap places in the order, swap
-// images, come and go. Without a background, what no sprite covers must
-// read as cleared (0). With `composers` threads, into a surface that lends its
-// rows or one that takes band images; either way every rectangle to redraw
-// is reported exactly once.
+// images, come and go; now and then most of them move at once, so that
+// bands are redrawn whole and in runs. Without a background, what no sprite
+// covers must read as cleared (0). With `composers` threads, into a surface
+// that lends its rows or one that takes band images; either way every
+// rectangle to redraw is reported exactly once. Frames composed from the
+// index, from bins, or as the drawer measures.
 class CompositionProperty {
  public:
+  using Composition = SpriteDrawer::Composition;
   CompositionProperty(uint32_t seed, bool background, uint32_t composers = 1, bool lends = true,
-                      FramePipeline::Sharing sharing = FramePipeline::Sharing::Always)
+                      FramePipeline::Sharing sharing = FramePipeline::Sharing::Always,
+                      Composition composition = Composition::Measured)
       : random_(seed), composers_(composers), sharing_(sharing), surface_(kWidth, kHeight, lends) {
+    drawer_->setComposition(composition);
     if (background) {
       auto sprite =
           std::make_shared<FillRectSprite>(manager_, drawer_, 0, Rect{0, 0, kWidth, kHeight}, 0,
@@ -237,7 +242,7 @@ class CompositionProperty {
 
   void run(int frames) {
     for (int frame = 0; frame < frames; ++frame) {
-      const int changes = static_cast<int>(random_() % 8);
+      const int changes = static_cast<int>(random_() % 8 ? random_() % 8 : 4 * sprites_.size());
       for (int c = 0; c < changes; ++c) change();
       // Now and then the surface is cut anew, as a resize does.
       if (frame % 40 == 39) {
@@ -376,12 +381,16 @@ class CompositionProperty {
 };
 
 TEST(SpriteDrawerTest, IncrementalCompositionEqualsFullComposition) {
-  for (blit::SimdLevel level :
-       {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2, blit::SimdLevel::Avx2}) {
+  using Composition = SpriteDrawer::Composition;
+  for (blit::SimdLevel level : {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2,
+                                blit::SimdLevel::Avx2, blit::SimdLevel::Avx512}) {
     blit::setActiveSimdLevel(level);
     for (uint32_t seed = 1; seed <= 6; ++seed) {
-      SCOPED_TRACE(::testing::Message() << "level " << static_cast<int>(level) << " seed " << seed);
-      CompositionProperty(seed, seed % 3 != 0).run(100);
+      const auto composition = static_cast<Composition>(seed % 3);
+      SCOPED_TRACE(::testing::Message() << "level " << static_cast<int>(level) << " seed " << seed
+                                        << " composition " << static_cast<int>(composition));
+      CompositionProperty(seed, seed % 3 != 1, 1, true, FramePipeline::Sharing::Always, composition)
+          .run(100);
     }
   }
   blit::setActiveSimdLevel(blit::bestSimdLevel());
@@ -394,7 +403,11 @@ TEST(SpriteDrawerTest, EveryPipelineComposesLikeOneThread) {
       for (Sharing sharing : {Sharing::Always, Sharing::AlwaysStreamed, Sharing::Measured}) {
         SCOPED_TRACE(::testing::Message() << composers << " threads, lends " << lends
                                           << ", sharing " << static_cast<int>(sharing));
-        CompositionProperty(7 + composers, composers != 2, composers, lends, sharing).run(120);
+        for (auto composition : {SpriteDrawer::Composition::Indexed,
+                                 SpriteDrawer::Composition::Binned}) {
+          CompositionProperty(7 + composers, composers != 2, composers, lends, sharing, composition)
+              .run(60);
+        }
       }
     }
   }

@@ -149,7 +149,8 @@ template <typename Vary>
 void checkTransformedDraws(uint32_t seed, Vary vary) {
   constexpr int kRounds = 1500;
   std::vector<blit::SimdLevel> levels;
-  for (auto level : {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2, blit::SimdLevel::Avx2}) {
+  for (auto level : {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2, blit::SimdLevel::Avx2,
+                     blit::SimdLevel::Avx512}) {
     if (level <= blit::bestSimdLevel()) levels.push_back(level);
   }
   int changed = 0;

@@ -22,13 +22,15 @@ constexpr int kStride = 1;
 
 std::vector<SimdLevel> vectorLevels() {
   std::vector<SimdLevel> levels;
-  for (SimdLevel level : {SimdLevel::Sse2, SimdLevel::Avx2}) {
+  for (SimdLevel level : {SimdLevel::Sse2, SimdLevel::Avx2, SimdLevel::Avx512}) {
     if (level <= bestSimdLevel()) levels.push_back(level);
   }
   return levels;
 }
 
-const char* name(SimdLevel level) { return level == SimdLevel::Avx2 ? "avx2" : "sse2"; }
+const char* name(SimdLevel level) {
+  return level == SimdLevel::Avx512 ? "avx512" : level == SimdLevel::Avx2 ? "avx2" : "sse2";
+}
 
 // Alpha patterns that reach every branch: transparent runs, opaque runs, mixed.
 uint8_t alphaFor(std::mt19937& random, int pattern) {
@@ -145,7 +147,7 @@ TEST(SimdLoopsTest, ExhaustiveOverChannelsAndWeights) {
 
 TEST(SimdLoopsTest, LevelsFallBackToWhatTheProcessorHas) {
   // A level beyond the processor gives its best one.
-  EXPECT_EQ(&loopTable(SimdLevel::Avx2), &loopTable(bestSimdLevel()));
+  EXPECT_EQ(&loopTable(SimdLevel::Avx512), &loopTable(bestSimdLevel()));
   setActiveSimdLevel(SimdLevel::Scalar);
   EXPECT_EQ(&activeLoops(), &loopTable(SimdLevel::Scalar));
   setActiveSimdLevel(bestSimdLevel());

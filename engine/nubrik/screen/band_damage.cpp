@@ -13,6 +13,7 @@ int64_t waste(const Rect& a, const Rect& b) { return area(unite(a, b)) - area(a)
 }  // namespace
 
 void BandDamage::add(const Rect& rect) noexcept {
+  if (whole_) return;
   bounds_ = rects_.empty() ? rect : unite(bounds_, rect);
   Rect merged = rect;
   // [first, last): the rectangles sharing a column with the growing one,
@@ -28,6 +29,8 @@ void BandDamage::add(const Rect& rect) noexcept {
     merged = unite(merged, *last++);
   }
   if (first != last) {
+    for (auto r = first; r != last; ++r) area_ -= area(*r);
+    area_ += area(merged);
     *first = merged;
     rects_.erase(first + 1, last);
     return;
@@ -37,6 +40,7 @@ void BandDamage::add(const Rect& rect) noexcept {
   if (rects_.size() < kMaxRects) {
     try {
       rects_.insert(first, merged);
+      area_ += area(merged);
       return;
     } catch (const std::bad_alloc&) {
     }
@@ -46,7 +50,9 @@ void BandDamage::add(const Rect& rect) noexcept {
     --first;
   }
   // It lies in the gap between the two, so the union reaches no other.
+  area_ -= area(*first);
   *first = unite(*first, merged);
+  area_ += area(*first);
 }
 
 }  // namespace nubrik

@@ -14,6 +14,10 @@ namespace nubrik {
 // so that costs at most a few rows); so are neighbours whose gap costs less
 // to redraw than a rectangle of its own. What the set covers always
 // includes everything added since the last clear().
+//
+// A set may be made the whole band (makeWhole): once most of a band is to
+// be redrawn, redrawing all of it costs little more, and every later add
+// costs nothing.
 class BandDamage {
  public:
   // Pixels of gap worth redrawing to save one rectangle: a rectangle costs
@@ -31,9 +35,19 @@ class BandDamage {
   // `rect` must cover at least one pixel. Never fails: should the set be
   // unable to grow, the rectangle joins its nearest neighbour.
   void add(const Rect& rect) noexcept;
+  // The set becomes the one rectangle `band`, which must hold it.
+  void makeWhole(const Rect& band) noexcept {
+    rects_.clear();
+    rects_.push_back(band);  // never grows: room for one is kept
+    bounds_ = band;
+    area_ = area(band);
+    whole_ = true;
+  }
   void clear() noexcept {
     rects_.clear();
     bounds_ = Rect{};
+    area_ = 0;
+    whole_ = false;
   }
 
   bool empty() const { return rects_.empty(); }
@@ -42,10 +56,15 @@ class BandDamage {
   const Rect* end() const { return rects_.data() + rects_.size(); }
   // The bounding box of the set; (0, 0, 0, 0) when it is empty.
   const Rect& bounds() const { return bounds_; }
+  // The pixels the set covers.
+  int64_t coveredArea() const { return area_; }
+  bool isWhole() const { return whole_; }
 
  private:
   std::vector<Rect> rects_;
   Rect bounds_;
+  int64_t area_ = 0;
+  bool whole_ = false;
 };
 
 }  // namespace nubrik

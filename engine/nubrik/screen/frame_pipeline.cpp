@@ -209,7 +209,7 @@ bool FramePipeline::composeFrame() {
   failedBands_.reserve(bands.size());  // noteFailure never allocates
   firstFailure_ = nullptr;
   bandFailure_ = nullptr;
-  bandCount_ = static_cast<uint32_t>(bands.size());
+  runCount_ = static_cast<uint32_t>(drawer_.getDirtyRuns().size());
   LentBand probe;
   lending_ = hdc_ != nullptr && hdc_->lendBand(0, drawer_.getBandHeight(), probe);
   lockPresents_ = hdc_ != nullptr && !hdc_->presentsConcurrently();
@@ -409,22 +409,54 @@ void FramePipeline::workerLoop(Composer& composer) {
 }
 
 void FramePipeline::composeBands(Composer& composer) noexcept {
-  const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
-  const uint32_t total = bandCount_;
+  const std::vector<SpriteDrawer::BandRun>& runs = drawer_.getDirtyRuns();
+  const uint32_t total = runCount_;
   uint32_t next = nextBand_.load(std::memory_order_relaxed);
   while (next < total) {
-    // A run of bands: the shared counter is written once for all of them.
-    const uint32_t run = std::max(1u, (total - next) / runDivisor_);
-    if (!nextBand_.compare_exchange_weak(next, next + run, std::memory_order_relaxed)) continue;
-    for (uint32_t i = next; i < next + run; ++i) {
+    // Several of the drawer's runs: the shared counter is written once for
+    // all of them.
+    const uint32_t take = std::max(1u, (total - next) / runDivisor_);
+    if (!nextBand_.compare_exchange_weak(next, next + take, std::memory_order_relaxed)) continue;
+    for (uint32_t i = next; i < next + take; ++i) {
       try {
-        composeBand(bands[i], composer);
+        composeRun(runs[i], composer);
       } catch (...) {
-        noteFailure(bands[i]);
+        for (uint32_t band = runs[i].first; band < runs[i].first + runs[i].count; ++band) {
+          noteFailure(band);
+        }
       }
       if (&composer == own_.get() && steering_) steerLateWorkers(nowNs());
     }
     next = nextBand_.load(std::memory_order_relaxed);
+  }
+}
+
+void FramePipeline::composeRun(const SpriteDrawer::BandRun& run, Composer& composer) {
+  if (run.count > 1 && lending_ && !streaming_) {
+    // The run's rows, lent as one region, are composed at once.
+    const uint32_t bandHeight = drawer_.getBandHeight();
+    const auto top = static_cast<int32_t>(uint64_t{run.first} * bandHeight);
+    const auto rows = static_cast<uint32_t>(
+        std::min<uint64_t>(uint64_t{run.count} * bandHeight, drawer_.getHeight() - top));
+    LentBand lent;
+    if (hdc_->lendBand(top, rows, lent) && lent.pixels != nullptr &&
+        lent.width >= drawer_.getWidth() && lent.rows >= rows &&
+        lent.pitch >= uint64_t{drawer_.getWidth()} * 4) {
+      Image view(drawer_.getWidth(), rows, lent.pitch,
+                 Image::Pixels(Image::Pixels(), lent.pixels));  // not owned
+      drawer_.drawRun(run, view);
+      std::unique_lock lock(presentLock_, std::defer_lock);
+      if (lockPresents_) lock.lock();
+      for (uint32_t band = run.first; band < run.first + run.count; ++band) {
+        for (const Rect& rect : drawer_.getBandDamage(band)) {
+          hdc_->bandChanged(static_cast<int32_t>(uint64_t{band} * bandHeight), rect);
+        }
+      }
+      return;
+    }
+  }
+  for (uint32_t band = run.first; band < run.first + run.count; ++band) {
+    composeBand(band, composer);
   }
 }
 

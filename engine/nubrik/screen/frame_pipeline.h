@@ -114,6 +114,7 @@ class FramePipeline {
   // Steers the workers that have not joined a frame open this long off the
   // calling thread's processor, once per frame.
   void steerLateWorkers(int64_t now) noexcept;
+  void composeRun(const SpriteDrawer::BandRun& run, Composer& composer);
   void composeBand(uint32_t band, Composer& composer);
   void noteFailure(uint32_t band) noexcept;
   bool shouldShare(size_t bands);
@@ -130,8 +131,9 @@ class FramePipeline {
 
   SpriteDrawer& drawer_;
   IDeviceContext* hdc_;
-  // Written by the calling thread only, before a frame opens.
-  uint32_t bandCount_ = 0;
+  // The drawer's runs this frame; written by the calling thread only,
+  // before a frame opens.
+  uint32_t runCount_ = 0;
   // When the shared frame opened (ns), and whether late workers may still
   // be steered in it; the calling thread's.
   int64_t openedAt_ = 0;

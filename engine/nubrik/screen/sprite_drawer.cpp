@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
 #include "nubrik/base/scene_guard.h"
+#include "nubrik/image/pixel_lock.h"
 #include "nubrik/screen/sprite_manager.h"
-#include "nubrik/sprite/fill_blitters.h"
+#include "nubrik/sprite/blit_checks.h"
 
 namespace nubrik {
 
@@ -47,6 +49,39 @@ bool mayHide(const DrawCommand& command) {
   return command.blendMode == BlendMode::Normal && command.opacity == 255;
 }
 
+// The rows a group of bins spans, in bytes: the rows of a run stay in a
+// processor's own cache while every sprite reaching them is drawn.
+constexpr uint64_t kGroupBytes = 256 * 1024;
+
+// A frame is composed from bins when it has this many pixels to redraw per
+// listed sprite: gathering the bins costs in proportion to the sprites,
+// and saves per pixel to redraw.
+constexpr int64_t kBinnedPixelsPerSprite = 32;
+
+// How many of a bin's hiders, from the top, a rectangle looks at for one
+// that hides everything below it; below them it starts cleared.
+constexpr size_t kMaxHiderLooks = 16;
+
+// Composing starts here where nothing hides what lies below: cleared.
+void clearRect(const RegionTarget& region, const Rect& rect, const blit::LoopTable& loops) {
+  blit::RowWalk walk;
+  walk.target =
+      region.pixels + size_t(rect.top - region.top) * region.pitch + size_t(rect.left) * 4;
+  walk.targetPitch = region.pitch;
+  walk.width = static_cast<uint32_t>(rect.right - rect.left);
+  walk.height = static_cast<uint32_t>(rect.bottom - rect.top);
+  loops.fill[static_cast<int>(BlendMode::Normal)][static_cast<int>(blit::WeightCase::Opaque)](
+      walk, 0, 256);
+}
+
+// `rect` cut to the region's pixels.
+Rect clipToRegion(const Rect& rect, const RegionTarget& region) {
+  return Rect{
+      std::max(rect.left, 0), std::max(rect.top, region.top),
+      static_cast<int32_t>(std::min<int64_t>(rect.right, region.width)),
+      static_cast<int32_t>(std::min<int64_t>(rect.bottom, int64_t{region.top} + region.rows))};
+}
+
 }  // namespace
 
 SpriteDrawer::SpriteDrawer(uint32_t width, uint32_t height, uint32_t requestedBandHeight,
@@ -58,28 +93,44 @@ SpriteDrawer::SpriteDrawer(uint32_t width, uint32_t height, uint32_t requestedBa
       height_(height),
       bandHeight_(checkedBandHeight(width, height, requestedBandHeight)),
       grid_(width, height, cellWidthFor(width), cellHeightFor(height, bandHeight_)) {
-  const uint64_t bands = (uint64_t{height} + bandHeight_ - 1) / bandHeight_;
-  damage_.resize(bands);
-  dirtyBands_.reserve(bands);
+  build(width, height, bandHeight_);
 }
 
-void SpriteDrawer::resize(uint32_t width, uint32_t height, uint32_t requestedBandHeight) {
-  checkScene(guard_.get());
-  const uint32_t bandHeight = checkedBandHeight(width, height, requestedBandHeight);
+void SpriteDrawer::build(uint32_t width, uint32_t height, uint32_t bandHeight) {
   SpriteGrid grid(width, height, cellWidthFor(width), cellHeightFor(height, bandHeight));
   const uint64_t bands = (uint64_t{height} + bandHeight - 1) / bandHeight;
+  const auto groupBands = static_cast<uint32_t>(std::clamp<uint64_t>(
+      kGroupBytes / (uint64_t{bandHeight} * width * 4), 1, std::max<uint64_t>(bands, 1)));
   std::vector<BandDamage> damage(bands);
   std::vector<uint32_t> dirtyBands;
   dirtyBands.reserve(bands);
+  std::vector<BandRun> dirtyRuns;
+  dirtyRuns.reserve(bands);
+  BandBins bins;
+  bins.reset(static_cast<uint32_t>((bands + groupBands - 1) / groupBands), groupBands * bandHeight);
 
   width_ = width;
   height_ = height;
   bandHeight_ = bandHeight;
+  groupBands_ = groupBands;
   grid_ = std::move(grid);
   damage_.swap(damage);
   dirtyBands_.swap(dirtyBands);
+  dirtyRuns_.swap(dirtyRuns);
+  bins_ = std::move(bins);
+  dirtyArea_ = 0;
+  binned_ = false;
+}
+
+void SpriteDrawer::resize(uint32_t width, uint32_t height, uint32_t requestedBandHeight) {
+  checkScene(guard_.get());
+  build(width, height, checkedBandHeight(width, height, requestedBandHeight));
   listings_.clear();
   keys_.clear();
+  prepared_.clear();
+  spans_.clear();
+  stale_.clear();
+  order_.reset();
   listed_ = 0;
   relistAll_ = true;
   dirty_ = false;
@@ -116,9 +167,17 @@ void SpriteDrawer::mark(int64_t left, int64_t top, int64_t right, int64_t bottom
                     static_cast<int32_t>(right),
                     static_cast<int32_t>(std::min<int64_t>(bottom, bandTop + bandHeight_))};
     BandDamage& damage = damage_[band];
+    if (damage.isWhole()) continue;
     // Never grows: reserved for every band.
     if (damage.empty()) dirtyBands_.push_back(static_cast<uint32_t>(band));
+    const int64_t before = damage.coveredArea();
     damage.add(part);
+    // Past a quarter of the band, redrawing all of it costs less than
+    // finding, one rectangle at a time, what lies in the pieces.
+    const Rect whole{0, static_cast<int32_t>(bandTop), static_cast<int32_t>(width_),
+                     static_cast<int32_t>(std::min<int64_t>(bandTop + bandHeight_, height_))};
+    if (damage.coveredArea() * 4 > area(whole)) damage.makeWhole(whole);
+    dirtyArea_ += damage.coveredArea() - before;
   }
   dirty_ = true;
 }
@@ -134,6 +193,8 @@ void SpriteDrawer::prepareFrame() {
     if (listings_.size() < manager->slotCount()) {
       listings_.resize(manager->slotCount());
       keys_.resize(manager->slotCount());
+      prepared_.resize(manager->slotCount());
+      spans_.resize(manager->slotCount());
     }
     if (relistAll_) {
       for (uint32_t slot = 0; slot < manager->slotCount(); ++slot) refresh(*manager, slot);
@@ -142,7 +203,16 @@ void SpriteDrawer::prepareFrame() {
     const std::vector<uint32_t>& pending = manager->pendingSlots();
     size_t done = 0;
     try {
-      for (; done < pending.size(); ++done) refresh(*manager, pending[done]);
+      for (; done < pending.size(); ++done) {
+        // What the refresh a few slots on reads, asked for now.
+        if (done + 4 < pending.size()) {
+          const uint32_t ahead = pending[done + 4];
+          __builtin_prefetch(manager->spriteAt(ahead));
+          __builtin_prefetch(&listings_[ahead]);
+          __builtin_prefetch(&prepared_[ahead]);
+        }
+        refresh(*manager, pending[done]);
+      }
     } catch (...) {
       manager->takePending(done);
       throw;
@@ -151,54 +221,211 @@ void SpriteDrawer::prepareFrame() {
     for (uint32_t slot : manager->silentSlots()) refresh(*manager, slot);
   }
   std::sort(dirtyBands_.begin(), dirtyBands_.end());
+  binned_ = false;
+  if (manager && shouldBin()) {
+    try {
+      bin(*manager);
+      binned_ = true;
+    } catch (const std::bad_alloc&) {
+      // The index serves every frame.
+    }
+  }
+  // The index catches up only for the frames composed from it.
+  if (!binned_) reindex();
+  makeRuns();
+}
+
+bool SpriteDrawer::shouldBin() const {
+  switch (composition_) {
+    case Composition::Indexed:
+      return false;
+    case Composition::Binned:
+      return true;
+    case Composition::Measured:
+      break;
+  }
+  return dirtyArea_ >= kBinnedPixelsPerSprite * static_cast<int64_t>(listed_);
+}
+
+void SpriteDrawer::bin(const SpriteManager& manager) {
+  order_.update(
+      manager.slotCount(), [&](uint32_t slot) { return listings_[slot].visible; },
+      [&](uint32_t slot) -> const OrderKey& { return listings_[slot].key; });
+  // The groups with a dirty band: both lists are in increasing order.
+  auto dirty = dirtyBands_.begin();
+  bins_.gather(
+      order_.slots(),
+      [&](uint32_t group) {
+        while (dirty != dirtyBands_.end() && *dirty / groupBands_ < group) ++dirty;
+        return dirty != dirtyBands_.end() && *dirty / groupBands_ == group;
+      },
+      [&](uint32_t slot) -> const BandBins::Span& { return spans_[slot]; },
+      [&](uint32_t slot) { return &prepared_[slot]; });
+}
+
+void SpriteDrawer::makeRuns() {
+  dirtyRuns_.clear();
+  for (size_t i = 0; i < dirtyBands_.size(); ++i) {
+    BandRun run{dirtyBands_[i], 1};
+    // Whole bands that follow in the same group join the run.
+    if (binned_ && damage_[run.first].isWhole()) {
+      while (i + 1 < dirtyBands_.size() && dirtyBands_[i + 1] == run.first + run.count &&
+             damage_[dirtyBands_[i + 1]].isWhole() &&
+             dirtyBands_[i + 1] / groupBands_ == run.first / groupBands_) {
+        ++run.count;
+        ++i;
+      }
+    }
+    dirtyRuns_.push_back(run);  // never grows: reserved for every band
+  }
 }
 
 void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   Listing& listing = listings_[slot];
   ISprite* sprite = manager.spriteAt(slot);
   DrawCommand command;
-  SpriteGrid::Placement placement;
   OrderKey key;
-  if (sprite != nullptr && sprite->isVisible()) {
+  const bool visible = sprite != nullptr && sprite->isVisible();
+  bool listed = false;
+  if (visible) {
     command = sprite->getDrawCommand();
-    placement = grid_.place(command.bounds);
+    listed = coversSurface(command.bounds);
     key = manager.orderKeyAt(slot);
   }
-  const bool hider = mayHide(command);
-  const bool wasHider = mayHide(listing.command);
-  const bool stays =
-      listing.placement.listed() && placement == listing.placement && key == keys_[slot];
+  // The drawing order holds the visible sprites, on the surface or not, so
+  // that sprites crossing its edges do not change it.
+  const bool reordered = listing.visible != visible || (visible && key != listing.key);
+  const bool reindexed = !listing.stale && (listed || listing.indexed.listed());
   // Nothing changes before the one step that can fail.
-  if (placement.listed() && !stays) grid_.reserve(placement);
-
-  if (stays) {
-    if (hider != wasHider) grid_.countHider(placement, hider);
-  } else {
-    if (listing.placement.listed()) {
-      grid_.erase(listing.placement, slot, wasHider);
-      --listed_;
-    }
-    keys_[slot] = key;
-    if (placement.listed()) {
-      grid_.insert(placement, slot, key, hider, keys_);
-      ++listed_;
-    }
+  if (reindexed && stale_.size() == stale_.capacity()) {
+    stale_.reserve(std::max<size_t>(64, 2 * stale_.size()));
   }
-  listing.command = command;
-  listing.placement = placement;
+
+  listed_ = listed_ + listed - listing.listed;
+  if (reordered) order_.note(slot);
+  // A sprite that only moved, as most do, moves its command and its
+  // prepared command.
+  PreparedCommand& prepared = prepared_[slot];
+  int32_t dx = 0, dy = 0;
+  if (movedOnly(command, listing.command, dx, dy) && prepared.translate(dx, dy)) {
+    listing.command.bounds = command.bounds;
+  } else {
+    listing.command = command;
+    prepared = PreparedCommand(listing.command);
+  }
+  const bool hider = mayHide(command);
+  listing.key = key;
+  listing.listed = listed;
+  listing.visible = visible;
+  listing.hider = hider;
+  spans_[slot] = listed ? bins_.spanOf(prepared.reach(), height_, hider) : BandBins::Span{};
+  if (reindexed) {
+    listing.stale = true;
+    stale_.push_back(slot);  // never grows: room was made above
+  }
+}
+
+bool SpriteDrawer::coversSurface(const Rect& bounds) const {
+  return bounds.left < bounds.right && bounds.top < bounds.bottom && bounds.right > 0 &&
+         bounds.bottom > 0 && int64_t{bounds.left} < int64_t{width_} &&
+         int64_t{bounds.top} < int64_t{height_};
+}
+
+bool SpriteDrawer::movedOnly(const DrawCommand& now, const DrawCommand& before, int32_t& dx,
+                             int32_t& dy) {
+  const Rect& a = now.bounds;
+  const Rect& b = before.bounds;
+  const auto word = [](const Colour& c) {
+    uint32_t w;
+    std::memcpy(&w, c.components.data(), 4);
+    return w;
+  };
+  // A turned command's box moves with it: it is prepared anew.
+  if (now.isRotated() || before.isRotated()) return false;
+  if (now.kind != before.kind || now.image != before.image || now.blendMode != before.blendMode ||
+      now.opacity != before.opacity || now.orientation != before.orientation ||
+      now.colour.kind != before.colour.kind || word(now.colour) != word(before.colour) ||
+      now.sourceOrigin != before.sourceOrigin || now.sourceWidth != before.sourceWidth ||
+      now.sourceHeight != before.sourceHeight || now.tint != before.tint ||
+      int64_t{a.right} - a.left != int64_t{b.right} - b.left ||
+      int64_t{a.bottom} - a.top != int64_t{b.bottom} - b.top) {
+    return false;
+  }
+  const int64_t x = int64_t{a.left} - b.left, y = int64_t{a.top} - b.top;
+  if (x < INT32_MIN || x > INT32_MAX || y < INT32_MIN || y > INT32_MAX) return false;
+  dx = static_cast<int32_t>(x);
+  dy = static_cast<int32_t>(y);
+  return true;
+}
+
+void SpriteDrawer::reindex() {
+  size_t done = 0;
+  try {
+    for (; done < stale_.size(); ++done) {
+      const uint32_t slot = stale_[done];
+      Listing& listing = listings_[slot];
+      const SpriteGrid::Placement placement =
+          listing.listed ? grid_.place(listing.command.bounds) : SpriteGrid::Placement{};
+      const bool stays =
+          listing.indexed.listed() && placement == listing.indexed && listing.key == keys_[slot];
+      // Nothing changes before the one step that can fail.
+      if (placement.listed() && !stays) grid_.reserve(placement);
+      const Rect& reach = prepared_[slot].reach();
+      if (stays) {
+        if (listing.hider != listing.indexedHider) grid_.countHider(placement, listing.hider);
+        grid_.setReach(placement, slot, reach);
+      } else {
+        if (listing.indexed.listed()) grid_.erase(listing.indexed, slot, listing.indexedHider);
+        keys_[slot] = listing.key;
+        if (placement.listed()) {
+          grid_.insert(placement, slot, reach, listing.key, listing.hider, keys_);
+        }
+      }
+      listing.indexed = placement;
+      listing.indexedHider = listing.hider;
+      listing.stale = false;
+    }
+  } catch (...) {
+    stale_.erase(stale_.begin(), stale_.begin() + static_cast<std::ptrdiff_t>(done));
+    throw;
+  }
+  stale_.clear();
 }
 
 void SpriteDrawer::forget() {
   grid_.clear();
   listings_.clear();
   keys_.clear();
+  prepared_.clear();
+  spans_.clear();
+  stale_.clear();
+  order_.reset();
   listed_ = 0;
+}
+
+RegionTarget SpriteDrawer::regionOf(IImage& target, uint8_t* pixels, int32_t top, uint32_t rows) {
+  RegionTarget region;
+  region.pixels = pixels;
+  region.pitch = target.getPitch();
+  region.top = top;
+  region.width = target.getWidth();
+  region.rows = std::min(rows, target.getHeight());
+  return region;
 }
 
 void SpriteDrawer::drawBand(uint32_t band, IImage& target) const {
   if (!dirty_ || band >= damage_.size()) return;
   const uint64_t top = uint64_t{band} * bandHeight_;
   const auto bandTop = static_cast<int32_t>(top);
+  const blit::LoopTable& loops = blit::activeLoops();
+  blit::requireTarget(target, "drawBand");
+  PixelLock lock(target);
+  const RegionTarget region = regionOf(target, lock.pixels(), bandTop, bandHeight_);
+  const BandDamage& damage = damage_[band];
+  if (binned_) {
+    composeBinned(bins_.bin(band / groupBands_), damage.begin(), damage.size(), region, loops);
+    return;
+  }
   const auto cellY = static_cast<uint32_t>(top / grid_.getCellHeight());
   const uint32_t cellWidth = grid_.getCellWidth();
   // The lists over the finest cell the pieces lie in, found again only when
@@ -206,7 +433,9 @@ void SpriteDrawer::drawBand(uint32_t band, IImage& target) const {
   SpriteGrid::CellList lists[kMaxLists];
   size_t count = 0;
   uint32_t listed = UINT32_MAX;
-  for (const Rect& r : damage_[band]) {
+  for (const Rect& damaged : damage) {
+    const Rect r = clipToRegion(damaged, region);
+    if (!r.hasArea()) continue;
     // Pieces that each lie in one cell of the index.
     for (int32_t left = r.left; left < r.right;) {
       const uint32_t cellX = static_cast<uint32_t>(left) / cellWidth;
@@ -216,39 +445,108 @@ void SpriteDrawer::drawBand(uint32_t band, IImage& target) const {
         count = grid_.listsOver(cellX, cellY, lists);
         listed = cellX;
       }
-      composePiece(Rect{left, r.top, right, r.bottom}, lists, count, bandTop, target);
+      composePiece(Rect{left, r.top, right, r.bottom}, lists, count, region, loops);
       left = right;
     }
   }
 }
 
+void SpriteDrawer::drawRun(const BandRun& run, IImage& target) const {
+  if (run.count <= 1 || !binned_) {
+    drawBand(run.first, target);
+    return;
+  }
+  if (!dirty_ || run.first >= damage_.size() || run.count > damage_.size() - run.first) return;
+  const uint64_t top = uint64_t{run.first} * bandHeight_;
+  const auto rows =
+      static_cast<uint32_t>(std::min<uint64_t>(uint64_t{run.count} * bandHeight_, height_ - top));
+  const blit::LoopTable& loops = blit::activeLoops();
+  blit::requireTarget(target, "drawRun");
+  PixelLock lock(target);
+  const RegionTarget region = regionOf(target, lock.pixels(), static_cast<int32_t>(top), rows);
+  // The run's bands are whole: the run is one rectangle.
+  const Rect whole = clipToRegion(
+      Rect{0, region.top, static_cast<int32_t>(width_),
+           static_cast<int32_t>(std::min<int64_t>(int64_t{region.top} + rows, INT32_MAX))},
+      region);
+  composeBinned(bins_.bin(run.first / groupBands_), &whole, 1, region, loops);
+}
+
+void SpriteDrawer::composeBinned(const BandBins::Bin& bin, const Rect* rects, size_t count,
+                                 const RegionTarget& region, const blit::LoopTable& loops) const {
+  // Where drawing starts in each rectangle: at the topmost hider that hides
+  // all of it, or cleared at the bottom.
+  Rect clipped[BandDamage::kMaxRects];
+  uint32_t starts[BandDamage::kMaxRects];
+  size_t kept = 0;
+  int32_t top = INT32_MAX, bottom = INT32_MIN;
+  size_t first = bin.commands.size();
+  for (size_t r = 0; r < count && kept < BandDamage::kMaxRects; ++r) {
+    const Rect rect = clipToRegion(rects[r], region);
+    if (!rect.hasArea()) continue;
+    uint32_t start = 0;
+    bool hidden = false;
+    for (size_t k = bin.hiders.size(), looks = 0; k-- > 0 && looks < kMaxHiderLooks; ++looks) {
+      const uint32_t at = bin.hiders[k];
+      if (hidesBelow(*bin.commands[at]->command(), rect)) {
+        start = at;
+        hidden = true;
+        break;
+      }
+    }
+    if (!hidden) clearRect(region, rect, loops);
+    clipped[kept] = rect;
+    starts[kept++] = start;
+    first = std::min<size_t>(first, start);
+    top = std::min(top, rect.top);
+    bottom = std::max(bottom, rect.bottom);
+  }
+  // The commands lie wherever their slots are: each is asked for a few
+  // ahead of its turn, so that walking the bin does not wait on memory.
+  constexpr size_t kAhead = 8;
+  for (size_t i = first; i < bin.commands.size(); ++i) {
+    if (i + kAhead < bin.commands.size()) __builtin_prefetch(bin.commands[i + kAhead]);
+    const PreparedCommand& command = *bin.commands[i];
+    const Rect& reach = command.reach();
+    if (reach.top >= bottom || reach.bottom <= top) continue;
+    // The rectangles are apart and in order from left to right.
+    size_t r = 0;
+    if (kept > 8) {
+      r = static_cast<size_t>(
+          std::partition_point(clipped, clipped + kept,
+                               [&](const Rect& c) { return c.right <= reach.left; }) -
+          clipped);
+    }
+    for (; r < kept && clipped[r].left < reach.right; ++r) {
+      if (i >= starts[r]) command.draw(loops, region, clipped[r]);
+    }
+  }
+}
+
 void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* cellLists,
-                                size_t count, int32_t bandTop, IImage& target) const {
+                                size_t count, const RegionTarget& region,
+                                const blit::LoopTable& loops) const {
   // Drawing starts at the topmost command that hides everything below it
   // here; without one, the piece starts cleared.
   bool hidden = false;
   OrderKey start;
   for (size_t i = 0; i < count; ++i) {
     if (cellLists[i].hiders == 0) continue;
-    for (const uint32_t* s = cellLists[i].last; s != cellLists[i].first;) {
-      const uint32_t slot = *--s;
+    for (const SpriteGrid::Entry* s = cellLists[i].last; s != cellLists[i].first;) {
+      const uint32_t slot = (--s)->slot;
       if (hidden && keys_[slot] < start) break;
-      if (mayHide(listings_[slot].command) && hidesBelow(listings_[slot].command, piece)) {
+      if (listings_[slot].hider && hidesBelow(listings_[slot].command, piece)) {
         hidden = true;
         start = keys_[slot];
         break;
       }
     }
   }
-  const BandClip clip{Rect{piece.left, piece.top - bandTop, piece.right, piece.bottom - bandTop}, 0,
-                      -bandTop};
-  if (!hidden) {
-    fillRect(target, &clip, BlendMode::Normal, piece, Colour{PixelFormat::Rgb, {0, 0, 0, 0}}, 255);
-  }
+  if (!hidden) clearRect(region, piece, loops);
   // Each list from its first command at or above the start that reaches the
   // piece; lists with none drop out, so that the merge below mostly walks
   // one or two lists.
-  auto reaches = [&](uint32_t slot) { return overlaps(listings_[slot].command.bounds, piece); };
+  auto reaches = [&](const SpriteGrid::Entry& e) { return overlaps(e.reach, piece); };
   auto skip = [&](SpriteGrid::CellList& list) {
     while (list.first != list.last && !reaches(*list.first)) ++list.first;
   };
@@ -256,9 +554,10 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   size_t active = 0;
   for (size_t i = 0; i < count; ++i) {
     SpriteGrid::CellList list = cellLists[i];
-    if (hidden && keys_[*list.first] < start) {
-      list.first = std::lower_bound(list.first, list.last, start,
-                                    [&](uint32_t s, const OrderKey& k) { return keys_[s] < k; });
+    if (hidden && keys_[list.first->slot] < start) {
+      list.first = std::lower_bound(
+          list.first, list.last, start,
+          [&](const SpriteGrid::Entry& e, const OrderKey& k) { return keys_[e.slot] < k; });
     }
     skip(list);
     if (list.first != list.last) lists[active++] = list;
@@ -267,9 +566,9 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   while (active > 0) {
     size_t next = 0;
     for (size_t i = 1; i < active; ++i) {
-      if (keys_[*lists[i].first] < keys_[*lists[next].first]) next = i;
+      if (keys_[lists[i].first->slot] < keys_[lists[next].first->slot]) next = i;
     }
-    drawCommand(target, clip, listings_[*lists[next].first++].command);
+    prepared_[(lists[next].first++)->slot].draw(loops, region, piece);
     skip(lists[next]);
     if (lists[next].first == lists[next].last) lists[next] = lists[--active];
   }
@@ -291,6 +590,10 @@ void SpriteDrawer::finishFrame(const std::vector<uint32_t>& keep) {
     }
   }
   dirtyBands_.resize(kept);
+  dirtyRuns_.clear();
+  binned_ = false;
+  dirtyArea_ = 0;
+  for (uint32_t band : dirtyBands_) dirtyArea_ += damage_[band].coveredArea();
   dirty_ = kept != 0;
 }
 

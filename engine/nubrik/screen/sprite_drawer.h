@@ -7,9 +7,12 @@
 #include "nubrik/base/paged_array.h"
 #include "nubrik/base/rect.h"
 #include "nubrik/image/image.h"
+#include "nubrik/screen/band_bins.h"
 #include "nubrik/screen/band_damage.h"
+#include "nubrik/screen/draw_order.h"
 #include "nubrik/screen/sprite_grid.h"
 #include "nubrik/sprite/draw_command.h"
+#include "nubrik/sprite/prepared_command.h"
 #include "nubrik/sprite/sprite_owners.h"
 
 namespace nubrik {
@@ -27,6 +30,13 @@ class SpriteManager;
 // costs in proportion to what changed, not to what stands still. Composing
 // a rectangle replays, in drawing order, only the commands listed over it,
 // from the topmost one that hides everything below it there.
+//
+// A band most of which is to be redrawn is redrawn whole. When much of the
+// surface changed (many sprites moved), the frame is composed from bins
+// instead of the index: one walk of the drawing order gathers the sprites
+// reaching each group of a few bands, and consecutive whole bands of a
+// group are composed as one region (a run), so that a sprite crossing
+// their borders is drawn once.
 //
 // What no command covers is composed as if drawn onto a cleared surface:
 // pixel value 0.
@@ -59,6 +69,23 @@ class SpriteDrawer final : public IRedrawTarget {
   // prepareFrame to finishFrame).
   const std::vector<uint32_t>& getDirtyBands() const { return dirtyBands_; }
 
+  // Consecutive dirty bands composed as one region: `count` bands from
+  // `first`, each of them whole when there are several.
+  struct BandRun {
+    uint32_t first = 0;
+    uint32_t count = 1;
+  };
+  // The dirty bands as runs, in increasing order, covering each dirty band
+  // once (valid from prepareFrame to finishFrame).
+  const std::vector<BandRun>& getDirtyRuns() const { return dirtyRuns_; }
+
+  // How frames are composed: chosen per frame by how much changed (the
+  // default), or always from the index or from bins (to test each way).
+  enum class Composition { Measured, Indexed, Binned };
+  void setComposition(Composition composition) { composition_ = composition; }
+  // Whether the frame being composed uses bins.
+  bool isBinned() const { return binned_; }
+
   // Marks `rect` (surface coordinates) for redrawing. An empty rectangle
   // marks the whole surface; one outside the surface, or covering no pixel,
   // marks nothing. Costs in proportion to the bands it reaches.
@@ -82,6 +109,10 @@ class SpriteDrawer final : public IRedrawTarget {
   // surface, at least bandHeight rows; the band's first row is the target's
   // first), writing only inside those rectangles.
   void drawBand(uint32_t band, IImage& target) const;
+  // Composes every band of `run` into `target` (as wide as the surface, at
+  // least as many rows as the run's bands; the run's first row is the
+  // target's first).
+  void drawRun(const BandRun& run, IImage& target) const;
   void finishFrame();
   // The same, but the bands in `keep` (in increasing order, each a dirty
   // band of this frame) keep their rectangles for the next frame: bands
@@ -96,16 +127,41 @@ class SpriteDrawer final : public IRedrawTarget {
   // What the drawer keeps of one registry slot.
   struct Listing {
     DrawCommand command;
-    SpriteGrid::Placement placement;
+    OrderKey key;
+    bool visible = false;  // there is a command
+    bool listed = false;   // the command covers pixels of the surface
+    bool hider = false;    // the command may hide what lies below it
+    // What the index holds of the slot, which catches up with the above
+    // only before a frame composed from the index (reindex): frames from
+    // bins never look at it, so they do not pay for keeping it.
+    bool stale = false;
+    bool indexedHider = false;
+    SpriteGrid::Placement indexed;
   };
 
   void refresh(const SpriteManager& manager, uint32_t slot);
+  bool coversSurface(const Rect& bounds) const;
+  // Whether `now` is `before` moved, and by how much.
+  static bool movedOnly(const DrawCommand& now, const DrawCommand& before, int32_t& dx,
+                        int32_t& dy);
+  void reindex();
   void forget();
+  void build(uint32_t width, uint32_t height, uint32_t bandHeight);
   // The most lists a piece can lie under: one per level of the grid.
   static constexpr size_t kMaxLists = 15 * 15;
 
+  // Whether this frame is worth binning, and the bins and runs if so.
+  bool shouldBin() const;
+  void bin(const SpriteManager& manager);
+  void makeRuns();
+
+  static RegionTarget regionOf(IImage& target, uint8_t* pixels, int32_t top, uint32_t rows);
   void composePiece(const Rect& piece, const SpriteGrid::CellList* lists, size_t count,
-                    int32_t bandTop, IImage& target) const;
+                    const RegionTarget& region, const blit::LoopTable& loops) const;
+  // Composes `rects` (column-disjoint, from left to right, inside the
+  // region) from the bin of their rows' group.
+  void composeBinned(const BandBins::Bin& bin, const Rect* rects, size_t count,
+                     const RegionTarget& region, const blit::LoopTable& loops) const;
   void mark(int64_t left, int64_t top, int64_t right, int64_t bottom);
 
   std::weak_ptr<SpriteManager> manager_;
@@ -115,12 +171,29 @@ class SpriteDrawer final : public IRedrawTarget {
   uint32_t bandHeight_;
   std::vector<BandDamage> damage_;
   std::vector<uint32_t> dirtyBands_;
+  std::vector<BandRun> dirtyRuns_;
   bool dirty_ = false;
+  // The pixels to redraw, summed over the bands.
+  int64_t dirtyArea_ = 0;
+
+  Composition composition_ = Composition::Measured;
+  bool binned_ = false;
+  // Bands per group of the bins: a run's rows stay in a processor's cache.
+  uint32_t groupBands_ = 1;
+  BandBins bins_;
+  DrawOrder order_;
 
   SpriteGrid grid_;
-  // By registry slot.
+  // By registry slot: the listings, and the keys the index orders them by.
   PagedArray<Listing> listings_;
   PagedArray<OrderKey> keys_;
+  // By registry slot, kept apart from the listings so that composing walks
+  // compact arrays: each listing's prepared command, and the groups of bins
+  // it reaches.
+  PagedArray<PreparedCommand> prepared_;
+  PagedArray<BandBins::Span> spans_;
+  // The slots whose listing the index has yet to catch up with.
+  std::vector<uint32_t> stale_;
   size_t listed_ = 0;
   // Every slot is read again, not only the reported ones (after a resize).
   bool relistAll_ = false;

@@ -102,12 +102,14 @@ void SpriteGrid::reserve(const Placement& placement) {
   });
 }
 
-void SpriteGrid::insert(const Placement& placement, uint32_t slot, const OrderKey& key, bool hider,
+void SpriteGrid::insert(const Placement& placement, uint32_t slot, const Rect& reach,
+                        const OrderKey& key, bool hider,
                         const PagedArray<OrderKey>& keys) noexcept {
   forEachCell(placement, [&](Cell& cell) {
-    const auto at = std::lower_bound(cell.slots.begin(), cell.slots.end(), key,
-                                     [&](uint32_t s, const OrderKey& k) { return keys[s] < k; });
-    cell.slots.insert(at, slot);  // never grows: reserve made room
+    const auto at =
+        std::lower_bound(cell.slots.begin(), cell.slots.end(), key,
+                         [&](const Entry& e, const OrderKey& k) { return keys[e.slot] < k; });
+    cell.slots.insert(at, Entry{slot, reach});  // never grows: reserve made room
     cell.hiders += hider;
   });
   Level& level = levelOf(placement);
@@ -120,7 +122,8 @@ void SpriteGrid::erase(const Placement& placement, uint32_t slot, bool hider) no
   forEachCell(placement, [&](Cell& cell) {
     // A plain search: the slots lie together, where the keys would be read
     // from all over.
-    const auto at = std::find(cell.slots.begin(), cell.slots.end(), slot);
+    const auto at = std::find_if(cell.slots.begin(), cell.slots.end(),
+                                 [&](const Entry& e) { return e.slot == slot; });
     if (at != cell.slots.end()) cell.slots.erase(at);
     cell.hiders -= hider;
   });
@@ -129,6 +132,17 @@ void SpriteGrid::erase(const Placement& placement, uint32_t slot, bool hider) no
     const auto index = static_cast<uint32_t>(&level - levels_.data());
     occupied_.erase(std::find(occupied_.begin(), occupied_.end(), index));
   }
+}
+
+void SpriteGrid::setReach(const Placement& placement, uint32_t slot, const Rect& reach) noexcept {
+  forEachCell(placement, [&](Cell& cell) {
+    for (Entry& e : cell.slots) {
+      if (e.slot == slot) {
+        e.reach = reach;
+        break;
+      }
+    }
+  });
 }
 
 void SpriteGrid::countHider(const Placement& placement, bool hider) noexcept {

@@ -36,11 +36,18 @@ class SpriteGrid {
     bool operator==(const Placement&) const = default;
   };
 
-  // A cell's slots, in drawing order, and how many of them may hide what
+  // A slot listed in a cell, with what its command may change on the
+  // surface: a piece of the surface finds the commands reaching it
+  // without reading any of them.
+  struct Entry {
+    uint32_t slot;
+    Rect reach;
+  };
+  // A cell's entries, in drawing order, and how many of them may hide what
   // lies below them.
   struct CellList {
-    const uint32_t* first;
-    const uint32_t* last;
+    const Entry* first;
+    const Entry* last;
     uint32_t hiders;
   };
 
@@ -59,10 +66,13 @@ class SpriteGrid {
   // Makes room in the placement's cells for one more slot: the only step
   // of listing a slot that can fail.
   void reserve(const Placement& placement);
-  // Lists `slot`, whose key is `key`, in the placement's cells; the other
-  // slots' keys are keys[slot]. Call reserve first.
-  void insert(const Placement& placement, uint32_t slot, const OrderKey& key, bool hider,
-              const PagedArray<OrderKey>& keys) noexcept;
+  // Lists `slot`, whose key is `key` and whose command reaches `reach`, in
+  // the placement's cells; the other slots' keys are keys[slot]. Call
+  // reserve first.
+  void insert(const Placement& placement, uint32_t slot, const Rect& reach, const OrderKey& key,
+              bool hider, const PagedArray<OrderKey>& keys) noexcept;
+  // A listed slot whose command now reaches `reach`.
+  void setReach(const Placement& placement, uint32_t slot, const Rect& reach) noexcept;
   // Takes `slot`, listed with `hider`, out of the placement's cells.
   void erase(const Placement& placement, uint32_t slot, bool hider) noexcept;
   // A listed slot that became or stopped being a possible hider.
@@ -76,7 +86,7 @@ class SpriteGrid {
 
  private:
   struct Cell {
-    std::vector<uint32_t> slots;
+    std::vector<Entry> slots;
     uint32_t hiders = 0;
   };
   struct Level {

@@ -36,6 +36,9 @@ const AffineLoopTable& affineLoopTable(SimdLevel level) {
   if (level > bestSimdLevel()) level = bestSimdLevel();
   switch (level) {
 #if NUBRIK_SIMD_X86
+    case SimdLevel::Avx512:
+      // Lanes fetched one at a time bound these loops more than the vector
+      // width: the AVX2 ones serve.
     case SimdLevel::Avx2:
       return avx2AffineLoops();
     case SimdLevel::Sse2:

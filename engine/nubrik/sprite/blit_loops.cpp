@@ -1,5 +1,6 @@
 #include "nubrik/sprite/blit_loops.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -54,14 +55,19 @@ constexpr LoopTable kScalarLoops = makeLoopTable<ScalarLoops>();
 #if NUBRIK_SIMD_X86
 const LoopTable& sse2Loops();
 const LoopTable& avx2Loops();
+const LoopTable& avx512Loops();
 #endif
 
 SimdLevel bestSimdLevel() {
 #if NUBRIK_SIMD_X86
   // SSE2 is always there on x86-64, not on every 32-bit x86 processor.
-  static const SimdLevel best = __builtin_cpu_supports("avx2")   ? SimdLevel::Avx2
-                                : __builtin_cpu_supports("sse2") ? SimdLevel::Sse2
-                                                                 : SimdLevel::Scalar;
+  static const SimdLevel best =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+              __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2")
+          ? SimdLevel::Avx512
+      : __builtin_cpu_supports("avx2") ? SimdLevel::Avx2
+      : __builtin_cpu_supports("sse2") ? SimdLevel::Sse2
+                                       : SimdLevel::Scalar;
   return best;
 #else
   return SimdLevel::Scalar;
@@ -72,6 +78,8 @@ const LoopTable& loopTable(SimdLevel level) {
   if (level > bestSimdLevel()) level = bestSimdLevel();
   switch (level) {
 #if NUBRIK_SIMD_X86
+    case SimdLevel::Avx512:
+      return avx512Loops();
     case SimdLevel::Avx2:
       return avx2Loops();
     case SimdLevel::Sse2:
@@ -84,12 +92,15 @@ const LoopTable& loopTable(SimdLevel level) {
 
 namespace {
 
-// NUBRIK_SIMD=scalar (or sse2) caps the loops used, to compare or to rule
-// the vector loops out when hunting a fault.
+// NUBRIK_SIMD=scalar (or sse2, avx2) caps the loops used, to compare or to
+// rule the vector loops out when hunting a fault.
 SimdLevel startLevel() {
   const char* wanted = std::getenv("NUBRIK_SIMD");
   if (wanted != nullptr && std::strcmp(wanted, "scalar") == 0) return SimdLevel::Scalar;
   if (wanted != nullptr && std::strcmp(wanted, "sse2") == 0) return SimdLevel::Sse2;
+  if (wanted != nullptr && std::strcmp(wanted, "avx2") == 0) {
+    return std::min(SimdLevel::Avx2, bestSimdLevel());
+  }
   return bestSimdLevel();
 }
 

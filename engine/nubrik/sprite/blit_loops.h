@@ -395,7 +395,7 @@ constexpr LoopTable makeLoopTable() {
 }
 
 // The implementations a processor can run, best last.
-enum class SimdLevel { Scalar, Sse2, Avx2 };
+enum class SimdLevel { Scalar, Sse2, Avx2, Avx512 };
 
 // The loops of one implementation; a level the build or the processor lacks
 // gives the best one below it.

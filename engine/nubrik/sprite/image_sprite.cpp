@@ -243,14 +243,18 @@ Rect ImageSprite::bounds() const {
     DrawCommand command;
     return placeRotated(command).bounds;
   }
+  // Most sprites have no transform: the image's own size.
+  const uint32_t width = transform_ ? getWidth() : image_->getWidth();
+  const uint32_t height = transform_ ? getHeight() : image_->getHeight();
   // Wrapping arithmetic, as for fills: far-away sprites must not overflow.
-  return Rect{x_, y_, static_cast<int32_t>(static_cast<uint32_t>(x_) + getWidth()),
-              static_cast<int32_t>(static_cast<uint32_t>(y_) + getHeight())};
+  return Rect{x_, y_, static_cast<int32_t>(static_cast<uint32_t>(x_) + width),
+              static_cast<int32_t>(static_cast<uint32_t>(y_) + height)};
 }
 
 DrawCommand ImageSprite::getDrawCommand() const {
   DrawCommand command = commonCommand(DrawCommandKind::Image);
   command.image = image_.get();
+  if (!transform_) return command;  // plain, from the image's origin
   const Rect source = getSourceRect();
   // An empty image draws nothing, whatever is set: the plain command says so.
   if (isPlain() || !source.hasArea()) {
