@@ -35,7 +35,8 @@ constexpr int kScale = 1;
 
 std::vector<blit::SimdLevel> levels() {
   std::vector<blit::SimdLevel> all;
-  for (auto level : {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2, blit::SimdLevel::Avx2}) {
+  for (auto level : {blit::SimdLevel::Scalar, blit::SimdLevel::Sse2, blit::SimdLevel::Avx2,
+                     blit::SimdLevel::Avx512}) {
     if (level <= blit::bestSimdLevel()) all.push_back(level);
   }
   return all;
