@@ -537,6 +537,38 @@ TEST(RotationTest, AreaHoldsEveryDrawnPixel) {
   EXPECT_GT(tight, 300 / kScale);
 }
 
+// Refusals name the value, at either path (whole quarter turns or not).
+TEST(RotationTest, RefusesWhatItCannotDraw) {
+  Image source(8, 6, PixelFormat::Rgba), target(16, 16, PixelFormat::Rgbx);
+  Image grey(16, 16, PixelFormat::Grey);
+  const ImageTransform inside{Rect{0, 0, 8, 6}};
+  for (uint32_t angle : {0u, 30 * kAngleUnitsPerDegree}) {
+    ImageRotation r;
+    r.width = 8, r.height = 6, r.angle = angle;
+    auto refused = [&](const ImageTransform& t, const ImageRotation& rotation, IImage& onto,
+                       const std::string& words) {
+      try {
+        drawRotatedImage(source, t, rotation, nullptr, onto, BlendMode::Normal, Rect{0, 0, 16, 16},
+                         255);
+        ADD_FAILURE() << "accepted: " << words;
+      } catch (const std::invalid_argument& e) {
+        EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+      }
+    };
+    refused(ImageTransform{Rect{4, 0, 9, 6}}, r, target, "(4, 0, 9, 6) is not inside the image");
+    refused(ImageTransform{Rect{2, 2, 2, 5}}, r, target, "(2, 2, 2, 5) covers no pixel");
+    refused(ImageTransform{Rect{0, 0, 8, 6}, false, false, 4}, r, target, "4 quarter turns");
+    ImageRotation bad = r;
+    bad.height = 0;
+    refused(inside, bad, target, "a box of 8 x 0");
+    bad = r, bad.angle = kAngleUnitsPerTurn;
+    refused(inside, bad, target, "the angle 23592960 units");
+    bad = r, bad.filter = static_cast<ImageFilter>(7);
+    refused(inside, bad, target, "unknown filter 7");
+    refused(inside, r, grey, "does not have 4 bytes per pixel");
+  }
+}
+
 TEST(FixedAngleTest, UnitsAndSineCosine) {
   EXPECT_EQ(angleUnits(-90), 270 * kAngleUnitsPerDegree);
   EXPECT_EQ(angleUnits(720.5), kAngleUnitsPerDegree / 2);

@@ -136,6 +136,17 @@ Reach rotatedReach(const ImageTransform& transform, const ImageRotation& rotatio
                last(maxX, g.surfacePivotX2) + 1, last(maxY, g.surfacePivotY2) + 1};
 }
 
+// Refuses a source rectangle that is not inside the image.
+void requireInside(const Rect& r, const IImage& source) {
+  if (r.left < 0 || r.top < 0 || uint32_t(r.right) > source.getWidth() ||
+      uint32_t(r.bottom) > source.getHeight()) {
+    throw std::invalid_argument("drawRotatedImage: the source rectangle " + describe(r) +
+                                " is not inside the image (0, 0, " +
+                                std::to_string(source.getWidth()) + ", " +
+                                std::to_string(source.getHeight()) + ")");
+  }
+}
+
 // The turned box of a rotation that turnsWhole, on the pixel grid (one half
 // a pixel off it moved up and left); empty beyond 32-bit coordinates, where
 // no surface is.
@@ -169,6 +180,7 @@ void drawRotatedImage(const IImage& source, const ImageTransform& transform,
   }
   // Whole quarter turns: the sheet rule on the turned box, kept inside `area`.
   blit::requireTarget(target, "drawRotatedImage");
+  requireInside(transform.sourceRect, source);
   const Rect box = turnedBoxBounds(g);
   if (area.isEmpty() || !box.hasArea()) return;
   const int64_t dx = clip != nullptr ? clip->dx : 0, dy = clip != nullptr ? clip->dy : 0;
@@ -196,14 +208,8 @@ void drawAffineImage(const IImage& source, const ImageTransform& transform,
                      BlendMode mode, const Rect& area, uint8_t opacity) {
   requireTarget(target, "drawRotatedImage");
   checkRotation(transform, rotation, "drawRotatedImage");
+  requireInside(transform.sourceRect, source);
   const Rect& r = transform.sourceRect;
-  if (r.left < 0 || r.top < 0 || uint32_t(r.right) > source.getWidth() ||
-      uint32_t(r.bottom) > source.getHeight()) {
-    throw std::invalid_argument("drawRotatedImage: the source rectangle " + describe(r) +
-                                " is not inside the image (0, 0, " +
-                                std::to_string(source.getWidth()) + ", " +
-                                std::to_string(source.getHeight()) + ")");
-  }
   if (area.isEmpty()) return;
   const PixelFormat format = source.getPixelFormat();
   if (opacity == 0 || !isValidBlendMode(mode) || !isValidPixelFormat(format)) return;
