@@ -21,7 +21,11 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTAL
         PATTERN "affine_loops.h" EXCLUDE
         PATTERN "affine_geometry.h" EXCLUDE
         PATTERN "int128.h" EXCLUDE
+        PATTERN "band_bins.h" EXCLUDE
         PATTERN "band_damage.h" EXCLUDE
+        PATTERN "draw_order.h" EXCLUDE
+        PATTERN "hit_test.h" EXCLUDE
+        PATTERN "prepared_command.h" EXCLUDE
         PATTERN "frame_pipeline.h" EXCLUDE
         PATTERN "sprite_drawer.h" EXCLUDE
         PATTERN "sprite_grid.h" EXCLUDE

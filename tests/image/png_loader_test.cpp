@@ -460,8 +460,10 @@ TEST(LoadImageTest, FailuresSayWhatWhereAndWhy) {
       {"locked", [&] { loadImageFromFile(at("locked.png")); }, opening, file("locked.png"), ""});
 #else
   ASSERT_EQ(mkfifo(at("pipe.png").c_str(), 0600), 0);
-  cases.push_back(
-      {"a pipe", [&] { loadImageFromFile(at("pipe.png")); }, opening, file("pipe.png"), ""});
+  cases.push_back({"a pipe", [&] { loadImageFromFile(at("pipe.png")); }, opening, file("pipe.png"),
+                   "not a regular file"});
+  cases.push_back({"a device", [] { loadImageFromFile("/dev/null"); }, opening,
+                   describeFile("/dev/null"), "not a regular file"});
   chmod(at("locked.png").c_str(), 0);
   if (access(at("locked.png").c_str(), R_OK) != 0) {  // root reads it all the same
     cases.push_back({"no access", [&] { loadImageFromFile(at("locked.png")); }, opening,
@@ -493,6 +495,17 @@ TEST(LoadImageTest, FailuresSayWhatWhereAndWhy) {
 #if defined(_WIN32)
   CloseHandle(holder);
 #endif
+  // A path that holds a NUL would open the file named by what comes before
+  // it: refused, naming the whole path.
+  const std::string nul = at("cut.png") + std::string(1, '\0') + "x";
+  try {
+    loadImageFromFile(nul);
+    ADD_FAILURE() << "a path with a NUL was opened";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()), "nubrik::FileStreamReader::FileStreamReader: " +
+                                         describeFile(at("cut.png") + "\\x00x") +
+                                         ": the path holds a NUL character");
+  }
   std::filesystem::remove_all(folder);
 }
 

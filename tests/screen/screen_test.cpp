@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -509,6 +511,81 @@ TEST(ScreenTest, FailingBandDoesNotStallTheFrame) {
   ASSERT_TRUE(eventually(screen, [&] { return screen.getSpriteDrawer()->isDirty(); }));
   screen.stopFrameThread();
   EXPECT_GE(screen.getFailedFrameCount(), 2u);
+}
+
+// A band that fails every time is tried again less and less often while
+// nothing changes (each wait twice the one before), while the callbacks go
+// on at their pace; a change is drawn, and the band tried, at once.
+TEST(ScreenTest, ABandThatAlwaysFailsIsRetriedLessAndLessOften) {
+  static std::atomic<int> tries{0};
+  struct Failing : IImage {
+    uint32_t getWidth() const override { return 10; }
+    uint32_t getHeight() const override { return 10; }
+    PixelFormat getPixelFormat() const override { return PixelFormat::Rgba; }
+    uint32_t getPitch() const override { return 40; }
+    uint8_t* lock() override { throw std::runtime_error("no pixels"); }
+    const uint8_t* lockConst() const override {
+      ++tries;
+      throw std::runtime_error("no pixels");
+    }
+    void unlock() override {}
+    void unlockConst() const override {}
+  };
+  tries = 0;
+  MemoryWindow window(100, 100);
+  Screen screen(window.getDC(), 100, 100);
+  auto broken = screen.createImageSprite(1, 0, 0, 0, std::make_shared<Failing>());
+  broken->show();
+  broken->invalidate();
+  std::atomic<int> rounds{0};
+  screen.addFrameCallback([&](Screen&) {
+    ++rounds;
+    return false;
+  });
+  screen.startFrameThread();
+  // Tries at about 0, 1, 3, 7, ... 1023 ms.
+  std::this_thread::sleep_for(1100ms);
+  const int idleTries = tries;
+  EXPECT_GE(idleTries, 3);
+  EXPECT_LE(idleTries, 14);
+  EXPECT_GE(rounds, 100);
+  const auto changed = std::chrono::steady_clock::now();
+  {
+    std::lock_guard lock(screen.getSceneLock());
+    broken->invalidate();
+    broken->setPosition(5, 5);
+    broken->invalidate();
+  }
+  ASSERT_TRUE(eventually(screen, [&] { return tries > idleTries; }));
+  EXPECT_LT(std::chrono::steady_clock::now() - changed, 400ms);
+  screen.stopFrameThread();
+  EXPECT_GE(screen.getFailedFrameCount(), uint64_t(idleTries));
+}
+
+// A callback error handler that replaces itself while it runs (with one
+// that does the same) finishes its call with what it holds, and the next
+// failure goes to its successor.
+TEST(ScreenTest, ACallbackErrorHandlerMayReplaceItself) {
+  Screen screen(nullptr, 16, 16);
+  std::vector<std::string> told;  // the frame thread's, read once it stopped
+  std::function<CallbackErrorHandler(int)> make = [&](int n) {
+    auto name = std::make_shared<std::string>("handler " + std::to_string(n) +
+                                              std::string(64, '.'));  // on the heap
+    return CallbackErrorHandler([&, n, name](std::exception_ptr) {
+      screen.setCallbackErrorHandler(make(n + 1));
+      told.push_back(*name);
+    });
+  };
+  screen.setCallbackErrorHandler(make(0));
+  screen.addFrameCallback([](Screen&) -> bool { throw std::runtime_error("fails"); });
+  screen.startFrameThread();
+  ASSERT_TRUE(eventually(screen, [&] { return screen.getCallbackFailureCount() >= 5; }));
+  screen.stopFrameThread();
+  ASSERT_GE(told.size(), 5u);
+  EXPECT_EQ(screen.getCallbackFailureCount(), told.size());
+  for (size_t i = 0; i < told.size(); ++i) {
+    EXPECT_EQ(told[i], "handler " + std::to_string(i) + std::string(64, '.'));
+  }
 }
 
 // The owner's thread invalidates and creates sprites while frames run.

@@ -21,6 +21,7 @@
 #include "nubrik/sprite/affine_blitters.h"
 #include "nubrik/sprite/affine_geometry.h"
 #include "nubrik/sprite/affine_loops.h"
+#include "nubrik/sprite/hit_test.h"
 #include "nubrik/sprite/image_sprite.h"
 #include "sprite/pixel_reference.h"
 
@@ -535,6 +536,48 @@ TEST(RotationTest, AreaHoldsEveryDrawnPixel) {
     }
   }
   EXPECT_GT(tight, 300 / kScale);
+}
+
+// Picking a turned sprite follows the rule: where drawsAt sees no mark,
+// drawing the command changes nothing, on any background, in any mode.
+TEST(RotationTest, PickingFollowsTheRule) {
+  int marked = 0;
+  for (int round = 0; round < 1500 / kScale; ++round) {
+    std::mt19937 random(500000 + round);
+    SCOPED_TRACE(::testing::Message() << "seed " << 500000 + round);
+    Case c = randomCase(random, 40);
+    if (c.far || c.mode == BlendMode(5)) continue;
+    DrawCommand command;
+    command.kind = DrawCommandKind::Image;
+    command.image = c.source.get();
+    command.blendMode = c.mode;
+    command.opacity = c.opacity;
+    command.bounds = rotatedImageArea(c.transform, c.rotation);
+    command.sourceOrigin = {c.transform.sourceRect.left, c.transform.sourceRect.top};
+    command.sourceWidth = uint32_t(c.transform.sourceRect.right - c.transform.sourceRect.left);
+    command.sourceHeight = uint32_t(c.transform.sourceRect.bottom - c.transform.sourceRect.top);
+    command.orientation = static_cast<uint8_t>((c.transform.flipHorizontal ? kFlipHorizontal : 0) |
+                                               (c.transform.flipVertical ? kFlipVertical : 0) |
+                                               c.transform.quarterTurns << kQuarterTurnShift);
+    command.tint = c.transform.tint;
+    command.rotation = c.rotation;
+    const int32_t w = int32_t(c.target->getWidth()), h = int32_t(c.target->getHeight());
+    for (uint32_t background : {0x00000000u, 0xFFFFFFFFu, 0x80402010u}) {
+      Image target(uint32_t(w), uint32_t(h), PixelFormat::Rgbx);
+      std::fill_n(reinterpret_cast<uint32_t*>(target.lock()), size_t(w) * h, background);
+      drawCommand(target, BandClip{Rect{0, 0, w, h}, 0, 0}, command);
+      for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+          if (drawsAt(command, x, y)) {
+            ++marked;
+            continue;
+          }
+          ASSERT_EQ(pixelAt(target, x, y), background) << "at " << x << ", " << y;
+        }
+      }
+    }
+  }
+  EXPECT_GT(marked, 10000 / kScale);
 }
 
 // Refusals name the value, at either path (whole quarter turns or not).

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "nubrik/image/memory_helper.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/image_sprite.h"
 
@@ -166,8 +170,91 @@ TEST(SpriteTest, ExtremePositionsDoNotOverflow) {
   Owners owners;
   FillRectSprite fill(owners.manager, owners.drawer, 1, {0, 0, 100, 100}, 0, {});
   fill.setPosition(INT32_MAX - 10, INT32_MIN);
-  fill.invalidate();  // wraps to an inverted rectangle: nothing on the surface
+  fill.invalidate();  // cut at the end of the coordinates: nothing on the surface
   EXPECT_FALSE(owners.drawer->isDirty());
+}
+
+// Whatever the position and size, a sprite's area is the 64-bit one cut to
+// the 32-bit coordinates, never wrapped: an image sprite as wide as 2^31 - 1
+// at x = 1 is drawn, a fill moved to the end of the coordinates and back is
+// whole again, and an inverted one covers nothing wherever it goes. Images
+// wider than the coordinates are refused.
+TEST(SpriteTest, AreasAreCutAtTheEndOfTheCoordinatesNeverWrapped) {
+  Owners owners;
+  std::mt19937 random(17);
+  const auto coordinate = [&]() -> int32_t {
+    static constexpr int32_t kEdges[] = {INT32_MIN, INT32_MIN + 1, -1,       0,
+                                         1,         INT32_MAX - 1, INT32_MAX};
+    return random() % 2 == 0 ? kEdges[random() % 7] : static_cast<int32_t>(random());
+  };
+  const auto extent = [&]() -> uint32_t {
+    return random() % 2 == 0 ? INT32_MAX - random() % 3 : 1 + random() % 100000;
+  };
+  const auto cut = [](int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+  };
+  auto image = std::make_shared<Image>(16, 8, PixelFormat::Rgba);
+  ImageSprite picture(owners.manager, owners.drawer, 1, 0, 0, 0, image);
+  FillRectSprite fill(owners.manager, owners.drawer, 2, {0, 0, 100, 60}, 0, {});
+  for (int round = 0; round < 20000; ++round) {
+    const int32_t x = coordinate(), y = coordinate();
+    const uint32_t width = extent(), height = extent();
+    picture.setSize(width, height);
+    picture.setPosition(x, y);
+    ASSERT_EQ(picture.getDrawCommand().bounds,
+              (Rect{x, y, cut(int64_t{x} + width), cut(int64_t{y} + height)}))
+        << round;
+    const Rect set{coordinate(), coordinate(), coordinate(), coordinate()};
+    fill.setRect(set);
+    fill.setPosition(x, y);
+    const Rect moved{x, y, cut(int64_t{x} + (int64_t{set.right} - set.left)),
+                     cut(int64_t{y} + (int64_t{set.bottom} - set.top))};
+    ASSERT_EQ(fill.getDrawCommand().bounds, moved) << round;
+    ASSERT_EQ(fill.getRect(), moved) << round;
+    fill.setPosition(set.left, set.top);
+    ASSERT_EQ(fill.getRect(), set) << round;
+  }
+
+  // At x = 1 and 2^31 - 1 wide, every column from 1 on shows the image's
+  // first column, sampled down its rows.
+  for (uint32_t y = 0; y < 8; ++y) {
+    for (uint32_t x = 0; x < 16; ++x) {
+      const uint32_t pixel = 0xFF000000u | (y * 0x1F) << 16 | x << 8 | 0x40;
+      std::memcpy(image->lock() + y * image->getPitch() + x * 4, &pixel, 4);
+    }
+  }
+  picture.setPosition(1, 0);
+  picture.setSize(INT32_MAX, 10);
+  auto target = std::make_shared<Image>(32, 10, PixelFormat::Rgbx);
+  std::memset(target->lock(), 0, size_t{target->getPitch()} * 10);
+  drawCommand(*target, BandClip{Rect{0, 0, 32, 10}, 0, 0}, picture.getDrawCommand());
+  for (uint32_t j = 0; j < 10; ++j) {
+    const uint32_t v = (2 * j + 1) * 8 / 20;
+    for (uint32_t i = 0; i < 32; ++i) {
+      uint32_t shown, expected = 0;
+      std::memcpy(&shown, target->lockConst() + j * target->getPitch() + i * 4, 4);
+      if (i > 0) std::memcpy(&expected, image->lockConst() + v * image->getPitch(), 4);
+      ASSERT_EQ(shown, expected) << i << ", " << j;
+    }
+  }
+
+  struct Huge : IImage {
+    uint32_t width, height;
+    Huge(uint32_t w, uint32_t h) : width(w), height(h) {}
+    uint32_t getWidth() const override { return width; }
+    uint32_t getHeight() const override { return height; }
+    PixelFormat getPixelFormat() const override { return PixelFormat::Grey; }
+    uint32_t getPitch() const override { return width; }
+    uint8_t* lock() override { throw std::runtime_error("not here"); }
+    const uint8_t* lockConst() const override { throw std::runtime_error("not here"); }
+    void unlock() override {}
+    void unlockConst() const override {}
+  };
+  for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1u << 31, 1}, {1, 1u << 31}}) {
+    EXPECT_THROW(
+        ImageSprite(owners.manager, owners.drawer, 1, 0, 0, 0, std::make_shared<Huge>(w, h)),
+        std::invalid_argument);
+  }
 }
 
 TEST(SpriteTest, OutlivesItsOwnersQuietly) {

@@ -12,6 +12,10 @@
 
 #include "nubrik/base/exception.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace nubrik {
 namespace {
 
@@ -28,6 +32,7 @@ std::string failureOf(const std::function<void()>& load) {
 
 TEST(FontTest, FilesThatCannotBeLoadedAreNamedWithTheReason) {
   const fs::path folder = fs::temp_directory_path() / "nubrik_font_test";
+  fs::remove_all(folder);
   fs::create_directories(folder);
   std::ifstream in(NUBRIK_RUN_DIR "/DejaVuSans.ttf", std::ios::binary);
   const std::vector<char> font((std::istreambuf_iterator<char>(in)),
@@ -36,6 +41,12 @@ TEST(FontTest, FilesThatCannotBeLoadedAreNamedWithTheReason) {
   std::ofstream(truncated, std::ios::binary).write(font.data(), 4000);
   const fs::path text = folder / "notes.ttf";
   std::ofstream(text) << "not a font at all";
+  const fs::path empty = folder / "empty.ttf";
+  std::ofstream{empty};
+#if !defined(_WIN32)
+  const fs::path pipe = folder / "pipe.ttf";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+#endif
 
   const std::string cannotOpen = "CreateFileA API failed in nubrik::Font::fromFile method. ";
   const std::string invalid = "Invalid file format in nubrik::Font::fromFile method. ";
@@ -52,6 +63,11 @@ TEST(FontTest, FilesThatCannotBeLoadedAreNamedWithTheReason) {
     {folder, cannotOpen, "(error "},
     {truncated, invalid, ""},
     {text, invalid, "not a font FreeType reads: "},
+    {empty, invalid, "empty"},
+#if !defined(_WIN32)
+    {pipe, cannotOpen, "not a regular file"},
+    {"/dev/null", cannotOpen, "not a regular file"},
+#endif
   };
   for (const auto& c : cases) {
     const std::string path = c.path.string();
@@ -67,6 +83,19 @@ TEST(FontTest, FilesThatCannotBeLoadedAreNamedWithTheReason) {
                        0),
             0u);
   EXPECT_THROW(Font::fromMemory(nullptr, 4), std::invalid_argument);
+  EXPECT_EQ(failureOf([] { Font::fromMemory(nullptr, 0); }),
+            "Invalid file format in nubrik::Font::fromMemory method. memory (0 bytes): empty");
+  // A path that holds a NUL would open the file named by what comes before
+  // it: refused, naming the whole path.
+  const std::string nul("DejaVuSans.ttf\0.png", 19);
+  try {
+    Font::fromFile(nul);
+    ADD_FAILURE() << "a path with a NUL was opened";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(),
+                 "nubrik::Font::fromFile: file \"DejaVuSans.ttf\\x00.png\": the path holds a NUL "
+                 "character");
+  }
   // The tests run beside the default font.
   EXPECT_EQ(Font::defaultFont()->getFamilyName(), "DejaVu Sans");
 }

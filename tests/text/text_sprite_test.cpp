@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -167,6 +168,56 @@ TEST(TextSpriteTest, RefusesOrBoundsBadInput) {
     EXPECT_EQ(sprite->getDrawCommand().bounds, command.bounds);
   }
   EXPECT_THROW(makeSprite(nullptr, 12, "x", white), std::invalid_argument);
+  // Colours text cannot be drawn in are refused, as for a tint, and leave
+  // the sprite as it was.
+  for (const auto kind : {PixelFormat::Rgbx, static_cast<PixelFormat>(9)}) {
+    const Colour wrong{kind, {255, 0, 0, 255}};
+    EXPECT_THROW(makeSprite(font, 12, "x", wrong), std::invalid_argument);
+    const auto sprite = makeSprite(font, 12, "kept", white);
+    const auto image = sprite->getImage();
+    try {
+      sprite->setColour(wrong);
+      ADD_FAILURE() << "setColour took kind " << static_cast<int>(kind);
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find("kind " + std::to_string(static_cast<int>(kind))),
+                std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(sprite->getImage(), image);
+    EXPECT_EQ(sprite->getColour(), white);
+  }
+
+  // Anywhere in the coordinates, the text's area is its area at the origin
+  // moved there in 64 bits and cut to 32, never wrapped, and what is cut at
+  // the start is cut from the image too.
+  {
+    const auto sprite = makeSprite(font, 30, "Far away", white);
+    const DrawCommand home = sprite->getDrawCommand();
+    const auto cut = [](int64_t v) {
+      return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    };
+    std::mt19937 random(8);
+    for (int round = 0; round < 2000; ++round) {
+      const auto coordinate = [&]() -> int32_t {
+        const int64_t edge = random() % 2 == 0 ? INT32_MIN : INT32_MAX;
+        return random() % 3 == 0 ? static_cast<int32_t>(random())
+                                 : cut(edge + static_cast<int32_t>(random() % 400) - 200);
+      };
+      const int32_t x = coordinate(), y = coordinate();
+      sprite->setPosition(x, y);
+      EXPECT_EQ(sprite->getX(), x);
+      EXPECT_EQ(sprite->getY(), y);
+      const DrawCommand command = sprite->getDrawCommand();
+      const Rect expected{cut(int64_t{x} + home.bounds.left), cut(int64_t{y} + home.bounds.top),
+                          cut(int64_t{x} + home.bounds.right),
+                          cut(int64_t{y} + home.bounds.bottom)};
+      ASSERT_EQ(command.bounds, expected) << x << ", " << y;
+      if (expected.hasArea()) {
+        EXPECT_EQ(command.sourceOrigin.x, expected.left - (int64_t{x} + home.bounds.left));
+        EXPECT_EQ(command.sourceOrigin.y, expected.top - (int64_t{y} + home.bounds.top));
+      }
+    }
+  }
 
   // A million characters: measured whole, drawn within the caps.
   const std::string line(1'000'000, 'W');

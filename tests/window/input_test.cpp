@@ -9,13 +9,18 @@
 #include <bitset>
 #include <chrono>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <random>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "nubrik/window/app_window.h"
 #include "nubrik/window/input_queue.h"
 #include "nubrik/window/memory_window.h"
+#include "watchdog.h"
 
 namespace nubrik {
 namespace {
@@ -292,6 +297,209 @@ TEST(AppWindowTest, QuitFromACallbackAndInputWakesAnIdlePacedScreen) {
   ended = true;
   user.join();
   EXPECT_EQ(rounds, 2);
+}
+
+// Listeners that hand over to a new one from inside, and listeners
+// replaced from another thread, while two threads push: no push waits for
+// ever, every push calls one listener, and a listener replaced from outside
+// never runs once setListener has returned.
+TEST(InputQueueTest, ListenersReplacedFromInsideOrOutsideWhileCalled) {
+  testing::Watchdog watchdog("listeners replacing themselves", std::chrono::seconds(30));
+  InputQueue queue(64);
+  constexpr int kMaxListeners = 1 << 16;
+  const auto retired = std::make_unique<std::atomic<bool>[]>(kMaxListeners);
+  std::atomic<int> made{0};
+  std::atomic<uint64_t> calls{0};
+  std::atomic<int> late{0};
+  std::function<std::function<void()>(int)> make = [&](int id) {
+    // Big enough to live on the heap: a listener freed while it runs is
+    // read after its end.
+    auto payload = std::make_shared<std::vector<int>>(64, id);
+    return std::function<void()>([&, id, payload] {
+      if (retired[id].load()) ++late;
+      const uint64_t call = calls.fetch_add(1);
+      if (call % 5 == 0 && made.load() < kMaxListeners / 2) queue.setListener(make(made++));
+      if ((*payload)[63] != id) ++late;
+    });
+  };
+  queue.setListener(make(made++));
+  constexpr int kPushes = 20000;
+  std::atomic<int> pushing{2};
+  auto pusher = [&](uint32_t seed) {
+    std::mt19937 random(seed);
+    for (int i = 0; i < kPushes; ++i) queue.push(randomEvent(random));
+    --pushing;
+  };
+  std::thread first(pusher, 1), second(pusher, 2);
+  while (pushing > 0) {
+    const int id = made++;
+    queue.setListener(make(id));
+    std::this_thread::yield();
+    const int next = made++;
+    queue.setListener(make(next));
+    retired[id] = true;  // replaced from here: it must never run again
+  }
+  first.join();
+  second.join();
+  queue.setListener(nullptr);
+  EXPECT_EQ(calls.load(), 2u * kPushes);
+  EXPECT_EQ(late.load(), 0);
+}
+
+// A resize the window cannot take, or the handler refuses, leaves the
+// window as it was and queues nothing. Then resizes from a frame callback
+// (which holds the scene lock, and now and then replaces the handler) and
+// from two threads, refused ones among them, all at once: none waits for
+// another for ever, and once all are over the window, its surface and the
+// Screen have one size, the one the last Resize event gives.
+TEST(AppWindowTest, ResizesFromCallbacksAndThreadsAtOnceAgree) {
+  testing::Watchdog watchdog("resizes from callbacks and threads", std::chrono::seconds(120));
+  {
+    MemoryWindow bare(50, 40);
+    bare.setResizeHandler([](uint32_t width, uint32_t) {
+      if (width == 77) throw std::runtime_error("not 77");
+    });
+    EXPECT_THROW(bare.resize(77, 10), std::runtime_error);
+    EXPECT_THROW(bare.resize(20000, 10), std::invalid_argument);
+    EXPECT_THROW(bare.resize(16384, 16385), std::invalid_argument);
+    EXPECT_EQ(bare.getClientWidth(), 50u);
+    EXPECT_EQ(bare.getClientHeight(), 40u);
+    InputEvent event;
+    EXPECT_FALSE(bare.input().poll(event));
+    bare.resize(78, 10);
+    ASSERT_TRUE(bare.input().poll(event));
+    EXPECT_EQ(event.type, InputEventType::Resize);
+    EXPECT_EQ(bare.getClientWidth(), 78u);
+  }
+
+  auto owned = std::make_unique<MemoryWindow>(64, 48);
+  MemoryWindow& window = *owned;
+  AppWindow app(std::move(owned));
+  Screen& screen = app.getScreen();
+  EXPECT_THROW(window.resize(20000, 10), std::invalid_argument);
+  EXPECT_EQ(window.getClientWidth(), 64u);
+  EXPECT_EQ(screen.getWidth(), 64u);
+  screen.setFrameInterval(std::chrono::nanoseconds(0));
+
+  constexpr int kResizes = 150;
+  std::atomic<int> wrongOutcome{0}, accepted{0}, left{3};
+  const auto resizeOnce = [&](std::mt19937& random) {
+    uint32_t width = 1 + random() % 300, height = 1 + random() % 200;
+    if (random() % 8 == 0) {
+      width = random() % 2 == 0 ? 20000 : 0;  // refused
+    }
+    const bool good = width != 0 && width <= 16384;
+    try {
+      window.resize(width, height);
+      wrongOutcome += !good;
+      ++accepted;
+    } catch (const std::invalid_argument&) {
+      wrongOutcome += good;
+    }
+  };
+  InputEvent lastResize;
+  int resizeEvents = 0;
+  std::mt19937 callbackRandom(7);
+  int callbackResizes = 0;
+  screen.addFrameCallback([&](Screen&) {
+    for (InputEvent e; app.input().poll(e);) {
+      if (e.type == InputEventType::Resize) {
+        lastResize = e;
+        ++resizeEvents;
+      }
+    }
+    if (callbackResizes < kResizes) {
+      resizeOnce(callbackRandom);
+      if (++callbackResizes == kResizes) --left;
+      // Holding the scene lock, which resizes on other threads may be
+      // waiting for: the handler is replaced all the same.
+      if (callbackResizes % 8 == 0) {
+        window.setResizeHandler(
+            [&screen](uint32_t width, uint32_t height) { screen.resize(width, height); },
+            &screen.getSceneLock());
+      }
+    }
+    return false;
+  });
+  auto user = [&](uint32_t seed) {
+    std::mt19937 random(seed);
+    for (int i = 0; i < kResizes; ++i) {
+      resizeOnce(random);
+      if (i % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    --left;
+  };
+  std::thread first(user, 11), second(user, 12);
+  std::thread ender([&] {
+    while (left > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    app.quit();
+  });
+  EXPECT_EQ(app.run(), 0);
+  first.join();
+  second.join();
+  ender.join();
+
+  EXPECT_EQ(wrongOutcome.load(), 0);
+  for (InputEvent e; app.input().poll(e);) {
+    if (e.type == InputEventType::Resize) {
+      lastResize = e;
+      ++resizeEvents;
+    }
+  }
+  EXPECT_EQ(resizeEvents, accepted.load());
+  EXPECT_EQ(window.getClientWidth(), lastResize.width);
+  EXPECT_EQ(window.getClientHeight(), lastResize.height);
+  EXPECT_EQ(screen.getWidth(), lastResize.width);
+  EXPECT_EQ(screen.getHeight(), lastResize.height);
+  EXPECT_EQ(window.getSurface().getFramebuffer().getWidth(), lastResize.width);
+  EXPECT_EQ(window.getSurface().getFramebuffer().getHeight(), lastResize.height);
+}
+
+// A window whose event loop has its surface resized, as the platforms'
+// windows do on their own thread.
+class ResizingLoopWindow final : public EventWindow {
+ public:
+  uint32_t getClientWidth() const override { return width_; }
+  uint32_t getClientHeight() const override { return height_; }
+  IDeviceContext* getDC() override { return &surface_; }
+  void releaseDC(IDeviceContext*) override {}
+  Point getCursorPosition() const override { return {}; }
+  void show() override {}
+  WindowEvent waitEvent(uint32_t) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    width_ = 80;
+    height_ = 60;
+    surfaceResized(80, 60);
+    return WindowEvent::Input;
+  }
+  void wake() override {}
+  std::string getFailure() const override { return {}; }
+
+ private:
+  MemorySurface surface_{64, 48};
+  uint32_t width_ = 64;
+  uint32_t height_ = 48;
+};
+
+// A resize handler of the program's own that throws inside the window's
+// event loop ends run() with what it threw, the frame thread stopped and
+// the Resize event queued all the same.
+TEST(AppWindowTest, RunStopsTheFramesWhenAResizeHandlerThrows) {
+  AppWindow app(std::make_unique<ResizingLoopWindow>());
+  app.getWindow().setResizeHandler(
+      [](uint32_t, uint32_t) { throw std::runtime_error("the program refuses"); });
+  try {
+    app.run();
+    ADD_FAILURE() << "run() returned";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "the program refuses");
+  }
+  EXPECT_FALSE(app.getScreen().isFrameThreadRunning());
+  InputEvent event;
+  ASSERT_TRUE(app.input().poll(event));
+  EXPECT_EQ(event.type, InputEventType::Resize);
+  EXPECT_EQ(event.width, 80u);
+  EXPECT_EQ(event.height, 60u);
 }
 
 }  // namespace

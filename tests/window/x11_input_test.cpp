@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -15,6 +16,7 @@
 
 #include "app/virtual_display.h"
 #include "input_script.h"
+#include "nubrik/window/app_window.h"
 #include "nubrik/window/x11_window.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with the names above.
@@ -290,6 +292,50 @@ TEST(X11WindowTest, OptionsReachTheWindowAndKeysCarryTheirLabel) {
   EXPECT_EQ(key.key, Key::A);
   EXPECT_STREQ(key.label, "a");
   EXPECT_TRUE(window->getFailure().empty());
+}
+
+// A resize handler of the program's own that throws in the window's event
+// loop ends run() with what it threw, with the frame thread stopped and the
+// Resize event queued all the same.
+TEST(X11WindowTest, AResizeHandlerThatThrowsEndsRunCleanly) {
+  VirtualDisplay x;
+  if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
+  WindowOptions options;
+  options.title = "throwing handler";
+  options.width = 120;
+  options.height = 90;
+  options.resizable = true;
+  X11WindowOptions where;
+  where.display = x.name();
+  AppWindow app(X11Window::create(options, where));
+  app.getWindow().setResizeHandler(
+      [](uint32_t, uint32_t) { throw std::runtime_error("the program refuses"); });
+  std::atomic<bool> ended{false};
+  std::thread user([&] {
+    const Window id = x.find("throwing handler");
+    if (id != 0) {
+      XResizeWindow(x.display(), id, 200, 150);
+      XSync(x.display(), False);
+    }
+    for (int i = 0; i < 10000 && !ended; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!ended) app.quit(99);
+  });
+  try {
+    app.run();
+    ADD_FAILURE() << "run() returned";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "the program refuses");
+  }
+  ended = true;
+  user.join();
+  EXPECT_FALSE(app.getScreen().isFrameThreadRunning());
+  bool resized = false;
+  for (InputEvent e; app.input().poll(e);) {
+    resized = resized || (e.type == InputEventType::Resize && e.width == 200 && e.height == 150);
+  }
+  EXPECT_TRUE(resized);
 }
 
 }  // namespace

@@ -60,9 +60,22 @@ Message makeMessage(const char* format, const char* method, std::string_view whe
 
 std::string describeFile(std::string_view path) {
   std::string text = "file \"";
-  text += path;
+  // Escaped here too: the name also reaches messages that are not built
+  // with makeMessage.
+  appendDetail(text, path);
   text += '"';
   return text;
+}
+
+std::string describeError(uint32_t code) {
+  if (code == platform::kErrorNotRegularFile) return platform::errorText(code);
+  return platform::errorText(code) + " (error " + std::to_string(code) + ")";
+}
+
+void refuseNulInPath(std::string_view path, const char* method) {
+  if (path.find('\0') == std::string_view::npos) return;
+  throw std::invalid_argument(std::string(method) + ": " + describeFile(path) +
+                              ": the path holds a NUL character");
 }
 
 void throwPlatformError(const char* format, const char* method) {
@@ -72,9 +85,7 @@ void throwPlatformError(const char* format, const char* method) {
 
 void throwPlatformError(const char* format, const char* method, std::string_view where) {
   const uint32_t code = platform::lastError();
-  throw Win32Exception(
-      code, makeMessage(format, method, where,
-                        platform::errorText(code) + " (error " + std::to_string(code) + ")"));
+  throw Win32Exception(code, makeMessage(format, method, where, describeError(code)));
 }
 
 const char* Exception::what() const noexcept {

@@ -27,6 +27,7 @@ inline constexpr char kCreateEventFailed[] = "CreateEvent API failed in %s metho
 inline constexpr char kSetEventFailed[] = "SetEvent API failed in %s method.";
 inline constexpr char kResetEventFailed[] = "ResetEvent API failed in %s method.";
 inline constexpr char kWaitFailed[] = "WaitForSingleObject API failed in %s method.";
+inline constexpr char kCreateThreadFailed[] = "_beginthreadex API failed in %s method.";
 }  // namespace messages
 
 // Fills `format` (one %s) with `method`, at most 2047 characters. Only the
@@ -48,8 +49,19 @@ inline constexpr size_t kMaxDetail = 4096;
 Message makeMessage(const char* format, const char* method, std::string_view where,
                     std::string_view reason);
 
-// How a file is named in messages: file "<path>".
+// How a file is named in messages: file "<path>", control characters
+// written as \xNN.
 std::string describeFile(std::string_view path);
+
+// The reason a message gives for a platform error code: the system's text
+// and the code, "No such file or directory (error 2)"; for an error of the
+// engine's own (platform::kErrorNotRegularFile), its text alone.
+std::string describeError(uint32_t code);
+
+// Throws std::invalid_argument, "<method>: file "<path>": the path holds a
+// NUL character", when it does: the platform would open the path cut there,
+// which names another file.
+void refuseNulInPath(std::string_view path, const char* method);
 
 // Throws Win32Exception for the platform call that has just failed, with the
 // platform's error code read before the message is built: building it

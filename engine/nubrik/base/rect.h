@@ -5,12 +5,24 @@
 
 namespace nubrik {
 
-// A rectangle in surface or image coordinates; right and bottom are exclusive.
+// A rectangle in surface or image coordinates, by its edges: left, top,
+// right and bottom, the right and bottom ones exclusive. Braces read the
+// same way, {left, top, right, bottom}; fromSize reads x, y, width, height.
 struct Rect {
   int32_t left = 0;
   int32_t top = 0;
   int32_t right = 0;
   int32_t bottom = 0;
+
+  static constexpr Rect fromEdges(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    return Rect{left, top, right, bottom};
+  }
+  // The `width` x `height` rectangle whose top-left pixel is (x, y); edges
+  // past the end of 32 bits are cut there.
+  static constexpr Rect fromSize(int32_t x, int32_t y, uint32_t width, uint32_t height) {
+    return Rect{x, y, static_cast<int32_t>(std::min<int64_t>(int64_t{x} + width, INT32_MAX)),
+                static_cast<int32_t>(std::min<int64_t>(int64_t{y} + height, INT32_MAX))};
+  }
 
   // Only equality counts: a rectangle whose left exceeds its right is not
   // empty here, although it covers no pixel.
@@ -56,6 +68,8 @@ constexpr Rect unite(const Rect& a, const Rect& b) {
 }
 
 // The pixels a rectangle covers, in 64 bits.
-constexpr int64_t area(const Rect& r) { return int64_t{r.right - r.left} * (r.bottom - r.top); }
+constexpr int64_t area(const Rect& r) {
+  return (int64_t{r.right} - r.left) * (int64_t{r.bottom} - r.top);
+}
 
 }  // namespace nubrik

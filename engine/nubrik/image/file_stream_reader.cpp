@@ -11,10 +11,7 @@ namespace nubrik {
 namespace {
 
 std::string checkedPath(const std::string& path) {
-  if (path.find('\0') != std::string::npos) {
-    throw std::invalid_argument(
-        "nubrik::FileStreamReader::FileStreamReader: path holds a NUL character");
-  }
+  refuseNulInPath(path, "nubrik::FileStreamReader::FileStreamReader");
   return describeFile(path);
 }
 

@@ -137,9 +137,7 @@ PngPicture rgbPicture(const IImage& image) {
 }
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  if (path.find('\0') != std::string::npos) {
-    throw std::invalid_argument("nubrik::writeFile: path holds a NUL character");
-  }
+  refuseNulInPath(path, "nubrik::writeFile");
   std::FILE* file = std::fopen(path.c_str(), "wb");
   bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   if (file != nullptr && std::fclose(file) != 0) ok = false;

@@ -36,7 +36,16 @@ class BandBins {
     bool hider = false;
   };
   // The span of a rectangle on a surface `height` rows high.
-  Span spanOf(const Rect& reach, uint32_t height, bool hider) const;
+  Span spanOf(const Rect& reach, uint32_t height, bool hider) const {
+    Span span;
+    span.hider = hider;
+    if (reach.left < reach.right && reach.top < reach.bottom && reach.bottom > 0 &&
+        int64_t{reach.top} < int64_t{height}) {
+      span.first = groupOf(static_cast<uint32_t>(std::max(reach.top, 0)));
+      span.last = groupOf(std::min(static_cast<uint32_t>(reach.bottom) - 1, height - 1));
+    }
+    return span;
+  }
 
   // Empties the bins and fills those of the groups for which wanted(group)
   // holds with the commands, command(slot), of the slots of `order` whose
@@ -49,8 +58,17 @@ class BandBins {
 
  private:
   // n / groupRows_ without a division instruction: an estimate by the
-  // inverse, corrected.
-  uint32_t groupOf(uint32_t n) const;
+  // inverse, off by at most one either way (n and groupRows_ are below
+  // 2^32), corrected.
+  uint32_t groupOf(uint32_t n) const {
+    auto q = static_cast<uint32_t>(n * inverse_);
+    if (uint64_t{q} * groupRows_ > n) {
+      --q;
+    } else if ((uint64_t{q} + 1) * groupRows_ <= n) {
+      ++q;
+    }
+    return q;
+  }
 
   std::vector<Bin> bins_;
   std::vector<uint8_t> wanted_;

@@ -34,6 +34,38 @@ uint32_t checkedWidth(uint32_t width, uint32_t height) {
 // Bands of about 64 KiB, at least one row.
 uint32_t bandHeightFor(uint32_t width) { return std::max<uint32_t>(65536 / (width * 4), 1); }
 
+// When the bands that failed in a frame are tried again. A band may fail
+// every time (a picture that cannot be read, a window that refuses the
+// transfer) and stays marked, so without a wait it would be composed on
+// every pass of the frame thread while nothing changes. Each try after a
+// failure waits twice as long as the one before, up to the limit; a change
+// to the scene is drawn at once, and a frame without failures ends the
+// waiting.
+class FailedBandRetry {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  void frameEnded(bool bandFailed, Clock::time_point now) {
+    if (!bandFailed) {
+      failures_ = 0;
+      return;
+    }
+    const auto delay = std::min<Clock::duration>(
+        std::chrono::milliseconds(int64_t{1} << std::min(failures_, 20u)), Screen::kMaxRetryDelay);
+    ++failures_;
+    retryAt_ = now + delay;
+  }
+  // Whether the next frame waits, when `changed` tells whether the scene
+  // changed since the last one.
+  bool waits(Clock::time_point now, bool changed) const {
+    return failures_ != 0 && !changed && now < retryAt_;
+  }
+
+ private:
+  uint32_t failures_ = 0;
+  Clock::time_point retryAt_{};
+};
+
 }  // namespace
 
 Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
@@ -115,8 +147,11 @@ void Screen::addFrameCallback(TimedFrameCallback callback) {
 }
 
 void Screen::setCallbackErrorHandler(CallbackErrorHandler handler) {
+  auto kept = handler ? std::make_shared<const CallbackErrorHandler>(std::move(handler)) : nullptr;
   std::lock_guard lock(sceneLock_);
-  callbackErrorHandler_ = std::move(handler);
+  // The old handler goes outside the lock, or, when it replaces itself, as
+  // its own call ends (the call holds a handle of its own).
+  kept.swap(callbackErrorHandler_);
   reportedCallbackFailure_ = true;  // the default handler's one line is off
 }
 
@@ -134,7 +169,13 @@ void Screen::startFrameThread() {
     sceneGuard_->setFramesRunning(false);
     throw;
   }
-  frameThreadRunning_ = frameThread_.isRunning();
+  if (!frameThread_.isRunning()) {
+    // The system gave no thread: nothing composes, so changes need no lock.
+    sceneGuard_->setFramesRunning(false);
+    throwPlatformError(messages::kCreateThreadFailed, "nubrik::Screen::startFrameThread",
+                       "the frame thread");
+  }
+  frameThreadRunning_ = true;
 }
 
 uint32_t Screen::maxWorkerCount() {
@@ -169,6 +210,7 @@ void Screen::resize(uint32_t width, uint32_t height) {
   checkedWidth(width, height);
   std::lock_guard lock(sceneLock_);
   const uint32_t oldWidth = width_.load(), oldHeight = height_.load();
+  invalidatedSinceFrame_ = true;
   if (width == oldWidth && height == oldHeight) {
     spriteDrawer_->invalidateAll();
     return;
@@ -198,6 +240,7 @@ void Screen::resize(uint32_t width, uint32_t height) {
 void Screen::invalidateAll() {
   std::lock_guard lock(sceneLock_);
   spriteDrawer_->invalidateAll();
+  invalidatedSinceFrame_ = true;
 }
 
 void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
@@ -210,11 +253,13 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
     generation = sizeGeneration_;
     pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
   }
+  FailedBandRetry retry;
   while (!notifier.isInterrupted()) {
     bool idle = false;
     try {
       std::lock_guard lock(sceneLock_);
       const auto start = std::chrono::steady_clock::now();
+      bool waiting = false;
       try {
         if (generation != sizeGeneration_ || !pipeline) {
           // The band images fit the old size: built anew before any band of
@@ -224,19 +269,25 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
           pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
           generation = sizeGeneration_;
         }
-        if (pipeline->composeFrame()) {
-          lastFrameMilliseconds_ =
-              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                  .count();
+        const bool changed = invalidatedSinceFrame_ || !spriteManager_->pendingSlots().empty() ||
+                             spriteManager_->isOrderDirty();
+        waiting = retry.waits(start, changed);
+        if (!waiting && pipeline->composeFrame()) {
+          invalidatedSinceFrame_ = false;
+          const auto end = std::chrono::steady_clock::now();
+          lastFrameMilliseconds_ = std::chrono::duration<double, std::milli>(end - start).count();
           ++composedFrames_;
-          if (pipeline->takeBandFailure()) ++failedFrames_;
+          const bool bandFailed = pipeline->takeBandFailure() != nullptr;
+          if (bandFailed) ++failedFrames_;
+          retry.frameEnded(bandFailed, end);
         }
       } catch (...) {
         // What failed stays marked and is tried again; the callbacks still run.
         ++failedFrames_;
       }
       runFrameCallbacks();
-      idle = !spriteDrawer_->isDirty();
+      // Waiting to try failed bands again, the frame thread sleeps as if idle.
+      idle = waiting || !spriteDrawer_->isDirty();
     } catch (...) {
       // Dropped: the frame loop carries on with the next iteration.
     }
@@ -271,8 +322,9 @@ void Screen::runFrameCallbacks() {
 void Screen::reportCallbackFailure(std::exception_ptr failure) noexcept {
   ++callbackFailures_;
   try {
-    if (callbackErrorHandler_) {
-      callbackErrorHandler_(failure);
+    // A handle of the call's own: the handler may replace itself.
+    if (const std::shared_ptr<const CallbackErrorHandler> handler = callbackErrorHandler_) {
+      (*handler)(failure);
     } else if (!reportedCallbackFailure_) {
       reportedCallbackFailure_ = true;
       std::string what = "an exception of an unknown type";

@@ -125,7 +125,10 @@ class Screen {
   // Ends an idle paced frame thread's sleep, so that its callbacks run now
   // (input came). Callable from any thread.
   void wakeFrameThread() { pacer_.wake(); }
-  // (Re)starts the frame thread with a fresh set of workers.
+  // (Re)starts the frame thread with a fresh set of workers. Throws
+  // Win32Exception, with the system's reason, when the system refuses the
+  // thread (too many threads, no memory): the frame thread is then stopped,
+  // as isFrameThreadRunning() says.
   void startFrameThread();
   // Stops the frame thread and, before it ends, all its workers. Throws
   // std::logic_error instead of waiting for ever when called from the frame
@@ -158,8 +161,13 @@ class Screen {
   uint64_t getComposedFrameCount() const { return composedFrames_.load(); }
   // Frames that failed: their preparation threw (nothing was drawn; the
   // frame is tried again), or bands whose composition threw (every other
-  // band was drawn; those stay marked and are tried again next frame).
+  // band was drawn; those stay marked and are tried again). While nothing
+  // changes (no sprite reports a change, no invalidateAll or resize), each
+  // try after a failed band waits twice as long as the one before, from
+  // 1 ms up to kMaxRetryDelay, so that a band that fails every time costs
+  // next to nothing.
   uint64_t getFailedFrameCount() const { return failedFrames_.load(); }
+  static constexpr std::chrono::milliseconds kMaxRetryDelay{1000};
   double getLastFrameMilliseconds() const { return lastFrameMilliseconds_.load(); }
 
  private:
@@ -176,6 +184,9 @@ class Screen {
   // Counts resizes, under the scene lock: the frame thread rebuilds its
   // pipeline when it sees a new value.
   uint64_t sizeGeneration_ = 0;
+  // Whether invalidateAll or resize marked the surface since the last frame
+  // (under the scene lock): failed bands are tried again at once.
+  bool invalidatedSinceFrame_ = false;
   // Holds the scene lock; shared with the registry and the compositor.
   std::shared_ptr<SceneGuard> sceneGuard_;
   RecursiveLock& sceneLock_;
@@ -185,7 +196,8 @@ class Screen {
   // Callbacks added while a round of callbacks runs, appended after it.
   std::vector<TimedFrameCallback> addedCallbacks_;
   bool runningCallbacks_ = false;
-  CallbackErrorHandler callbackErrorHandler_;
+  // Called on a handle of its own, so that a handler may replace itself.
+  std::shared_ptr<const CallbackErrorHandler> callbackErrorHandler_;
   bool reportedCallbackFailure_ = false;
   std::atomic<uint64_t> callbackFailures_{0};
   FramePacer pacer_;

@@ -10,6 +10,7 @@
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/sprite/blit_checks.h"
+#include "nubrik/sprite/hit_test.h"
 
 namespace nubrik {
 
@@ -189,36 +190,7 @@ void SpriteDrawer::prepareFrame() {
     // The sprites went with their registry; so do their commands.
     forget();
   } else {
-    manager->sortIfDirty();
-    if (listings_.size() < manager->slotCount()) {
-      listings_.resize(manager->slotCount());
-      keys_.resize(manager->slotCount());
-      prepared_.resize(manager->slotCount());
-      spans_.resize(manager->slotCount());
-    }
-    if (relistAll_) {
-      for (uint32_t slot = 0; slot < manager->slotCount(); ++slot) refresh(*manager, slot);
-      relistAll_ = false;
-    }
-    const std::vector<uint32_t>& pending = manager->pendingSlots();
-    size_t done = 0;
-    try {
-      for (; done < pending.size(); ++done) {
-        // What the refresh a few slots on reads, asked for now.
-        if (done + 4 < pending.size()) {
-          const uint32_t ahead = pending[done + 4];
-          __builtin_prefetch(manager->spriteAt(ahead));
-          __builtin_prefetch(&listings_[ahead]);
-          __builtin_prefetch(&prepared_[ahead]);
-        }
-        refresh(*manager, pending[done]);
-      }
-    } catch (...) {
-      manager->takePending(done);
-      throw;
-    }
-    manager->takePending(done);
-    for (uint32_t slot : manager->silentSlots()) refresh(*manager, slot);
+    readChanges(*manager);
   }
   std::sort(dirtyBands_.begin(), dirtyBands_.end());
   binned_ = false;
@@ -233,6 +205,67 @@ void SpriteDrawer::prepareFrame() {
   // The index catches up only for the frames composed from it.
   if (!binned_) reindex();
   makeRuns();
+}
+
+void SpriteDrawer::readChanges(SpriteManager& manager) {
+  manager.sortIfDirty();
+  if (listings_.size() < manager.slotCount()) {
+    listings_.resize(manager.slotCount());
+    keys_.resize(manager.slotCount());
+    prepared_.resize(manager.slotCount());
+    spans_.resize(manager.slotCount());
+  }
+  if (relistAll_) {
+    for (uint32_t slot = 0; slot < manager.slotCount(); ++slot) refresh(manager, slot);
+    relistAll_ = false;
+  }
+  const std::vector<uint32_t>& pending = manager.pendingSlots();
+  size_t done = 0;
+  try {
+    for (; done < pending.size(); ++done) {
+      // What the refresh a few slots on reads, asked for now.
+      if (done + 4 < pending.size()) {
+        const uint32_t ahead = pending[done + 4];
+        __builtin_prefetch(manager.spriteAt(ahead));
+        __builtin_prefetch(&listings_[ahead]);
+        __builtin_prefetch(&prepared_[ahead]);
+      }
+      refresh(manager, pending[done]);
+    }
+  } catch (...) {
+    manager.takePending(done);
+    throw;
+  }
+  manager.takePending(done);
+  for (uint32_t slot : manager.silentSlots()) refresh(manager, slot);
+}
+
+std::optional<uint32_t> SpriteDrawer::pick(int32_t x, int32_t y) {
+  checkScene(guard_.get());
+  if (x < 0 || y < 0 || int64_t{x} >= width_ || int64_t{y} >= height_) return std::nullopt;
+  const std::shared_ptr<SpriteManager> manager = manager_.lock();
+  if (!manager) return std::nullopt;
+  readChanges(*manager);
+  reindex();
+  SpriteGrid::CellList lists[kMaxLists];
+  const size_t count = grid_.listsOver(static_cast<uint32_t>(x) / grid_.getCellWidth(),
+                                       static_cast<uint32_t>(y) / grid_.getCellHeight(), lists);
+  // Each list from its top down to the first that marks the point; the
+  // topmost of those.
+  std::optional<uint32_t> best;
+  for (size_t i = 0; i < count; ++i) {
+    for (const SpriteGrid::Entry* e = lists[i].last; e != lists[i].first;) {
+      --e;
+      if (best && keys_[e->slot] < keys_[*best]) break;
+      const Rect& r = e->reach;
+      if (x >= r.left && x < r.right && y >= r.top && y < r.bottom &&
+          drawsAt(listings_[e->slot].command, x, y)) {
+        best = e->slot;
+        break;
+      }
+    }
+  }
+  return best;
 }
 
 bool SpriteDrawer::shouldBin() const {

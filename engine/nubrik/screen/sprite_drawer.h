@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "nubrik/base/paged_array.h"
@@ -119,6 +120,14 @@ class SpriteDrawer final : public IRedrawTarget {
   // whose composition failed.
   void finishFrame(const std::vector<uint32_t>& keep);
 
+  // The slot of the topmost sprite that marks surface pixel (x, y) (see
+  // drawsAt), or none. The sprites that changed since the last frame are
+  // read first, so that it answers for the sprites as they are now; the
+  // cost follows the sprites near the point, not their number. Under the
+  // scene lock, outside a frame. Throws std::bad_alloc and what a sprite's
+  // getDrawCommand throws, leaving the sprites to be read by the next frame.
+  std::optional<uint32_t> pick(int32_t x, int32_t y);
+
   // How many sprites have a command listed: the visible ones that reach the
   // surface, as of the last prepareFrame.
   size_t getListedCount() const { return listed_; }
@@ -139,6 +148,8 @@ class SpriteDrawer final : public IRedrawTarget {
     SpriteGrid::Placement indexed;
   };
 
+  // Reads the sprites the registry reports as changed (see prepareFrame).
+  void readChanges(SpriteManager& manager);
   void refresh(const SpriteManager& manager, uint32_t slot);
   bool coversSurface(const Rect& bounds) const;
   // Whether `now` is `before` moved, and by how much.

@@ -137,16 +137,17 @@ void SpriteManager::markOrderDirty() {
 }
 
 void SpriteManager::spriteChanged(RegistryLink& link) {
+  // Before the registry is read: it may be changing under a frame.
+  checkScene(guard_.get());
   // A link from another registry's sprite is not ours to record.
   if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
-  checkScene(guard_.get());
   markPending(link.slot);
   link.changeReported = true;
 }
 
 void SpriteManager::spriteOrderChanged(RegistryLink& link) {
-  if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
   checkScene(guard_.get());
+  if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
   Slot& slot = slots_[link.slot];
   if (!slot.orderPending) {
     orderPending_.push_back(link.slot);

@@ -48,6 +48,38 @@ void checkRotation(const ImageTransform& transform, const ImageRotation& rotatio
   }
 }
 
+bool isValidRotation(const ImageTransform& transform, const ImageRotation& rotation) {
+  constexpr uint32_t kMost = INT32_MAX;
+  return transform.sourceRect.hasArea() && transform.quarterTurns <= 3 && rotation.width != 0 &&
+         rotation.height != 0 && rotation.width <= kMost && rotation.height <= kMost &&
+         rotation.angle < kAngleUnitsPerTurn &&
+         (rotation.filter == ImageFilter::Nearest || rotation.filter == ImageFilter::Bilinear);
+}
+
+void frameToSource(const ImageTransform& t, uint32_t frameTurns, int64_t u, int64_t v,
+                   int64_t& column, int64_t& row) {
+  const int64_t sw = t.sourceRect.right - t.sourceRect.left;
+  const int64_t sh = t.sourceRect.bottom - t.sourceRect.top;
+  int64_t a = u, b = v;
+  switch (frameTurns) {
+    case 1:
+      a = v, b = sh - 1 - u;
+      break;
+    case 2:
+      a = sw - 1 - u, b = sh - 1 - v;
+      break;
+    case 3:
+      a = sw - 1 - v, b = u;
+      break;
+    default:
+      break;
+  }
+  if (t.flipHorizontal) a = sw - 1 - a;
+  if (t.flipVertical) b = sh - 1 - b;
+  column = t.sourceRect.left + a;
+  row = t.sourceRect.top + b;
+}
+
 AffineGeometry affineGeometry(const ImageTransform& transform, const ImageRotation& rotation) {
   AffineGeometry g;
   g.quarterTurns = rotation.angle / kAngleUnitsPerQuarter;

@@ -55,6 +55,14 @@ void checkRotation(const ImageTransform& transform, const ImageRotation& rotatio
 // The rule's numbers, for arguments checkRotation accepts.
 AffineGeometry affineGeometry(const ImageTransform& transform, const ImageRotation& rotation);
 
+// Whether checkRotation accepts the arguments, without throwing.
+bool isValidRotation(const ImageTransform& transform, const ImageRotation& rotation);
+
+// The source pixel (column, row) that frame pixel (u, v) shows: the sheet
+// rule's steps 3 to 5 with the frame's turns.
+void frameToSource(const ImageTransform& transform, uint32_t frameTurns, int64_t u, int64_t v,
+                   int64_t& column, int64_t& row);
+
 // Whether the rotation samples exactly as ImageTransform's rule does on the
 // turned box: a whole number of quarter turns with the Nearest filter, or
 // with Bilinear at the frame's own size on a box on the pixel grid.

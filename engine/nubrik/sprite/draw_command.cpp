@@ -33,8 +33,8 @@ ImageTransform DrawCommand::transform() const {
   uint32_t width = sourceWidth, height = sourceHeight;
   if (width == 0 && height == 0) {
     // Unscaled from the origin: the bounds' size.
-    width = static_cast<uint32_t>(bounds.right - bounds.left);
-    height = static_cast<uint32_t>(bounds.bottom - bounds.top);
+    width = static_cast<uint32_t>(bounds.right) - static_cast<uint32_t>(bounds.left);
+    height = static_cast<uint32_t>(bounds.bottom) - static_cast<uint32_t>(bounds.top);
   }
   t.sourceRect = Rect{sourceOrigin.x, sourceOrigin.y,
                       static_cast<int32_t>(static_cast<uint32_t>(sourceOrigin.x) + width),

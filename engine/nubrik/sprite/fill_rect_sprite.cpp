@@ -1,5 +1,7 @@
 #include "nubrik/sprite/fill_rect_sprite.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace nubrik {
@@ -7,16 +9,20 @@ namespace nubrik {
 FillRectSprite::FillRectSprite(std::weak_ptr<IOrderTarget> manager,
                                std::weak_ptr<IRedrawTarget> drawer, int32_t id, const Rect& rect,
                                int32_t zOrder, const Colour& colour)
-    : SpriteBase(std::move(manager), std::move(drawer), id, zOrder), rect_(rect), colour_(colour) {}
+    : SpriteBase(std::move(manager), std::move(drawer), id, zOrder),
+      rect_(rect),
+      colour_(colour),
+      width_(int64_t{rect.right} - rect.left),
+      height_(int64_t{rect.bottom} - rect.top) {}
 
 void FillRectSprite::setPosition(int32_t x, int32_t y) {
-  // Wrapping arithmetic: a size or position near the 32-bit limits must not be
-  // undefined behaviour; such rectangles are clipped away when drawn.
-  const uint32_t width = static_cast<uint32_t>(rect_.right) - static_cast<uint32_t>(rect_.left);
-  const uint32_t height = static_cast<uint32_t>(rect_.bottom) - static_cast<uint32_t>(rect_.top);
   noteChanged();
-  rect_ = Rect{x, y, static_cast<int32_t>(static_cast<uint32_t>(x) + width),
-               static_cast<int32_t>(static_cast<uint32_t>(y) + height)};
+  // In 64 bits, cut to the coordinates: a wrapped side would hide the
+  // rectangle, or spread an inverted one over everything.
+  const auto end = [](int32_t start, int64_t size) {
+    return static_cast<int32_t>(std::clamp<int64_t>(start + size, INT32_MIN, INT32_MAX));
+  };
+  rect_ = Rect{x, y, end(x, width_), end(y, height_)};
 }
 
 DrawCommand FillRectSprite::getDrawCommand() const {

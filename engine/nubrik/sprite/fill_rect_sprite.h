@@ -1,10 +1,15 @@
 #pragma once
 
+#include <cstdint>
+
 #include "nubrik/sprite/sprite_base.h"
 
 namespace nubrik {
 
-// A rectangle filled with one colour; moving keeps its size.
+// A rectangle filled with one colour; moving keeps its size. A side moved
+// past the 32-bit coordinates stops at their end (nothing beyond lies on
+// any surface) rather than wrap, and the size is still the one set: moved
+// back, the rectangle is whole again.
 class FillRectSprite final : public SpriteBase {
  public:
   FillRectSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer,
@@ -20,6 +25,8 @@ class FillRectSprite final : public SpriteBase {
   void setRect(const Rect& rect) {
     noteChanged();
     rect_ = rect;
+    width_ = int64_t{rect.right} - rect.left;
+    height_ = int64_t{rect.bottom} - rect.top;
   }
   const Rect& getRect() const { return rect_; }
   void setColour(const Colour& colour) {
@@ -34,6 +41,10 @@ class FillRectSprite final : public SpriteBase {
  private:
   Rect rect_;
   Colour colour_;
+  // The size as set (negative for an inverted rectangle), which a move
+  // keeps even where rect_ is cut at the end of the coordinates.
+  int64_t width_;
+  int64_t height_;
 };
 
 }  // namespace nubrik

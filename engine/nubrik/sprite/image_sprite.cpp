@@ -1,6 +1,8 @@
 #include "nubrik/sprite/image_sprite.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -25,10 +27,17 @@ bool fits(const Rect& r, const IImage& image) {
 }
 
 // A bad image is refused where it enters: rows closer together than a row's
-// bytes would make the loops read past the image.
+// bytes would make the loops read past the image, and a side that surface
+// coordinates cannot hold would wrap the sprite's area.
 void requireImage(const std::shared_ptr<IImage>& image, const char* operation) {
   if (!image)
     throw std::invalid_argument(std::string(operation) + ": an ImageSprite needs an image");
+  if (image->getWidth() > uint32_t{INT32_MAX} || image->getHeight() > uint32_t{INT32_MAX}) {
+    throw std::invalid_argument(std::string(operation) + ": an image of " +
+                                std::to_string(image->getWidth()) + " x " +
+                                std::to_string(image->getHeight()) +
+                                " pixels; an ImageSprite takes 2147483647 at most each way");
+  }
   const uint64_t rowBytes = uint64_t{image->getWidth()} * bytesPerPixel(image->getPixelFormat());
   if (image->getPitch() < rowBytes) {
     throw std::invalid_argument(std::string(operation) + ": the image's pitch " +
@@ -73,6 +82,7 @@ void ImageSprite::setPosition(int32_t x, int32_t y) {
 }
 
 void ImageSprite::setImage(std::shared_ptr<IImage> image) {
+  checkLock();
   requireImage(image, "ImageSprite::setImage");
   const Transform& t = transform();
   if (t.hasSourceRect && !fits(t.sourceRect, *image)) {
@@ -85,6 +95,7 @@ void ImageSprite::setImage(std::shared_ptr<IImage> image) {
 }
 
 void ImageSprite::setSourceRect(const Rect& rect) {
+  checkLock();
   if (!fits(rect, *image_)) {
     throw std::invalid_argument("ImageSprite::setSourceRect: the source rectangle " +
                                 describe(rect) + " is not inside the image " + imageRect(*image_) +
@@ -103,6 +114,7 @@ Rect ImageSprite::getSourceRect() const {
 }
 
 void ImageSprite::setFlip(bool horizontal, bool vertical) {
+  checkLock();
   Transform& t = editTransform();
   noteChanged();
   t.orientation =
@@ -115,6 +127,7 @@ void ImageSprite::setQuarterTurns(uint32_t turns) {
     throw std::invalid_argument("ImageSprite::setQuarterTurns: " + std::to_string(turns) +
                                 " quarter turns; 0 to 3 are allowed");
   }
+  checkLock();
   Transform& t = editTransform();
   noteChanged();
   t.orientation = static_cast<uint8_t>((t.orientation & (kFlipHorizontal | kFlipVertical)) |
@@ -128,6 +141,7 @@ void ImageSprite::setSize(uint32_t width, uint32_t height) {
                                 std::to_string(height) + "; each must be 1 to " +
                                 std::to_string(kMost));
   }
+  checkLock();
   Transform& t = editTransform();
   noteChanged();
   t.width = width;
@@ -154,13 +168,14 @@ void ImageSprite::setTint(const Colour& tint) {
                                 std::to_string(static_cast<int>(tint.kind)) +
                                 " is not Grey, Rgb, GreyAlpha or Rgba");
   }
+  checkLock();
   Transform& t = editTransform();
   noteChanged();
   t.tint = tint;
 }
 
 void ImageSprite::setRotation(double degrees) {
-  checkSceneLock();
+  checkLock();
   if (!std::isfinite(degrees)) {
     throw std::invalid_argument("ImageSprite::setRotation: " + std::to_string(degrees) +
                                 " is not a finite number of degrees");
@@ -172,7 +187,7 @@ void ImageSprite::setRotation(double degrees) {
 }
 
 void ImageSprite::setPivot(int32_t x, int32_t y) {
-  checkSceneLock();
+  checkLock();
   // Kept in half pixels beside the centre's, in 32 bits.
   constexpr int32_t kLeast = -(1 << 30), kMost = (1 << 30) - 1;
   if (x < kLeast || x > kMost || y < kLeast || y > kMost) {
@@ -193,7 +208,7 @@ Point ImageSprite::getPivot() const {
 }
 
 void ImageSprite::setFilter(ImageFilter filter) {
-  checkSceneLock();
+  checkLock();
   if (filter != ImageFilter::Nearest && filter != ImageFilter::Bilinear) {
     throw std::invalid_argument("ImageSprite::setFilter: unknown filter " +
                                 std::to_string(static_cast<int>(filter)) +
@@ -246,9 +261,12 @@ Rect ImageSprite::bounds() const {
   // Most sprites have no transform: the image's own size.
   const uint32_t width = transform_ ? getWidth() : image_->getWidth();
   const uint32_t height = transform_ ? getHeight() : image_->getHeight();
-  // Wrapping arithmetic, as for fills: far-away sprites must not overflow.
-  return Rect{x_, y_, static_cast<int32_t>(static_cast<uint32_t>(x_) + width),
-              static_cast<int32_t>(static_cast<uint32_t>(y_) + height)};
+  // Never wrapped, which would hide the sprite: the area ends at 2^31 - 1 at
+  // the most, and nothing beyond lies on any surface.
+  const auto end = [](int32_t start, uint32_t size) {
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{start} + size, INT32_MAX));
+  };
+  return Rect{x_, y_, end(x_, width), end(y_, height)};
 }
 
 DrawCommand ImageSprite::getDrawCommand() const {

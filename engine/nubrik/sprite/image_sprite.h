@@ -36,12 +36,15 @@ namespace nubrik {
 // top-left before the turn.
 //
 // Setters only store, as for every sprite: call invalidate() before and
-// after a change. The sprite's area is its position and its size; turned or
-// filtered, the bounding box of what it can cover.
+// after a change. The sprite's area is its position and its size; an area
+// that would reach past 2^31 - 1 ends there (nothing beyond lies on any
+// surface), and is sampled by the rule over what is left of it. Turned or
+// filtered, its area is the bounding box of what it can cover, cut likewise;
+// the turn is of the whole box.
 class ImageSprite final : public SpriteBase {
  public:
-  // Throws std::invalid_argument for an empty image handle, or an image
-  // whose pitch is below its row size.
+  // Throws std::invalid_argument for an empty image handle, an image whose
+  // pitch is below its row size, or one wider or taller than 2^31 - 1.
   ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
               int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<IImage> image);
 
@@ -51,9 +54,9 @@ class ImageSprite final : public SpriteBase {
   DrawCommand getDrawCommand() const override;
 
   const std::shared_ptr<IImage>& getImage() const { return image_; }
-  // Throws std::invalid_argument, changing nothing, for an empty handle, an
-  // image whose pitch is below its row size, or one that the source
-  // rectangle set with setSourceRect does not fit in.
+  // Throws std::invalid_argument, changing nothing, for an image the
+  // constructor refuses, or one that the source rectangle set with
+  // setSourceRect does not fit in.
   void setImage(std::shared_ptr<IImage> image);
 
   // The part of the image shown (a frame of a sheet): inside the image and at

@@ -9,6 +9,8 @@ SpriteBase::SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedra
     : manager_(std::move(manager)), drawer_(std::move(drawer)), id_(id), zOrder_(zOrder) {}
 
 void SpriteBase::invalidate() {
+  // Before the sprite is read: a frame may be changing it.
+  checkLock();
   const Rect area = bounds();
   // An empty rectangle would mean the whole surface to the compositor.
   if (!area.hasArea()) return;

@@ -61,15 +61,16 @@ class SpriteBase : public ISprite {
   virtual Rect bounds() const = 0;
   // A command with the common fields filled in.
   DrawCommand commonCommand(DrawCommandKind kind) const;
-  // Throws std::logic_error as noteChanged does, reporting nothing: a
-  // setter checks this first, then prepares (and may refuse), then commits.
-  void checkSceneLock() const { checkScene(link_.guard); }
-  // Every setter of a sprite kind calls this (before storing, so that a
-  // refused change stores nothing): what getDrawCommand returns may change.
   // Throws std::logic_error when the sprite's Screen is composing frames and
-  // the caller does not hold its scene lock.
+  // the caller does not hold its scene lock. Every setter of a sprite kind
+  // calls this (or noteChanged) before it reads or makes anything of the
+  // sprite's: a refused call must touch nothing that a frame may be using.
+  void checkLock() const { checkScene(link_.guard); }
+  // Every setter of a sprite kind calls this (after checkLock, before
+  // storing, so that a refused change stores nothing): what getDrawCommand
+  // returns may change. Checks the lock as checkLock does.
   void noteChanged() {
-    checkScene(link_.guard);
+    checkLock();
     if (!link_.changeReported && link_.slot != RegistryLink::kUnregistered) reportChange();
   }
 

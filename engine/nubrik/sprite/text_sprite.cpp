@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -28,10 +29,21 @@ std::shared_ptr<Font> requireFont(std::shared_ptr<Font> font) {
   return font;
 }
 
-// Wrapping arithmetic, as for the other sprites: a far-away sprite must not
-// overflow.
-int32_t offset(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+// The colours text is drawn in, as for a tint: the others would draw black.
+const Colour& requireColour(const Colour& colour, const char* operation) {
+  if (colour.kind != PixelFormat::Grey && colour.kind != PixelFormat::Rgb &&
+      colour.kind != PixelFormat::GreyAlpha && colour.kind != PixelFormat::Rgba) {
+    throw std::invalid_argument(std::string(operation) + ": colour kind " +
+                                std::to_string(static_cast<int>(colour.kind)) +
+                                " is not Grey, Rgb, GreyAlpha or Rgba");
+  }
+  return colour;
+}
+
+// A coordinate cut to what 32 bits hold: far-away text stops at the end of
+// the coordinates rather than wrap.
+int32_t coordinate(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace
@@ -109,9 +121,10 @@ TextSprite::TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedra
       font_(requireFont(std::move(font))),
       pixelSize_(pixelSize),
       text_(utf8),
-      colour_(colour) {
+      colour_(requireColour(colour, "TextSprite")) {
   adopt(render(*font_, pixelSize_, text_, colour_, alignment_));
-  origin_ = Point{offset(x, -box_.left), offset(y, -box_.top)};
+  originX_ = int64_t{x} - box_.left;
+  originY_ = int64_t{y} - box_.top;
 }
 
 void TextSprite::adopt(Rendering rendering) {
@@ -122,20 +135,27 @@ void TextSprite::adopt(Rendering rendering) {
 
 void TextSprite::setPosition(int32_t x, int32_t y) {
   noteChanged();
-  origin_ = Point{offset(x, -box_.left), offset(y, -box_.top)};
+  originX_ = int64_t{x} - box_.left;
+  originY_ = int64_t{y} - box_.top;
 }
 
-int32_t TextSprite::getX() const { return offset(origin_.x, box_.left); }
-int32_t TextSprite::getY() const { return offset(origin_.y, box_.top); }
+int32_t TextSprite::getX() const { return coordinate(originX_ + box_.left); }
+int32_t TextSprite::getY() const { return coordinate(originY_ + box_.top); }
 
 Rect TextSprite::bounds() const {
-  return Rect{offset(origin_.x, area_.left), offset(origin_.y, area_.top),
-              offset(origin_.x, area_.right), offset(origin_.y, area_.bottom)};
+  return Rect{coordinate(originX_ + area_.left), coordinate(originY_ + area_.top),
+              coordinate(originX_ + area_.right), coordinate(originY_ + area_.bottom)};
 }
 
 DrawCommand TextSprite::getDrawCommand() const {
   DrawCommand command = commonCommand(DrawCommandKind::Image);
-  command.sourceOrigin = Point{0, 0};
+  // Where the area was cut at the start of the coordinates, the image is
+  // drawn from as far in (at most the whole image, which then draws nothing).
+  const auto cut = [](int32_t start, int64_t unclipped) {
+    return static_cast<int32_t>(std::clamp<int64_t>(start - unclipped, 0, INT32_MAX));
+  };
+  command.sourceOrigin = Point{cut(command.bounds.left, originX_ + area_.left),
+                               cut(command.bounds.top, originY_ + area_.top)};
   command.image = image_.get();
   return command;
 }
@@ -148,6 +168,8 @@ void TextSprite::setText(std::string_view utf8) {
 }
 
 void TextSprite::setColour(const Colour& colour) {
+  checkLock();
+  requireColour(colour, "TextSprite::setColour");
   noteChanged();
   adopt(render(*font_, pixelSize_, text_, colour, alignment_));
   colour_ = colour;

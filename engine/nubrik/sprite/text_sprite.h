@@ -21,7 +21,8 @@ namespace nubrik {
 // Its position is the top-left of the text's box (see Font::measureText).
 // What it draws and reports for redrawing is the exact box of its ink, cut
 // to at most kMaxExtent pixels each way and kMaxPixels in all from that
-// box's top-left (and to 2^30 pixels from the origin): a new score redraws
+// box's top-left (and to 2^30 pixels from the origin, and to the 32-bit
+// coordinates, which it never wraps around): a new score redraws
 // its digits, not the line around them. A change of text, colour, size or
 // alignment renders the text again from the font's cached glyphs, at a cost
 // that follows the text, and keeps the pen origin where it is; setPosition
@@ -32,8 +33,10 @@ class TextSprite final : public SpriteBase {
   static constexpr uint32_t kMaxExtent = 16384;
   static constexpr uint64_t kMaxPixels = uint64_t{1} << 24;
 
-  // The text's box starts with its top-left at (x, y). Throws std::invalid_argument for an
-  // empty font handle or a pixel size outside the font's range.
+  // The text's box starts with its top-left at (x, y). Throws
+  // std::invalid_argument for an empty font handle, a pixel size outside the
+  // font's range, or a colour of a kind other than Grey, Rgb, GreyAlpha and
+  // Rgba.
   TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
              int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<Font> font, uint32_t pixelSize,
              std::string_view utf8, const Colour& colour);
@@ -47,6 +50,7 @@ class TextSprite final : public SpriteBase {
   // std::logic_error, as every setter does, when the sprite's Screen is
   // composing frames and the caller does not hold its scene lock.
   void setText(std::string_view utf8);
+  // Throws std::invalid_argument for a colour the constructor refuses.
   void setColour(const Colour& colour);
   // Throws std::invalid_argument for a size outside the font's range.
   void setPixelSize(uint32_t pixelSize);
@@ -75,9 +79,12 @@ class TextSprite final : public SpriteBase {
   std::string text_;
   Colour colour_;
   TextAlignment alignment_ = TextAlignment::Left;
-  Point origin_;  // the pen origin in surface coordinates
-  Rect box_;      // the text's box, relative to the origin
-  Rect area_;     // the ink drawn, relative to the origin
+  // The pen origin in surface coordinates, in 64 bits: the text's box
+  // starts at the sprite's position, which may lie anywhere in 32 bits.
+  int64_t originX_ = 0;
+  int64_t originY_ = 0;
+  Rect box_;   // the text's box, relative to the origin
+  Rect area_;  // the ink drawn, relative to the origin
   std::shared_ptr<Image> image_;
 };
 

@@ -31,13 +31,11 @@ constexpr char kFromFile[] = "nubrik::Font::fromFile";
 }
 
 // The platform's words for the call that has just failed.
-std::string systemReason() {
-  const uint32_t code = platform::lastError();
-  return platform::errorText(code) + " (error " + std::to_string(code) + ")";
-}
+std::string systemReason() { return describeError(platform::lastError()); }
 
 // The whole file, or why not.
 std::vector<uint8_t> readFontFile(const std::string& path) {
+  refuseNulInPath(path, kFromFile);
   const std::string where = describeFile(path);
   struct Closer {
     void operator()(platform::FileObject* file) const { platform::closeFile(file); }

@@ -30,7 +30,9 @@ class Font {
   // Throws IoException naming the file and the reason when it is missing or
   // unreadable (the template of the failed call: "CreateFileA API failed",
   // "ReadFile API failed"...), or larger than kMaxFileBytes, damaged or not
-  // a scalable font with a Unicode character map ("Invalid file format").
+  // a scalable font with a Unicode character map ("Invalid file format"; an
+  // empty file is called empty), and std::invalid_argument naming the path
+  // when it holds a NUL character.
   static std::shared_ptr<Font> fromFile(const std::string& path);
   // The same for `size` bytes at `bytes`, which the font copies. Throws
   // std::invalid_argument when `bytes` is null while `size` is not 0.

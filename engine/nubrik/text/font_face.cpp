@@ -108,6 +108,8 @@ struct FontFace::FreeType {
 
 FontFace::FontFace(std::vector<uint8_t> bytes, size_t cacheLimitBytes)
     : bytes_(std::move(bytes)), freeType_(std::make_unique<FreeType>()), cache_(cacheLimitBytes) {
+  // FreeType would call no bytes an invalid argument.
+  if (bytes_.empty()) throw FontError("empty");
   FreeType& ft = *freeType_;
   if (const FT_Error error = FT_New_Library(&ft.memory, &ft.library)) {
     throw FontError("FreeType cannot start: " + errorText(error));

@@ -23,9 +23,12 @@ AppWindow::AppWindow(std::unique_ptr<EventWindow> window) : window_(std::move(wi
   }
   screen_->setFrameInterval(std::chrono::nanoseconds(1'000'000'000 / 60));
   window_->input().setListener([screen = screen_.get()] { screen->wakeFrameThread(); });
-  // The program reads the Resize event with the Screen at its new size.
+  // The program reads the Resize event with the Screen at its new size. The
+  // window holds the scene lock around it, which a frame callback resizing
+  // the window already holds.
   window_->setResizeHandler(
-      [screen = screen_.get()](uint32_t width, uint32_t height) { screen->resize(width, height); });
+      [screen = screen_.get()](uint32_t width, uint32_t height) { screen->resize(width, height); },
+      &screen_->getSceneLock());
 }
 
 AppWindow::~AppWindow() {
@@ -40,20 +43,31 @@ int AppWindow::run() {
   window_->show();
   if (!screen_->isFrameThreadRunning()) screen_->startFrameThread();
   int exitCode = 0;
-  for (;;) {
-    if (quitting_.exchange(false)) {
-      exitCode = exitCode_.load();
-      break;
+  try {
+    for (;;) {
+      if (quitting_.exchange(false)) {
+        exitCode = exitCode_.load();
+        break;
+      }
+      const WindowEvent event = window_->waitEvent();
+      if (event == WindowEvent::Redraw) {
+        screen_->invalidateAll();
+      } else if (event == WindowEvent::Closed && quitOnClose_) {
+        break;
+      } else if (event == WindowEvent::Failed) {
+        throw std::runtime_error(window_->getFailure());
+      }
     }
-    const WindowEvent event = window_->waitEvent();
-    if (event == WindowEvent::Redraw) {
-      screen_->invalidateAll();
-    } else if (event == WindowEvent::Closed && quitOnClose_) {
-      break;
-    } else if (event == WindowEvent::Failed) {
+  } catch (...) {
+    // Whatever ends the loop (the window's failure, a resize handler that
+    // throws) ends the frames too.
+    try {
       screen_->stopFrameThread();
-      throw std::runtime_error(window_->getFailure());
+    } catch (...) {
+      // run() on the frame thread, or holding the scene lock: what ended the
+      // loop is the news.
     }
+    throw;
   }
   screen_->stopFrameThread();
   return exitCode;

@@ -2,10 +2,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 
+#include "nubrik/base/callback_slot.h"
 #include "nubrik/base/platform/device_context.h"
+#include "nubrik/base/recursive_lock.h"
 #include "nubrik/window/input_queue.h"
 
 namespace nubrik {
@@ -53,30 +54,47 @@ class EventWindow : public IWindow {
   virtual uint32_t getSurfaceWidth() const { return getClientWidth() / getScale(); }
   virtual uint32_t getSurfaceHeight() const { return getClientHeight() / getScale(); }
 
-  // Called on the thread that runs the event loop when the surface takes a
-  // new size, before the Resize input event is queued, so that whoever
-  // reads the event finds the Screen at its new size (AppWindow resizes its
-  // Screen here). What it throws leaves waitEvent.
+  // Called when the surface takes a new size, before the Resize input event
+  // is queued, so that whoever reads the event finds the Screen at its new
+  // size (AppWindow resizes its Screen here): on the thread that runs the
+  // event loop (for MemoryWindow::resize, on the resizing thread). What it
+  // throws leaves waitEvent (or resize). It may call back into the window,
+  // replacing itself included.
   using ResizeHandler = std::function<void(uint32_t width, uint32_t height)>;
-  void setResizeHandler(ResizeHandler handler) {
-    std::lock_guard lock(resizeLock_);
-    resizeHandler_ = std::move(handler);
-  }
+  // Once it returns, the handler it replaced is not running on another
+  // thread and will not run again. `lock`, when given, is the one the
+  // handler takes first (AppWindow's: its Screen's scene lock): the window
+  // holds it around the handler, its own change of size and the Resize
+  // event, so that resizes from several threads at once, some of them
+  // holding that lock, neither wait for each other in a cycle nor leave the
+  // window and what the handler resized apart; and the handler may be
+  // replaced by a thread that holds it (a frame callback). Otherwise it must
+  // not be called while holding a lock the handler takes. (Called from inside
+  // a handler it waits for nothing.)
+  void setResizeHandler(ResizeHandler handler, RecursiveLock* lock = nullptr);
 
  protected:
-  // The window's side: tells the handler, then queues the Resize event.
-  void surfaceResized(uint32_t width, uint32_t height) {
-    {
-      std::lock_guard lock(resizeLock_);
-      if (resizeHandler_) resizeHandler_(width, height);
-    }
-    input_.push(InputEvent::resize(width, height));
-  }
+  // The window's side, once its surface has the new size: tells the
+  // handler, then queues the Resize event. The event is queued even when the
+  // handler throws (the window has its new size whatever the handler does);
+  // then what it threw leaves.
+  void surfaceResized(uint32_t width, uint32_t height);
+  // For a window whose size is its own to give (MemoryWindow): tells the
+  // handler and, once it has taken the size, runs `apply` and queues the
+  // Resize event, all under the handler's lock. What the handler throws
+  // leaves with nothing applied or queued.
+  void resizeThroughHandler(uint32_t width, uint32_t height, const std::function<void()>& apply);
 
  private:
+  struct Resizer {
+    ResizeHandler handler;
+    RecursiveLock* lock = nullptr;
+  };
+  // Runs `then` after the handler, under its lock; false without a handler.
+  bool callResizeHandler(uint32_t width, uint32_t height, const std::function<void()>& then);
+
   InputQueue input_;
-  std::mutex resizeLock_;
-  ResizeHandler resizeHandler_;
+  CallbackSlot<Resizer> resizer_;
 };
 
 }  // namespace nubrik

@@ -55,8 +55,7 @@ void InputQueue::push(const InputEvent& event) {
     }
     queue(event);
   }
-  std::lock_guard lock(listenerLock_);
-  if (listener_) listener_();
+  listener_.call([](const std::function<void()>& listener, uint64_t) { listener(); });
 }
 
 void InputQueue::queue(const InputEvent& event) {
@@ -68,8 +67,11 @@ void InputQueue::queue(const InputEvent& event) {
 }
 
 void InputQueue::setListener(std::function<void()> listener) {
-  std::lock_guard lock(listenerLock_);
-  listener_ = std::move(listener);
+  if (listener) {
+    listener_.set(std::move(listener));
+  } else {
+    listener_.clear();
+  }
 }
 
 bool InputQueue::poll(InputEvent& event) {

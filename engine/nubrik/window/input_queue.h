@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 
+#include "nubrik/base/callback_slot.h"
 #include "nubrik/base/rect.h"
 #include "nubrik/window/input_event.h"
 
@@ -35,9 +36,13 @@ class InputQueue {
   // focus first releases every key still down, each with a KeyUp event, as
   // no release will come for them.
   void push(const InputEvent& event);
-  // Called on the pushing thread after each push, for instance to wake a
-  // paced frame thread. Once setListener returns, the previous listener is
-  // not running and will not run again.
+  // Called on the pushing thread after each push (outside the queue's
+  // locks, so it may use the queue, replacing itself included), for instance
+  // to wake a paced frame thread. Once setListener returns, the previous
+  // listener will not run again and is not running on another thread; so it
+  // must not be called while holding a lock the listener takes. (Called
+  // from inside a listener it waits for nothing, and the replaced listener
+  // may still be finishing on another thread.)
   void setListener(std::function<void()> listener);
 
   // Takes the oldest event; false when there is none.
@@ -67,8 +72,7 @@ class InputQueue {
   bool inside_ = false;
   bool focused_ = false;
 
-  std::mutex listenerLock_;
-  std::function<void()> listener_;
+  CallbackSlot<std::function<void()>> listener_;
 };
 
 }  // namespace nubrik

@@ -79,13 +79,17 @@ void MemoryWindow::inject(InputEvent event) {
 }
 
 void MemoryWindow::resize(uint32_t width, uint32_t height) {
-  if (width == 0 || height == 0) {
+  if (width == 0 || height == 0 || width > MemorySurface::kMaxWidth ||
+      uint64_t{width} * height > MemorySurface::kMaxPixels) {
     throw std::invalid_argument("a MemoryWindow cannot be resized to " + std::to_string(width) +
-                                " x " + std::to_string(height));
+                                " x " + std::to_string(height) + ": its surface takes 1 to " +
+                                std::to_string(MemorySurface::kMaxWidth) + " pixels wide and " +
+                                std::to_string(MemorySurface::kMaxPixels) + " pixels in all");
   }
-  width_ = width;
-  height_ = height;
-  surfaceResized(width, height);
+  resizeThroughHandler(width, height, [&] {
+    width_ = width;
+    height_ = height;
+  });
   {
     std::lock_guard lock(eventLock_);
     pendingInput_ = true;

@@ -97,9 +97,12 @@ class MemoryWindow final : public EventWindow {
   // is unset); a Close event also makes waitEvent return Closed. Callable
   // from any thread.
   void inject(InputEvent event);
-  // Resizes the window as a user would: the resize handler is told, then a
-  // Resize event is queued. Throws std::invalid_argument for a side of 0,
-  // and what the handler throws. Callable from any thread.
+  // Resizes the window as a user would: the resize handler is told, then the
+  // window takes the size and a Resize event is queued. Throws
+  // std::invalid_argument, naming the size, for a side of 0 or a size its
+  // surface cannot take (see MemorySurface), and what the handler throws;
+  // either way the window keeps its size and queues nothing. Callable from
+  // any thread, from the handler's lock included (see setResizeHandler).
   void resize(uint32_t width, uint32_t height);
   void show() override {}
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;

@@ -402,7 +402,13 @@ bool X11Window::clientResized(uint32_t width, uint32_t height) {
   surfaceWidth_ = surfaceWidth;
   surfaceHeight_ = surfaceHeight;
   paintMargin();
-  surfaceResized(surfaceWidth, surfaceHeight);
+  try {
+    surfaceResized(surfaceWidth, surfaceHeight);
+  } catch (...) {
+    // The Resize event is queued: the next look reports it.
+    pendingInput_ = true;
+    throw;
+  }
   return true;
 }
 

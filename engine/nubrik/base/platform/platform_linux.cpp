@@ -28,7 +28,10 @@ namespace nubrik::platform {
 
 uint32_t lastError() { return static_cast<uint32_t>(errno); }
 
-std::string errorText(uint32_t code) { return std::strerror(static_cast<int>(code)); }
+std::string errorText(uint32_t code) {
+  if (code == kErrorNotRegularFile) return "not a regular file";
+  return std::strerror(static_cast<int>(code));
+}
 
 // --- Events --------------------------------------------------------------------
 
@@ -224,7 +227,7 @@ namespace {
 // from regular files, never from directories, pipes or devices.
 int regularFileError(const struct stat& status) {
   if (S_ISREG(status.st_mode)) return 0;
-  return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  return S_ISDIR(status.st_mode) ? EISDIR : static_cast<int>(kErrorNotRegularFile);
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ HANDLE handleOf(FileObject* file) { return reinterpret_cast<HANDLE>(file); }
 uint32_t lastError() { return failedCode; }
 
 std::string errorText(uint32_t code) {
+  if (code == kErrorNotRegularFile) return "not a regular file";
   char text[512];
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 code, 0, text, sizeof text, nullptr);
@@ -218,7 +219,7 @@ FileObject* openFileForReading(const char* path) {
   // on them could wait for ever.
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
-    return failedWith(ERROR_INVALID_PARAMETER), nullptr;
+    return failedWith(kErrorNotRegularFile), nullptr;
   }
   return reinterpret_cast<FileObject*>(file);
 }
