@@ -621,5 +621,36 @@ TEST(ScreenTest, OwnerThreadWorksWhileFramesRun) {
   EXPECT_EQ(screen.getSpriteManager()->size(), 200u);
 }
 
+// Sprites made without an id get ids of their own, none of which findSprite
+// mistakes for the program's; spriteAt picks through the Screen what is
+// drawn on top at a point, after changes made through setters alone.
+TEST(ScreenTest, OwnIdsStayApartAndPickingFollowsSetters) {
+  MemoryWindow window(100, 60);
+  Screen screen(window.getDC(), 100, 60);
+  auto named = screen.createFillRectSprite(7, {0, 0, 100, 60}, 0, Colour{PixelFormat::Rgb, {1}});
+  std::vector<std::shared_ptr<ISprite>> own;
+  for (int i = 0; i < 50; ++i) {
+    own.push_back(screen.createFillRectSprite({i, 0, i + 1, 1}, 1, Colour{PixelFormat::Rgb, {2}}));
+  }
+  for (size_t i = 1; i < own.size(); ++i) EXPECT_NE(own[i]->getId(), own[i - 1]->getId());
+  for (const auto& sprite : own) {
+    const std::shared_ptr<ISprite> found = screen.getSpriteManager()->findSprite(sprite->getId());
+    EXPECT_TRUE(found == nullptr || found == named);
+  }
+  EXPECT_EQ(screen.getSpriteManager()->findSprite(7), named);
+
+  auto top = screen.createImageSprite(10, 10, 5, testing::rgbxImage(4, 4, 9));
+  named->show();
+  EXPECT_EQ(screen.spriteAt(12, 12), named);
+  top->show();
+  EXPECT_EQ(screen.spriteAt(12, 12), top);
+  top->setPosition(50, 30);
+  EXPECT_EQ(screen.spriteAt(12, 12), named);
+  EXPECT_EQ(screen.spriteAt(51, 31), top);
+  top->setOpacity(0);
+  EXPECT_EQ(screen.spriteAt(51, 31), named);
+  EXPECT_EQ(screen.spriteAt(-1, 5), nullptr);
+}
+
 }  // namespace
 }  // namespace nubrik

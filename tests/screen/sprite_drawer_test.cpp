@@ -97,7 +97,9 @@ TEST(SpriteDrawerTest, DrawBandClipsToTheRegionAndShiftsByTheBandTop) {
   drawer->drawBand(3, *band);  // clean: draws nothing
   EXPECT_TRUE(samePixels(*band, *rgbxImage(100, 20, 0)));
 
-  fill->show();
+  fill->show();  // drawn everywhere, once
+  drawer->prepareFrame();
+  drawer->finishFrame();
   drawer->invalidateRect({5, 65, 50, 70});
   drawer->prepareFrame();
   EXPECT_EQ(drawer->getListedCount(), 1u);
@@ -216,7 +218,8 @@ TEST(SpriteDrawerTest, AFailedPrepareLeavesNoTrace) {
 // size (from a pixel to wider than the surface, so that every level of the
 // sprite index is used) move, change, hide, swap places in the order, swap
 // images, come and go; now and then most of them move at once, so that
-// bands are redrawn whole and in runs. Without a background, what no sprite
+// bands are redrawn whole and in runs. Changes go through setters alone, or
+// with the explicit invalidate calls around them as well. Without a background, what no sprite
 // covers must read as cleared (0). With `composers` threads, into a surface
 // that lends its rows or one that takes band images; either way every
 // rectangle to redraw is reported exactly once. Frames composed from the
@@ -227,7 +230,11 @@ class CompositionProperty {
   CompositionProperty(uint32_t seed, bool background, uint32_t composers = 1, bool lends = true,
                       FramePipeline::Sharing sharing = FramePipeline::Sharing::Always,
                       Composition composition = Composition::Measured)
-      : random_(seed), composers_(composers), sharing_(sharing), surface_(kWidth, kHeight, lends) {
+      : random_(seed),
+        explicitRedraws_(seed % 2 == 0),
+        composers_(composers),
+        sharing_(sharing),
+        surface_(kWidth, kHeight, lends) {
     drawer_->setComposition(composition);
     if (background) {
       auto sprite =
@@ -254,6 +261,8 @@ class CompositionProperty {
         // Small frames would mostly be composed alone.
         pipeline_->setSharing(sharing_);
       }
+      // What the sprites' changes mark is known once they are read.
+      drawer_->prepareFrame();
       std::vector<Rect> expected;
       for (uint32_t band = 0; band < drawer_->getBandCount(); ++band) {
         for (const Rect& r : drawer_->getBandDamage(band)) expected.push_back(r);
@@ -321,7 +330,7 @@ class CompositionProperty {
     sprites_.push_back(sprite);
     if (random_() % 4) {
       sprite->show();
-      sprite->invalidate();
+      if (explicitRedraws_) sprite->invalidate();
     }
   }
 
@@ -329,7 +338,7 @@ class CompositionProperty {
     if (random_() % 10 == 0) return addRandomSprite();
     const size_t index = random_() % sprites_.size();
     ISprite& s = *sprites_[index];
-    s.invalidate();
+    if (explicitRedraws_) s.invalidate();
     switch (random_() % 8) {
       case 0:
         s.setPosition(s.getX() + int32_t(random_() % 21) - 10,
@@ -346,7 +355,7 @@ class CompositionProperty {
         break;
       case 4:
         s.setZOrder(static_cast<int32_t>(random_() % 4));
-        s.invalidateOrder();
+        if (explicitRedraws_) s.invalidateOrder();
         break;
       case 5:
         if (auto* image = dynamic_cast<ImageSprite*>(&s)) {
@@ -362,14 +371,15 @@ class CompositionProperty {
         if (sprites_.size() > 1) {
           ASSERT_TRUE(manager_->removeSprite(sprites_[index]));
           sprites_.erase(sprites_.begin() + static_cast<std::ptrdiff_t>(index));
-          return;  // its area is invalidated above
+          return;  // where it was is redrawn
         }
         break;
     }
-    s.invalidate();
+    if (explicitRedraws_) s.invalidate();
   }
 
   std::mt19937 random_;
+  bool explicitRedraws_;
   std::shared_ptr<SpriteManager> manager_ = std::make_shared<SpriteManager>();
   std::shared_ptr<SpriteDrawer> drawer_ =
       std::make_shared<SpriteDrawer>(kWidth, kHeight, kBandHeight, manager_);
@@ -403,8 +413,8 @@ TEST(SpriteDrawerTest, EveryPipelineComposesLikeOneThread) {
       for (Sharing sharing : {Sharing::Always, Sharing::AlwaysStreamed, Sharing::Measured}) {
         SCOPED_TRACE(::testing::Message() << composers << " threads, lends " << lends
                                           << ", sharing " << static_cast<int>(sharing));
-        for (auto composition : {SpriteDrawer::Composition::Indexed,
-                                 SpriteDrawer::Composition::Binned}) {
+        for (auto composition :
+             {SpriteDrawer::Composition::Indexed, SpriteDrawer::Composition::Binned}) {
           CompositionProperty(7 + composers, composers != 2, composers, lends, sharing, composition)
               .run(60);
         }

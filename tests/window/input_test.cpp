@@ -502,5 +502,39 @@ TEST(AppWindowTest, RunStopsTheFramesWhenAResizeHandlerThrows) {
   EXPECT_EQ(event.height, 60u);
 }
 
+// A program that asks to stop on a failing callback sees run() end with the
+// failure, the frame thread stopped; one that keeps going sees the callback
+// called again, passes counted whether or not a frame was composed.
+TEST(AppWindowTest, AFailingCallbackEndsRunWhenThePolicySaysStop) {
+  for (auto policy : {CallbackFailurePolicy::Stop, CallbackFailurePolicy::KeepGoing}) {
+    AppWindow app(std::make_unique<MemoryWindow>(32, 32));
+    Screen& screen = app.getScreen();
+    screen.setFrameInterval(std::chrono::milliseconds(1));
+    screen.setCallbackFailurePolicy(policy);
+    screen.setCallbackErrorHandler(nullptr);
+    std::atomic<int> calls{0};
+    screen.addFrameCallback([&](Screen& s) {
+      if (++calls == 3) throw std::runtime_error("the game broke");
+      if (calls == 10) app.quit(7);
+      EXPECT_GE(s.getPassCount(), static_cast<uint64_t>(calls.load()));
+      return false;
+    });
+    if (policy == CallbackFailurePolicy::Stop) {
+      try {
+        app.run();
+        ADD_FAILURE() << "run() returned";
+      } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "the game broke");
+      }
+      EXPECT_FALSE(screen.isFrameThreadRunning());
+      EXPECT_EQ(calls.load(), 3);
+    } else {
+      EXPECT_EQ(app.run(), 7);
+      EXPECT_EQ(calls.load(), 10);
+    }
+    EXPECT_EQ(screen.getCallbackFailureCount(), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace nubrik

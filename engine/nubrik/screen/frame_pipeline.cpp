@@ -205,6 +205,11 @@ bool FramePipeline::composeFrame() {
   drawer_.prepareFrame();
 
   const std::vector<uint32_t>& bands = drawer_.getDirtyBands();
+  if (bands.empty()) {
+    // Changes that draw as before: nothing to compose.
+    drawer_.finishFrame();
+    return false;
+  }
   failedBands_.clear();
   failedBands_.reserve(bands.size());  // noteFailure never allocates
   firstFailure_ = nullptr;

@@ -102,6 +102,15 @@ std::shared_ptr<FillRectSprite> Screen::createFillRectSprite(int32_t id, const R
   return sprite;
 }
 
+std::shared_ptr<FillRectSprite> Screen::createFillRectSprite(const Rect& rect, int32_t zOrder,
+                                                             const Colour& colour) {
+  std::lock_guard lock(sceneLock_);
+  auto sprite = std::make_shared<FillRectSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, rect,
+                                                 zOrder, colour);
+  spriteManager_->addSprite(sprite, false);
+  return sprite;
+}
+
 std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, int32_t y,
                                                        int32_t zOrder,
                                                        std::shared_ptr<IImage> image) {
@@ -109,6 +118,15 @@ std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, in
   auto sprite = std::make_shared<ImageSprite>(spriteManager_, spriteDrawer_, id, x, y, zOrder,
                                               std::move(image));
   spriteManager_->addSprite(sprite);
+  return sprite;
+}
+
+std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t x, int32_t y, int32_t zOrder,
+                                                       std::shared_ptr<IImage> image) {
+  std::lock_guard lock(sceneLock_);
+  auto sprite = std::make_shared<ImageSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y,
+                                              zOrder, std::move(image));
+  spriteManager_->addSprite(sprite, false);
   return sprite;
 }
 
@@ -122,6 +140,28 @@ std::shared_ptr<TextSprite> Screen::createTextSprite(int32_t id, int32_t x, int3
   std::lock_guard lock(sceneLock_);
   spriteManager_->addSprite(sprite);
   return sprite;
+}
+
+std::shared_ptr<TextSprite> Screen::createTextSprite(int32_t x, int32_t y, int32_t zOrder,
+                                                     std::shared_ptr<Font> font, uint32_t pixelSize,
+                                                     std::string_view utf8, const Colour& colour) {
+  // Rendered before the scene lock is taken, as above.
+  auto sprite = std::make_shared<TextSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y,
+                                             zOrder, std::move(font), pixelSize, utf8, colour);
+  std::lock_guard lock(sceneLock_);
+  spriteManager_->addSprite(sprite, false);
+  return sprite;
+}
+
+std::shared_ptr<ISprite> Screen::spriteAt(int32_t x, int32_t y) {
+  std::lock_guard lock(sceneLock_);
+  const std::optional<uint32_t> slot = spriteDrawer_->pick(x, y);
+  return slot ? spriteManager_->sharedAt(*slot) : nullptr;
+}
+
+std::exception_ptr Screen::takeStoppingFailure() {
+  std::lock_guard lock(sceneLock_);
+  return std::exchange(stoppingFailure_, nullptr);
 }
 
 bool Screen::removeSprite(const std::shared_ptr<ISprite>& sprite) {
@@ -158,6 +198,10 @@ void Screen::setCallbackErrorHandler(CallbackErrorHandler handler) {
 void Screen::startFrameThread() {
   stopFrameThread();
   pacer_.restart();
+  {
+    std::lock_guard lock(sceneLock_);
+    stoppingFailure_ = nullptr;
+  }
   // The Screen stops this thread before any member goes, so `this` holds.
   sceneGuard_->setFramesRunning(true);
   // Read here, on the owner's thread, not by the frame thread.
@@ -254,7 +298,8 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
     pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
   }
   FailedBandRetry retry;
-  while (!notifier.isInterrupted()) {
+  bool stopped = false;
+  while (!notifier.isInterrupted() && !stopped) {
     bool idle = false;
     try {
       std::lock_guard lock(sceneLock_);
@@ -285,7 +330,16 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
         // What failed stays marked and is tried again; the callbacks still run.
         ++failedFrames_;
       }
-      runFrameCallbacks();
+      ++passes_;
+      if (std::exception_ptr failure = runFrameCallbacks();
+          failure && failurePolicy_ == CallbackFailurePolicy::Stop) {
+        // Under the scene lock: nothing composes once it is let go.
+        stoppingFailure_ = failure;
+        sceneGuard_->setFramesRunning(false);
+        frameThreadRunning_ = false;
+        stopped = true;
+        continue;
+      }
       // Waiting to try failed bands again, the frame thread sleeps as if idle.
       idle = waiting || !spriteDrawer_->isDirty();
     } catch (...) {
@@ -297,13 +351,20 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
       break;
     }
   }
+  if (stopped && stoppedListener_) {
+    try {
+      stoppedListener_();
+    } catch (...) {
+      // The failure is kept for takeStoppingFailure either way.
+    }
+  }
 }
 
 // Runs every callback once, in order, and takes out those that returned
 // true. A throwing callback ends the round; the list still keeps every
 // callback that has not returned true, once, in order, followed by those
 // added during the round.
-void Screen::runFrameCallbacks() {
+std::exception_ptr Screen::runFrameCallbacks() {
   std::vector<bool> finished(frameCallbacks_.size(), false);
   const FrameTime time = pacer_.beginRound();
   runningCallbacks_ = true;
@@ -312,11 +373,13 @@ void Screen::runFrameCallbacks() {
       finished[i] = frameCallbacks_[i](*this, time);
     }
   } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
     endCallbackRound(finished);
-    reportCallbackFailure(std::current_exception());
-    return;
+    reportCallbackFailure(failure);
+    return failure;
   }
   endCallbackRound(finished);
+  return nullptr;
 }
 
 void Screen::reportCallbackFailure(std::exception_ptr failure) noexcept {

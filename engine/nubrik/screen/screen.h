@@ -35,6 +35,16 @@ using TimedFrameCallback = std::function<bool(Screen&, const FrameTime&)>;
 // lock).
 using CallbackErrorHandler = std::function<void(std::exception_ptr)>;
 
+// What the frame thread does when a frame callback throws.
+enum class CallbackFailurePolicy {
+  // The round of callbacks ends there, the failure is counted and handed to
+  // the handler, and the failing callback runs again next round.
+  KeepGoing,
+  // The same, and then the frame thread ends: takeStoppingFailure() gives
+  // the exception, and AppWindow::run() ends by throwing it.
+  Stop,
+};
+
 // Binds the engine to one window's device context: creates and registers
 // sprites, keeps the frame callbacks, and runs the frame thread that composes
 // every invalidated frame on one worker per logical processor.
@@ -78,15 +88,36 @@ class Screen {
   std::shared_ptr<SpriteManager> getSpriteManager() const { return spriteManager_; }
   std::shared_ptr<SpriteDrawer> getSpriteDrawer() const { return spriteDrawer_; }
 
-  // New sprites start hidden, Normal, opacity 255, and are registered.
+  // New sprites start hidden, Normal, opacity 255, and are registered. A
+  // sprite changed through any setter is redrawn where it was and where it
+  // is by the next frame; invalidate() is needed only for what setters do
+  // not see (pixels of an image changed in place).
+  //
+  // The id is the program's, for findSprite; without one the engine picks
+  // an id of its own, which findSprite does not look for.
   std::shared_ptr<FillRectSprite> createFillRectSprite(int32_t id, const Rect& rect, int32_t zOrder,
                                                        const Colour& colour);
+  std::shared_ptr<FillRectSprite> createFillRectSprite(const Rect& rect, int32_t zOrder,
+                                                       const Colour& colour);
   std::shared_ptr<ImageSprite> createImageSprite(int32_t id, int32_t x, int32_t y, int32_t zOrder,
+                                                 std::shared_ptr<IImage> image);
+  std::shared_ptr<ImageSprite> createImageSprite(int32_t x, int32_t y, int32_t zOrder,
                                                  std::shared_ptr<IImage> image);
   // The text's box starts with its top-left at (x, y); see TextSprite.
   std::shared_ptr<TextSprite> createTextSprite(int32_t id, int32_t x, int32_t y, int32_t zOrder,
                                                std::shared_ptr<Font> font, uint32_t pixelSize,
                                                std::string_view utf8, const Colour& colour);
+  std::shared_ptr<TextSprite> createTextSprite(int32_t x, int32_t y, int32_t zOrder,
+                                               std::shared_ptr<Font> font, uint32_t pixelSize,
+                                               std::string_view utf8, const Colour& colour);
+
+  // The topmost visible sprite that marks surface pixel (x, y): what it
+  // draws there is not fully transparent (a fill's colour, an image's or a
+  // text's pixel after its transforms and tint, at its opacity); null where
+  // none does. Answers for the sprites as they are now, at a cost that
+  // follows the sprites near the point, not their number. Takes the scene
+  // lock: callable from frame callbacks and from the program's thread.
+  std::shared_ptr<ISprite> spriteAt(int32_t x, int32_t y);
   // Takes a sprite out of the registry (under the scene lock) and, if it was
   // visible, reports its area for redrawing. False when the sprite is not
   // this Screen's. Hiding a sprite is the other way to take it out of the
@@ -114,6 +145,19 @@ class Screen {
   void setCallbackErrorHandler(CallbackErrorHandler handler);
   // Exceptions thrown by frame callbacks (and by the handler) so far.
   uint64_t getCallbackFailureCount() const { return callbackFailures_.load(); }
+  // Whether a failing callback stops the frame thread (KeepGoing by
+  // default). Callable from any thread.
+  void setCallbackFailurePolicy(CallbackFailurePolicy policy) { failurePolicy_ = policy; }
+  CallbackFailurePolicy getCallbackFailurePolicy() const { return failurePolicy_.load(); }
+  // The failure that ended the frame thread under the Stop policy, once;
+  // null when there is none. Callable from any thread.
+  std::exception_ptr takeStoppingFailure();
+  // Called on the frame thread, holding no lock, when it ends itself after
+  // a failure under the Stop policy (AppWindow wakes its loop with it).
+  // Set it before the frame thread starts.
+  void setStoppedListener(std::function<void()> listener) {
+    stoppedListener_ = std::move(listener);
+  }
 
   // Frame pacing: iterations of the frame thread start on ticks `interval`
   // apart, kept against the steady clock without drift; a frame thread with
@@ -156,9 +200,13 @@ class Screen {
   // The count the next startFrameThread uses.
   uint32_t getWorkerCount() const;
 
-  // Frames composed since construction, and how long the last one took to
-  // compose and present. Read from a frame callback for consistent values.
+  // Frames composed since construction: passes in which something changed
+  // on the surface. And how long the last one took to compose and present.
+  // Read from a frame callback for consistent values.
   uint64_t getComposedFrameCount() const { return composedFrames_.load(); }
+  // Passes of the frame thread since construction, whether or not they
+  // composed a frame: each runs the frame callbacks once.
+  uint64_t getPassCount() const { return passes_.load(); }
   // Frames that failed: their preparation threw (nothing was drawn; the
   // frame is tried again), or bands whose composition threw (every other
   // band was drawn; those stay marked and are tried again). While nothing
@@ -174,7 +222,8 @@ class Screen {
   // The frame thread's body: composes every invalidated frame, runs the
   // callbacks and pauses, until interrupted.
   void runFrames(ThreadNotifier& notifier, uint32_t composers);
-  void runFrameCallbacks();
+  // Returns what the failing callback threw, or null.
+  std::exception_ptr runFrameCallbacks();
   void endCallbackRound(const std::vector<bool>& finished);
   void reportCallbackFailure(std::exception_ptr failure) noexcept;
 
@@ -209,6 +258,13 @@ class Screen {
   static constexpr uint32_t kDefaultWorkers = UINT32_MAX;
   std::atomic<uint32_t> workerCount_{kDefaultWorkers};
   std::atomic<bool> frameThreadRunning_{false};
+  std::atomic<CallbackFailurePolicy> failurePolicy_{CallbackFailurePolicy::KeepGoing};
+  // Under the scene lock.
+  std::exception_ptr stoppingFailure_;
+  std::function<void()> stoppedListener_;
+  // The next id the engine picks, for sprites made without one.
+  std::atomic<int32_t> nextOwnId_{INT32_MIN};
+  std::atomic<uint64_t> passes_{0};
   std::atomic<uint64_t> composedFrames_{0};
   std::atomic<uint64_t> failedFrames_{0};
   std::atomic<double> lastFrameMilliseconds_{0};

@@ -107,6 +107,9 @@ void SpriteDrawer::build(uint32_t width, uint32_t height, uint32_t bandHeight) {
   dirtyBands.reserve(bands);
   std::vector<BandRun> dirtyRuns;
   dirtyRuns.reserve(bands);
+  std::vector<int64_t> changedArea(bands);
+  std::vector<uint32_t> changedBands;
+  changedBands.reserve(bands);
   BandBins bins;
   bins.reset(static_cast<uint32_t>((bands + groupBands - 1) / groupBands), groupBands * bandHeight);
 
@@ -118,6 +121,9 @@ void SpriteDrawer::build(uint32_t width, uint32_t height, uint32_t bandHeight) {
   damage_.swap(damage);
   dirtyBands_.swap(dirtyBands);
   dirtyRuns_.swap(dirtyRuns);
+  changedArea_.swap(changedArea);
+  changedBands_.swap(changedBands);
+  changes_.clear();
   bins_ = std::move(bins);
   dirtyArea_ = 0;
   binned_ = false;
@@ -183,8 +189,47 @@ void SpriteDrawer::mark(int64_t left, int64_t top, int64_t right, int64_t bottom
   dirty_ = true;
 }
 
+void SpriteDrawer::markChanges() noexcept {
+  if (changes_.empty()) return;
+  // Bands that the changes cover more than a quarter of, counting overlaps
+  // twice, are made whole at once: most of a frame in which much changed,
+  // for a sum per rectangle instead of an addition to a band's set.
+  for (const Rect& r : changes_) {
+    const uint32_t first = static_cast<uint32_t>(r.top) / bandHeight_;
+    const uint32_t last = static_cast<uint32_t>(r.bottom - 1) / bandHeight_;
+    for (uint32_t band = first; band <= last; ++band) {
+      const int64_t top = std::max<int64_t>(r.top, int64_t{band} * bandHeight_);
+      const int64_t bottom = std::min<int64_t>(r.bottom, (int64_t{band} + 1) * bandHeight_);
+      if (changedArea_[band] == 0) changedBands_.push_back(band);  // never grows: reserved
+      changedArea_[band] += int64_t{r.right - r.left} * (bottom - top);
+    }
+  }
+  for (uint32_t band : changedBands_) {
+    BandDamage& damage = damage_[band];
+    const int64_t top = int64_t{band} * bandHeight_;
+    const Rect whole{0, static_cast<int32_t>(top), static_cast<int32_t>(width_),
+                     static_cast<int32_t>(std::min<int64_t>(top + bandHeight_, height_))};
+    if (!damage.isWhole() && (damage.coveredArea() + changedArea_[band]) * 4 > area(whole)) {
+      if (damage.empty()) dirtyBands_.push_back(band);  // never grows: reserved
+      dirtyArea_ += area(whole) - damage.coveredArea();
+      damage.makeWhole(whole);
+      dirty_ = true;
+    }
+    changedArea_[band] = 0;
+  }
+  changedBands_.clear();
+  for (const Rect& r : changes_) mark(r.left, r.top, r.right, r.bottom);
+  changes_.clear();
+}
+
+bool SpriteDrawer::isDirty() const {
+  if (dirty_ || relistAll_ || !changes_.empty()) return true;
+  const std::shared_ptr<SpriteManager> manager = manager_.lock();
+  return manager && (!manager->pendingSlots().empty() || manager->isOrderDirty());
+}
+
 void SpriteDrawer::prepareFrame() {
-  if (!dirty_) return;
+  if (!isDirty()) return;
   const std::shared_ptr<SpriteManager> manager = manager_.lock();
   if (!manager) {
     // The sprites went with their registry; so do their commands.
@@ -192,6 +237,7 @@ void SpriteDrawer::prepareFrame() {
   } else {
     readChanges(*manager);
   }
+  markChanges();
   std::sort(dirtyBands_.begin(), dirtyBands_.end());
   binned_ = false;
   if (manager && shouldBin()) {
@@ -339,12 +385,19 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   // A sprite that only moved, as most do, moves its command and its
   // prepared command.
   PreparedCommand& prepared = prepared_[slot];
+  const Rect before = prepared.reach();
   int32_t dx = 0, dy = 0;
-  if (movedOnly(command, listing.command, dx, dy) && prepared.translate(dx, dy)) {
+  const bool moved = movedOnly(command, listing.command, dx, dy);
+  if (moved && prepared.translate(dx, dy)) {
     listing.command.bounds = command.bounds;
   } else {
     listing.command = command;
     prepared = PreparedCommand(listing.command);
+  }
+  // What changed is redrawn where it was and where it is; so is a sprite
+  // that asked to be (invalidate), even if it draws as before.
+  if (!moved || dx != 0 || dy != 0 || reordered || manager.redrawAt(slot)) {
+    markChange(before, prepared.reach());
   }
   const bool hider = mayHide(command);
   listing.key = key;
@@ -356,6 +409,32 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
     listing.stale = true;
     stale_.push_back(slot);  // never grows: room was made above
   }
+}
+
+void SpriteDrawer::markChange(const Rect& before, const Rect& after) {
+  auto markRect = [&](const Rect& r) {
+    const Rect cut{std::max(r.left, 0), std::max(r.top, 0),
+                   static_cast<int32_t>(std::min<int64_t>(r.right, width_)),
+                   static_cast<int32_t>(std::min<int64_t>(r.bottom, height_))};
+    if (!cut.hasArea()) return;
+    // Kept for markChanges, which takes the frame's changes together; past
+    // a bound, or without room, marked at once.
+    if (changes_.size() < kMaxChanges) {
+      try {
+        changes_.push_back(cut);
+        return;
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    mark(cut.left, cut.top, cut.right, cut.bottom);
+  };
+  // A small move: one rectangle holds both.
+  if (overlaps(before, after)) {
+    markRect(unite(before, after));
+    return;
+  }
+  markRect(before);
+  markRect(after);
 }
 
 bool SpriteDrawer::coversSurface(const Rect& bounds) const {

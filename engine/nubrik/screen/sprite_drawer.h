@@ -92,7 +92,9 @@ class SpriteDrawer final : public IRedrawTarget {
   // marks nothing. Costs in proportion to the bands it reaches.
   void invalidateRect(const Rect& rect) override;
   void invalidateAll();
-  bool isDirty() const { return dirty_; }
+  // Whether a frame has anything to do: something is marked, or some
+  // sprite reported a change (which redraws where it was and where it is).
+  bool isDirty() const;
 
   // Takes a new surface size: the bands and the sprite index are built anew,
   // every sprite is listed again by the next prepareFrame, and the whole
@@ -151,6 +153,10 @@ class SpriteDrawer final : public IRedrawTarget {
   // Reads the sprites the registry reports as changed (see prepareFrame).
   void readChanges(SpriteManager& manager);
   void refresh(const SpriteManager& manager, uint32_t slot);
+  // Notes where a sprite's command reached and reaches now, to be marked
+  // by markChanges.
+  void markChange(const Rect& before, const Rect& after);
+  void markChanges() noexcept;
   bool coversSurface(const Rect& bounds) const;
   // Whether `now` is `before` moved, and by how much.
   static bool movedOnly(const DrawCommand& now, const DrawCommand& before, int32_t& dx,
@@ -184,6 +190,12 @@ class SpriteDrawer final : public IRedrawTarget {
   std::vector<uint32_t> dirtyBands_;
   std::vector<BandRun> dirtyRuns_;
   bool dirty_ = false;
+  // The rectangles sprites' changes ask to redraw, not yet marked, and per
+  // band the area they cover (with the bands that have some).
+  static constexpr size_t kMaxChanges = 1 << 16;
+  std::vector<Rect> changes_;
+  std::vector<int64_t> changedArea_;
+  std::vector<uint32_t> changedBands_;
   // The pixels to redraw, summed over the bands.
   int64_t dirtyArea_ = 0;
 

@@ -31,7 +31,7 @@ RegistryLink* SpriteManager::linkOf(const Slot& slot) const {
   return slot.reports ? &static_cast<SpriteBase*>(slot.sprite.get())->registryLink() : nullptr;
 }
 
-void SpriteManager::addSprite(std::shared_ptr<ISprite> sprite) {
+void SpriteManager::addSprite(std::shared_ptr<ISprite> sprite, bool findable) {
   if (!sprite) throw std::invalid_argument("addSprite needs a sprite");
   checkScene(guard_.get());
   // Only a sprite whose reports reach this registry can be read on change.
@@ -63,6 +63,7 @@ void SpriteManager::addSprite(std::shared_ptr<ISprite> sprite) {
   slot.zOrder = sprite->getZOrder();
   slot.sequence = nextSequence_++;
   slot.reports = link != nullptr;
+  slot.findable = findable;
   slot.sprite = std::move(sprite);
   if (link != nullptr) {
     *link = RegistryLink{guard_.get(), index, true, false};
@@ -122,7 +123,7 @@ std::shared_ptr<ISprite> SpriteManager::findSprite(int32_t id) const {
   const Slot* first = nullptr;
   for (size_t i = 0; i < slots_.size(); ++i) {
     const Slot& slot = slots_[i];
-    if (slot.sprite && slot.sprite->getId() == id &&
+    if (slot.sprite && slot.findable && slot.sprite->getId() == id &&
         (first == nullptr ||
          OrderKey{slot.zOrder, slot.sequence} < OrderKey{first->zOrder, first->sequence})) {
       first = &slot;
@@ -143,6 +144,15 @@ void SpriteManager::spriteChanged(RegistryLink& link) {
   if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
   markPending(link.slot);
   link.changeReported = true;
+}
+
+void SpriteManager::spriteRedrawn(RegistryLink& link) {
+  checkScene(guard_.get());
+  if (link.slot >= slots_.size() || linkOf(slots_[link.slot]) != &link) return;
+  markPending(link.slot);
+  slots_[link.slot].redraw = true;
+  link.changeReported = true;
+  link.redrawReported = true;
 }
 
 void SpriteManager::spriteOrderChanged(RegistryLink& link) {
@@ -191,7 +201,11 @@ void SpriteManager::takePending(size_t count) {
   for (size_t i = 0; i < count; ++i) {
     Slot& slot = slots_[pending_[i]];
     slot.pending = false;
-    if (RegistryLink* link = linkOf(slot)) link->changeReported = false;
+    slot.redraw = false;
+    if (RegistryLink* link = linkOf(slot)) {
+      link->changeReported = false;
+      link->redrawReported = false;
+    }
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(count));
 }

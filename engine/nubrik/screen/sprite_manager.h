@@ -52,15 +52,21 @@ class SpriteManager final : public IOrderTarget {
   SpriteManager& operator=(const SpriteManager&) = delete;
 
   // Throws std::invalid_argument for an empty handle or a sprite that is
-  // registered already.
-  void addSprite(std::shared_ptr<ISprite> sprite);
+  // registered already. A sprite that is not `findable` (its id was picked
+  // by the engine, not given by the program) is not found by findSprite.
+  void addSprite(std::shared_ptr<ISprite> sprite, bool findable = true);
   // Takes `sprite` out of the registry; false when it was not registered.
   bool removeSprite(const std::shared_ptr<ISprite>& sprite);
   // The first sprite in drawing order with `id`, or an empty handle.
   std::shared_ptr<ISprite> findSprite(int32_t id) const;
+  // The sprite in slot `slot` (see slotCount), or an empty handle.
+  std::shared_ptr<ISprite> sharedAt(uint32_t slot) const {
+    return slot < slots_.size() ? slots_[slot].sprite : nullptr;
+  }
   void markOrderDirty() override;
   void spriteChanged(RegistryLink& link) override;
   void spriteOrderChanged(RegistryLink& link) override;
+  void spriteRedrawn(RegistryLink& link) override;
   bool isOrderDirty() const { return allOrderDirty_ || !orderPending_.empty(); }
   // Takes in every reported z-order change.
   void sortIfDirty();
@@ -78,6 +84,9 @@ class SpriteManager final : public IOrderTarget {
   OrderKey orderKeyAt(uint32_t slot) const { return {slots_[slot].zOrder, slots_[slot].sequence}; }
   // The slots that changed since takePending, each once.
   const std::vector<uint32_t>& pendingSlots() const { return pending_; }
+  // Whether the pending slot `slot` asked to be redrawn even if it draws as
+  // before (its invalidate).
+  bool redrawAt(uint32_t slot) const { return slots_[slot].redraw; }
   // The first `count` pending slots have been dealt with.
   void takePending(size_t count);
   // Slots of sprites that do not report their changes.
@@ -91,6 +100,8 @@ class SpriteManager final : public IOrderTarget {
     bool reports = false;  // a SpriteBase whose reports reach this registry
     bool pending = false;
     bool orderPending = false;
+    bool redraw = false;
+    bool findable = true;
   };
 
   // The registration kept in a sprite that reports; null for the others.

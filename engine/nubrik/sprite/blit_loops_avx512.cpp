@@ -19,6 +19,7 @@
 // (broadcasts, permutations) for uninitialised variables.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace nubrik::blit {

@@ -11,6 +11,14 @@ SpriteBase::SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedra
 void SpriteBase::invalidate() {
   // Before the sprite is read: a frame may be changing it.
   checkLock();
+  if (link_.slot != RegistryLink::kUnregistered) {
+    // Registered, the compositor redraws where the sprite was and where it
+    // is when it next reads it: asking again costs a flag test.
+    if (!link_.redrawReported) {
+      if (auto manager = manager_.lock()) manager->spriteRedrawn(link_);
+    }
+    if (link_.redrawReported) return;
+  }
   const Rect area = bounds();
   // An empty rectangle would mean the whole surface to the compositor.
   if (!area.hasArea()) return;
@@ -19,6 +27,11 @@ void SpriteBase::invalidate() {
     // What the area shows next is read from the sprite again.
     noteChanged();
   }
+}
+
+void SpriteBase::reportOrder() {
+  if (link_.slot == RegistryLink::kUnregistered || link_.orderReported) return;
+  if (auto manager = manager_.lock()) manager->spriteOrderChanged(link_);
 }
 
 void SpriteBase::invalidateOrder() {

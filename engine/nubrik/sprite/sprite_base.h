@@ -22,6 +22,7 @@ class SpriteBase : public ISprite {
   void setZOrder(int32_t zOrder) override {
     noteChanged();
     zOrder_ = zOrder;
+    reportOrder();
   }
   int32_t getZOrder() const override { return zOrder_; }
   void show() override {
@@ -76,6 +77,9 @@ class SpriteBase : public ISprite {
 
  private:
   void reportChange();
+  // A registered sprite's z-order changed: it takes its new place in the
+  // order by the next frame.
+  void reportOrder();
 
   std::weak_ptr<IOrderTarget> manager_;
   std::weak_ptr<IRedrawTarget> drawer_;

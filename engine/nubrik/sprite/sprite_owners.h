@@ -27,6 +27,7 @@ struct RegistryLink {
   uint32_t slot = kUnregistered;
   bool changeReported = false;
   bool orderReported = false;
+  bool redrawReported = false;
 };
 
 class IOrderTarget {
@@ -38,6 +39,9 @@ class IOrderTarget {
   virtual void spriteChanged(RegistryLink& link) = 0;
   // The z-order of the sprite registered under `link` changed.
   virtual void spriteOrderChanged(RegistryLink& link) = 0;
+  // The sprite registered under `link` is to be redrawn where it was and
+  // where it is, even if it draws as before.
+  virtual void spriteRedrawn(RegistryLink& link) = 0;
 };
 
 }  // namespace nubrik

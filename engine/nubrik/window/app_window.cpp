@@ -23,6 +23,9 @@ AppWindow::AppWindow(std::unique_ptr<EventWindow> window) : window_(std::move(wi
   }
   screen_->setFrameInterval(std::chrono::nanoseconds(1'000'000'000 / 60));
   window_->input().setListener([screen = screen_.get()] { screen->wakeFrameThread(); });
+  // A frame thread stopped by a failing callback (CallbackFailurePolicy::Stop)
+  // ends run() with the failure.
+  screen_->setStoppedListener([window = window_.get()] { window->wake(); });
   // The program reads the Resize event with the Screen at its new size. The
   // window holds the scene lock around it, which a frame callback resizing
   // the window already holds.
@@ -50,6 +53,9 @@ int AppWindow::run() {
         break;
       }
       const WindowEvent event = window_->waitEvent();
+      if (std::exception_ptr failure = screen_->takeStoppingFailure()) {
+        std::rethrow_exception(failure);
+      }
       if (event == WindowEvent::Redraw) {
         screen_->invalidateAll();
       } else if (event == WindowEvent::Closed && quitOnClose_) {

@@ -41,9 +41,10 @@ class AppWindow {
   // the window's events until quit() or a close request; the frame thread is
   // stopped before it returns or throws. Returns quit's code, 0 after a
   // close request. Throws std::runtime_error with the window's failure when
-  // the window ends otherwise, and what a resize handler the program set on
-  // the window throws (the Resize event is queued all the same). Call it on
-  // the thread that made the window.
+  // the window ends otherwise, what a resize handler the program set on
+  // the window throws (the Resize event is queued all the same), and what
+  // a frame callback threw when the Screen's CallbackFailurePolicy is Stop.
+  // Call it on the thread that made the window.
   int run();
   // Ends run() with `exitCode`, or the next run() when none is running.
   // Callable from any thread, frame callbacks included.
