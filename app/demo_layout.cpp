@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "app/scene.h"
 #include "app/sprite_rules.h"
@@ -29,7 +31,15 @@ uint32_t draw() { return static_cast<uint32_t>(platform::random15()); }
 
 }  // namespace
 
-DemoPictures loadDemoPictures(const std::string& folder) {
+DemoPictures loadDemoPictures(const std::string& given) {
+  // Beside the program, whatever the working directory, where they are
+  // there; otherwise in the working directory.
+  std::string folder = given;
+  if (folder.empty()) {
+    const std::string own = platform::programFolder();
+    std::error_code error;
+    if (!own.empty() && std::filesystem::is_regular_file(own + "/load.gra", error)) folder = own;
+  }
   DemoPictures pictures;
   pictures.picture = loadPicture(folder, "load.gra");
   pictures.snow = loadPicture(folder, "snow.png");

@@ -17,7 +17,8 @@ struct DemoPictures {
   std::shared_ptr<IImage> snow2;
 };
 
-// Loads the three pictures from `folder` (the working directory when empty).
+// Loads the three pictures from `folder`; when it is empty, from beside the
+// program where they are there, otherwise from the working directory.
 // Throws PictureError (app/scene.h) naming the first that cannot be loaded.
 DemoPictures loadDemoPictures(const std::string& folder);
 

@@ -25,8 +25,8 @@ class PictureError : public std::runtime_error {
 };
 
 struct SceneOptions {
-  // Where "load.gra", "snow.png" and "snow2.png" are; the working directory
-  // when empty.
+  // Where "load.gra", "snow.png" and "snow2.png" are; when empty, beside
+  // the program where they are there, otherwise the working directory.
   std::string pictureFolder;
   // Runs after the scene's own frame callback, when given.
   FrameCallback observer;

@@ -3,11 +3,20 @@
 # demonstration need. Does nothing when all of them are present.
 #
 #   install-deps.sh            the Linux build
+#   install-deps.sh --library  only what building and installing the library
+#                              needs (the library preset)
 #   install-deps.sh --windows  and the Windows cross builds (make windows)
 #   install-deps.sh --wine32   tries wine32 for the 32-bit Windows build's
 #                              tests; exit code 1, with the reason in one
 #                              line, where it cannot be installed
 set -euo pipefail
+
+# What the library needs: a compiler, CMake 3.25 or later, Ninja, libpng,
+# zlib and FreeType, and X11 with its Xext for the X11 window.
+library_packages=(
+  build-essential cmake ninja-build pkg-config
+  libpng-dev zlib1g-dev libfreetype-dev libx11-dev libxext-dev
+)
 
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -74,6 +83,7 @@ install_wine32() {
 
 case "${1:-}" in
   "") ;;
+  --library) packages=("${library_packages[@]}") ;;
   --windows) packages+=("${windows_packages[@]}") ;;
   --wine32)
     install_wine32 || exit 1
@@ -85,7 +95,7 @@ case "${1:-}" in
     exit 0
     ;;
   *)
-    echo "usage: install-deps.sh [--windows | --wine32]" >&2
+    echo "usage: install-deps.sh [--library | --windows | --wine32]" >&2
     exit 2
     ;;
 esac

@@ -90,10 +90,14 @@ for level in default sse2 scalar; do
 done
 
 mkdir -p "$work/empty"
+# The programs find their pictures beside themselves: alone in a folder of
+# their own (with the libraries they load), they have none.
+cp "$windows/bin/nubrik-headless.exe" "$windows/bin/nubrik.exe" "$work/empty/"
+cp "$windows/bin/"*.dll "$work/empty/" 2>/dev/null || true
 set +e
 (cd "$windows/bin" && wine_run ./nubrik-headless.exe --frames zero >"$work/usage.txt" 2>&1)
 usage=$?
-(cd "$work/empty" && wine_run "$windows/bin/nubrik-headless.exe" --frames 1 >"$work/missing.txt" 2>&1)
+(cd "$work/empty" && wine_run ./nubrik-headless.exe --frames 1 >"$work/missing.txt" 2>&1)
 missing=$?
 set -e
 if [ "$usage" -eq 2 ] && grep -q "usage:" "$work/usage.txt"; then
@@ -170,7 +174,7 @@ fi
 kill "$program" 2>/dev/null || true
 
 # Without its pictures: a message box (also titled "Nubrik"), then 1.
-(cd "$work/empty" && wine_run "$windows/bin/nubrik.exe" >"$work/nopicture.txt" 2>&1) &
+(cd "$work/empty" && wine_run ./nubrik.exe >"$work/nopicture.txt" 2>&1) &
 program=$!
 if found=$(timeout 40 "$probe" find Nubrik 30); then
   read -r box width height <<<"$found"

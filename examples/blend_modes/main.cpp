@@ -68,10 +68,7 @@ int main() {
       sprite->setBlendMode(modes[i]);
       sprites.push_back(sprite);
     }
-    for (const auto& sprite : sprites) {
-      sprite->show();
-      sprite->invalidate();
-    }
+    for (const auto& sprite : sprites) sprite->show();  // drawn by the first frame
 
     // One frame is enough: the callback sees it composed, then goes.
     screen.addFrameCallback([&composed](nubrik::Screen& s) {

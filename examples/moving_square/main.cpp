@@ -36,10 +36,8 @@ int main(int argc, char** argv) {
                                                   {nubrik::PixelFormat::Rgb, {255, 255, 255}});
     auto square = screen.createFillRectSprite(1, {20, 100, 60, 140}, /*zOrder=*/1,
                                               {nubrik::PixelFormat::Rgb, {255, 0, 0}});
-    for (auto* sprite : {background.get(), square.get()}) {
-      sprite->show();
-      sprite->invalidate();  // setters only store: say what must be drawn
-    }
+    background->show();  // a changed sprite is redrawn by the next frame
+    square->show();
 
     // Frame callbacks run on the frame thread after each frame is composed,
     // under the scene lock: the place to change sprites.
@@ -48,10 +46,8 @@ int main(int argc, char** argv) {
         done.set();
         return true;  // done: remove this callback
       }
-      square->invalidate();  // the old area
-      square->setPosition(square->getX() + 1, square->getY());
-      square->invalidate();  // the new area
-      return false;          // call again next frame
+      square->setPosition(square->getX() + 1, square->getY());  // where it was and is are redrawn
+      return false;                                             // call again next frame
     });
     screen.startFrameThread();  // composes on one worker per processor
     if (!done.wait(10'000)) {

@@ -108,12 +108,8 @@ int main(int argc, char** argv) {
     squashed->setTint({nubrik::PixelFormat::Rgba, {128, 255, 255, 200}});
     std::shared_ptr<nubrik::ImageSprite> arrows[] = {plain, flipped, turned, squashed};
     for (const auto& arrow : arrows) arrow->setSourceRect({0, 0, int32_t(kFrame), int32_t(kFrame)});
-    background->show();
-    background->invalidate();
-    for (const auto& arrow : arrows) {
-      arrow->show();
-      arrow->invalidate();  // setters only store: say what must be drawn
-    }
+    background->show();  // a changed sprite is redrawn by the next frame
+    for (const auto& arrow : arrows) arrow->show();
 
     // Each frame shows the sheet's next frame; the squashed arrow also moves.
     screen.addFrameCallback([&](nubrik::Screen& s) {
@@ -125,11 +121,8 @@ int main(int argc, char** argv) {
       const int32_t left = int32_t(frame % kFrames * kFrame);
       for (const auto& arrow : arrows) {
         arrow->setSourceRect({left, 0, left + int32_t(kFrame), int32_t(kFrame)});
-        arrow->invalidate();  // same area, new picture
       }
-      squashed->invalidate();  // the old area
       squashed->setPosition(squashed->getX() + 3, squashed->getY());
-      squashed->invalidate();  // the new area
       return false;
     });
     screen.startFrameThread();

@@ -59,10 +59,7 @@ int main(int argc, char** argv) {
     const nubrik::Rect box = font->measureText(lines, 20);
     centred->setPosition((kWidth - (box.right - box.left)) / 2, 212);
 
-    for (const auto& sprite : sprites) {
-      sprite->show();
-      sprite->invalidate();
-    }
+    for (const auto& sprite : sprites) sprite->show();  // drawn by the first frame
     screen.addFrameCallback([&composed](nubrik::Screen&) {
       composed.set();
       return true;

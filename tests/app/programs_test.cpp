@@ -111,8 +111,13 @@ TEST(HeadlessTest, BadArgumentsAndMissingPictures) {
     EXPECT_EQ(run.wait(10), 2) << args[1];
     EXPECT_NE(run.output().find("usage:"), std::string::npos);
   }
+  // The pictures are found beside the program, whatever the working
+  // directory; a program alone in its folder finds none.
   const fs::path empty = freshFolder("empty");
-  auto run = spawn({kRunDir + "/nubrik-headless", "--frames", "1"}, empty.string());
+  auto elsewhere = spawn({kRunDir + "/nubrik-headless", "--frames", "1"}, empty.string());
+  EXPECT_EQ(elsewhere.wait(10), 0) << elsewhere.output();
+  fs::copy_file(kRunDir + "/nubrik-headless", empty / "nubrik-headless");
+  auto run = spawn({(empty / "nubrik-headless").string(), "--frames", "1"}, empty.string());
   EXPECT_EQ(run.wait(10), 1);
   EXPECT_NE(run.output().find("load.gra"), std::string::npos) << run.output();
 }
@@ -214,7 +219,9 @@ TEST(WindowTest, MissingPictureOrDisplayExitsWithAMessage) {
 
   VirtualDisplay x;
   if (!x.display()) GTEST_SKIP() << "no virtual X server (Xvfb) here";
-  auto missing = spawn({kRunDir + "/nubrik"}, empty.string(), {"DISPLAY=" + x.name()});
+  // Alone in its folder: the pictures are beside no program.
+  fs::copy_file(kRunDir + "/nubrik", empty / "nubrik");
+  auto missing = spawn({(empty / "nubrik").string()}, empty.string(), {"DISPLAY=" + x.name()});
   EXPECT_EQ(missing.wait(10), 1);
   EXPECT_NE(missing.output().find("\"load.gra\""), std::string::npos) << missing.output();
 }

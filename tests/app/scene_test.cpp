@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/sprite_rules.h"
+#include "nubrik/base/exception.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
 #include "nubrik/window/memory_window.h"
@@ -154,7 +155,10 @@ TEST(SceneTest, MissingPictureFailsCleanly) {
     FAIL();
   } catch (const PictureError& e) {
     EXPECT_EQ(e.file(), "/nonexistent-folder/load.gra");
-    EXPECT_NE(std::string(e.what()).find("CreateFileA API failed"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find(makeMessage(messages::kCreateFileFailed,
+                                                     "nubrik::FileStreamReader::FileStreamReader")
+                                             .get()),
+              std::string::npos);
   }
 }
 

@@ -109,7 +109,7 @@ TEST(EventTest, AWaitWithoutMemoryFailsWithItsCodeAndLeavesNoWaiterBehind) {
     FAIL() << "no failure";
   } catch (const Win32Exception& e) {
     EXPECT_EQ(e.errorCode(), uint32_t{ENOMEM});
-    EXPECT_STREQ(e.what(), "WaitForSingleObject API failed in nubrik::Event::wait method.");
+    EXPECT_STREQ(e.what(), makeMessage(messages::kWaitFailed, "nubrik::Event::wait").get());
   }
 }
 

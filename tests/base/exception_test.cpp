@@ -20,7 +20,14 @@ TEST(ExceptionTest, MessagesAreTheTemplatesFilled) {
   EXPECT_STREQ(i.what(), "Thread interupted in nubrik::ThreadNotifier::sleep method.");
   const Win32Exception w(2, makeMessage(messages::kCreateFileFailed, "x"));
   EXPECT_EQ(w.errorCode(), 2u);
+#if defined(_WIN32)
   EXPECT_STREQ(w.what(), "CreateFileA API failed in x method.");
+#else
+  // Named by what could not be done; the file follows in the details.
+  EXPECT_STREQ(w.what(), "cannot open");
+  EXPECT_STREQ(makeMessage(messages::kCreateThreadFailed, "x").get(),
+               "cannot start a thread in x.");
+#endif
 }
 
 TEST(ExceptionTest, LongNamesAreCutNotOverrun) {
@@ -48,14 +55,14 @@ TEST(ExceptionTest, CopiesShareOneText) {
 // format, and can neither break the line nor the bound.
 TEST(ExceptionTest, DetailsStayOneBoundedLine) {
   const std::string text =
-      makeMessage(messages::kReadFileFailed, "m", "file \"a%s\r\nb\"", std::string(10000, 'r'))
+      makeMessage(messages::kInvalidFileFormat, "m", "file \"a%s\r\nb\"", std::string(10000, 'r'))
           .get();
-  EXPECT_TRUE(text.starts_with("ReadFile API failed in m method. file \"a%s\\x0D\\x0Ab\": rrr"))
+  EXPECT_TRUE(text.starts_with("Invalid file format in m method. file \"a%s\\x0D\\x0Ab\": rrr"))
       << text;
   EXPECT_TRUE(text.ends_with("r..."));
   EXPECT_LT(text.size(), 5000u);
-  EXPECT_STREQ(makeMessage(messages::kReadFileFailed, "m", "", "why").get(),
-               "ReadFile API failed in m method. why");
+  EXPECT_STREQ(makeMessage(messages::kInvalidFileFormat, "m", "", "why").get(),
+               "Invalid file format in m method. why");
 }
 
 // Arguments that cannot be used are refused by name instead of crashing.

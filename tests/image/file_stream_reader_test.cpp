@@ -64,7 +64,10 @@ TEST(FileStreamReaderTest, MissingFileThrowsWithTheNotFoundCode) {
   } catch (const Win32Exception& e) {
     EXPECT_EQ(e.errorCode(), 2u);
     EXPECT_TRUE(std::string(e.what()).starts_with(
-        "CreateFileA API failed in nubrik::FileStreamReader::FileStreamReader method. "))
+        std::string(
+            makeMessage(messages::kCreateFileFailed, "nubrik::FileStreamReader::FileStreamReader")
+                .get()) +
+        " "))
         << e.what();
   }
   EXPECT_THROW(FileStreamReader(std::filesystem::temp_directory_path().string()), Win32Exception);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "image/hostile_png.h"
+#include "nubrik/base/exception.h"
 #include "nubrik/image/load_image.h"
 #include "nubrik/image/png_encoder.h"
 
@@ -129,8 +130,9 @@ TEST(HostileFilesTest, CostLittleBeyondThePictureTheyHold) {
   // A pipe in place of a picture is refused at once, not waited on.
   const std::string fifo = temporaryPath("fifo.png");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  expectCheap(decodeInChild(fifo, 10),
-              "CreateFileA API failed in nubrik::FileStreamReader::FileStreamReader method.");
+  expectCheap(
+      decodeInChild(fifo, 10),
+      makeMessage(messages::kCreateFileFailed, "nubrik::FileStreamReader::FileStreamReader").get());
   std::filesystem::remove(fifo);
 }
 

@@ -404,7 +404,7 @@ TEST(LoadImageFromFileTest, DecodesAnyNameAndClosesTheFileOnFailure) {
 // platform failure, the decoder's for bad data.
 TEST(LoadImageTest, FailuresSayWhatWhereAndWhy) {
   const std::string opening =
-      "CreateFileA API failed in nubrik::FileStreamReader::FileStreamReader method.";
+      makeMessage(messages::kCreateFileFailed, "nubrik::FileStreamReader::FileStreamReader").get();
   const std::string header = "Invalid file format in nubrik::PngLoader::PngLoader method.";
   const std::string rows = "Invalid file format in nubrik::PngLoader::loadImpl method.";
   const auto folder =

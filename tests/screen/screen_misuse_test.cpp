@@ -297,8 +297,9 @@ TEST(ScreenMisuseTest, AFrameThreadTheSystemRefusesIsReported) {
     } catch (const Win32Exception& e) {
       const std::string what = e.what();
       const std::string start =
-          "_beginthreadex API failed in nubrik::Screen::startFrameThread method. the frame "
-          "thread: ";
+          std::string(makeMessage(messages::kCreateThreadFailed, "nubrik::Screen::startFrameThread")
+                          .get()) +
+          " the frame thread: ";
       if (what.rfind(start, 0) != 0 || what.size() <= start.size() || e.errorCode() == 0) {
         std::fprintf(stderr, "message: %s\n", e.what());
         _exit(2);

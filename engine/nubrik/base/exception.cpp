@@ -42,7 +42,10 @@ Message makeMessage(const char* format, const char* method) {
   if (format == nullptr) throw std::invalid_argument("nubrik::makeMessage: format is null");
   if (method == nullptr) throw std::invalid_argument("nubrik::makeMessage: method is null");
   char buffer[2048];
-  int length = std::snprintf(buffer, sizeof buffer, format, method);
+  // A template without %s leaves the method out.
+  int length = std::strstr(format, "%s") != nullptr
+                   ? std::snprintf(buffer, sizeof buffer, format, method)
+                   : std::snprintf(buffer, sizeof buffer, "%s", format);
   if (length < 0) length = 0;
   if (length >= static_cast<int>(sizeof buffer)) length = sizeof buffer - 1;
   return copyOf(buffer, static_cast<size_t>(length));
@@ -68,8 +71,12 @@ std::string describeFile(std::string_view path) {
 }
 
 std::string describeError(uint32_t code) {
+#if defined(_WIN32)
   if (code == platform::kErrorNotRegularFile) return platform::errorText(code);
   return platform::errorText(code) + " (error " + std::to_string(code) + ")";
+#else
+  return platform::errorText(code);
+#endif
 }
 
 void refuseNulInPath(std::string_view path, const char* method) {

@@ -64,19 +64,6 @@ std::vector<uint8_t> readFontFile(const std::string& path) {
   return bytes;
 }
 
-std::filesystem::path programFolder() {
-#if defined(_WIN32)
-  char name[MAX_PATH + 1];
-  const DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
-  if (length == 0 || length >= sizeof name) return {};
-  return std::filesystem::path(std::string(name, length)).parent_path();
-#else
-  std::error_code error;
-  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::path() : program.parent_path();
-#endif
-}
-
 }  // namespace
 
 Font::Font(std::unique_ptr<FontFace> face) : face_(std::move(face)) {}
@@ -111,7 +98,9 @@ std::shared_ptr<Font> Font::fromMemory(const uint8_t* bytes, size_t size) {
 
 std::shared_ptr<Font> Font::defaultFont() {
   std::vector<std::filesystem::path> folders;
-  if (auto folder = programFolder(); !folder.empty()) folders.push_back(std::move(folder));
+  if (const std::string folder = platform::programFolder(); !folder.empty()) {
+    folders.emplace_back(folder);
+  }
   folders.emplace_back(".");
 #if !defined(_WIN32)
   folders.emplace_back("/usr/share/fonts/truetype/dejavu");

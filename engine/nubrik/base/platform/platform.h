@@ -20,6 +20,11 @@ namespace nubrik::platform {
 uint32_t lastError();
 // The platform's text for an error code of lastError().
 std::string errorText(uint32_t code);
+
+// The folder of the running program's own file, where it keeps what it
+// ships with (pictures, the default font); empty when the system does not
+// say.
+std::string programFolder();
 // An error of the engine's own, in the range both platforms leave to
 // programs (bit 29): what was to be read as a file is not a regular file (a
 // pipe, a device, a socket), which a read could wait on for ever. errorText

@@ -28,6 +28,15 @@ namespace nubrik::platform {
 
 uint32_t lastError() { return static_cast<uint32_t>(errno); }
 
+std::string programFolder() {
+  char path[PATH_MAX + 1];
+  const ssize_t length = readlink("/proc/self/exe", path, PATH_MAX);
+  if (length <= 0) return {};
+  const std::string program(path, static_cast<size_t>(length));
+  const size_t slash = program.rfind('/');
+  return slash == std::string::npos ? std::string() : program.substr(0, slash == 0 ? 1 : slash);
+}
+
 std::string errorText(uint32_t code) {
   if (code == kErrorNotRegularFile) return "not a regular file";
   return std::strerror(static_cast<int>(code));

@@ -41,6 +41,15 @@ HANDLE handleOf(FileObject* file) { return reinterpret_cast<HANDLE>(file); }
 
 uint32_t lastError() { return failedCode; }
 
+std::string programFolder() {
+  char name[MAX_PATH + 1];
+  const DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
+  if (length == 0 || length >= sizeof name) return {};
+  const std::string program(name, length);
+  const size_t slash = program.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : program.substr(0, slash);
+}
+
 std::string errorText(uint32_t code) {
   if (code == kErrorNotRegularFile) return "not a regular file";
   char text[512];
