@@ -150,14 +150,9 @@ int main(int argc, char** argv) {
     turned->setFilter(nubrik::ImageFilter::Bilinear);
     turned->setRotation(-20);
 
-    for (const auto& sprite : {background, dialFace}) {
-      sprite->show();
-      sprite->invalidate();
-    }
-    for (const auto& sprite : {needle, blocky, smooth, turned}) {
-      sprite->show();
-      sprite->invalidate();  // setters only store: say what must be drawn
-    }
+    // A changed sprite is redrawn by the next frame.
+    for (const auto& sprite : {background, dialFace}) sprite->show();
+    for (const auto& sprite : {needle, blocky, smooth, turned}) sprite->show();
 
     // Each frame turns the needle a little further about its base.
     screen.addFrameCallback([&](nubrik::Screen& s) {
@@ -166,9 +161,7 @@ int main(int argc, char** argv) {
         done.set();
         return true;
       }
-      needle->invalidate();  // the old area
       needle->setRotation(double(frame + 1) * kDegreesPerFrame);
-      needle->invalidate();  // the new one
       return false;
     });
     screen.startFrameThread();
