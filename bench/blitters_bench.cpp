@@ -2,13 +2,20 @@
 // memset/memcpy of the band as bounds and pixman's comparable operations as a
 // peer, all in one run. Rates are in target pixels per second. The
 // transformed (sampled) loops run over the same tiles, beside pixman's
-// nearest-filter transformed composite of the same sheet.
+// nearest-filter transformed composite of the same sheet; the rotated loops
+// beside pixman's affine composite and (where it has been built) Blend2D's
+// pattern fill of the same picture.
 
 #include <benchmark/benchmark.h>
 #include <pixman.h>
+#if NUBRIK_HAVE_BLEND2D
+#include <blend2d/blend2d.h>
+#endif
 
+#include <cmath>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <random>
 #include <string>
 #include <tuple>
@@ -16,6 +23,7 @@
 
 #include "nubrik/image/image.h"
 #include "nubrik/image/memory_helper.h"
+#include "nubrik/sprite/affine_blitters.h"
 #include "nubrik/sprite/blit_loops.h"
 #include "nubrik/sprite/fill_blitters.h"
 #include "nubrik/sprite/image_blitters.h"
@@ -79,7 +87,7 @@ std::shared_ptr<Image> sheet(PixelFormat format) {
 
 void finish(benchmark::State& state) { state.SetItemsProcessed(state.iterations() * kPixels); }
 
-const char* const kLevelNames[] = {"scalar", "sse2", "avx2"};
+const char* const kLevelNames[] = {"scalar", "sse2", "avx2", "avx512"};
 
 void fillBench(benchmark::State& state, blit::SimdLevel level, BlendMode mode, Colour colour,
                uint8_t opacity) {
@@ -257,6 +265,135 @@ void pixmanSampledBench(benchmark::State& state, pixman_format_code_t targetForm
   finish(state);
 }
 
+// Rotated draws: the 64 x 48 tile turned 30 degrees about its centre, Normal
+// (OVER), drawn side by side across a target tall enough for its 80 x 74
+// bounding box. Rates are per pixel of that box, the same count for every
+// peer, which each compose over all of it.
+constexpr uint32_t kTurnTarget = 80;
+constexpr double kTurnDegrees = 30;
+constexpr int32_t kTurnBoxWidth = 80, kTurnBoxHeight = 74;
+constexpr int32_t kTurnCopies = static_cast<int32_t>(kWidth) / kTurnBoxWidth;
+
+struct TurnBand {
+  std::shared_ptr<uint8_t[]> bytes = MemoryHelper::allocate(size_t{kWidth} * kTurnTarget * 4);
+  Image image{kWidth, kTurnTarget, kWidth * 4, bytes};
+  TurnBand() { std::memset(bytes.get(), 0x80, size_t{kWidth} * kTurnTarget * 4); }
+};
+
+void finishTurns(benchmark::State& state) {
+  state.SetItemsProcessed(state.iterations() * kTurnCopies * kTurnBoxWidth * kTurnBoxHeight);
+}
+
+void rotatedBench(benchmark::State& state, blit::SimdLevel level, ImageFilter filter,
+                  uint8_t opacity) {
+  blit::setActiveSimdLevel(level);
+  TurnBand band;
+  auto source = tile(PixelFormat::Rgba);
+  const ImageTransform transform{Rect{0, 0, kTileWidth, kTileHeight}};
+  ImageRotation rotations[kTurnCopies];
+  Rect areas[kTurnCopies];
+  for (int32_t n = 0; n < kTurnCopies; ++n) {
+    ImageRotation& r = rotations[n];
+    r.x = n * kTurnBoxWidth + (kTurnBoxWidth - int32_t(kTileWidth)) / 2;
+    r.y = (kTurnBoxHeight - int32_t(kTileHeight)) / 2;
+    r.width = kTileWidth, r.height = kTileHeight;
+    r.pivotX2 = kTileWidth, r.pivotY2 = kTileHeight;
+    r.angle = angleUnits(kTurnDegrees);
+    r.filter = filter;
+    areas[n] = rotatedImageArea(transform, r);
+  }
+  for (auto _ : state) {
+    for (int32_t n = 0; n < kTurnCopies; ++n) {
+      drawRotatedImage(*source, transform, rotations[n], nullptr, band.image, BlendMode::Normal,
+                       areas[n], opacity);
+    }
+    benchmark::ClobberMemory();
+  }
+  finishTurns(state);
+}
+
+// pixman's affine composite of the same tile (OVER, with the opacity as a
+// solid mask): target (x, y) of each box samples the tile at the box's
+// centre turned back.
+void pixmanRotatedBench(benchmark::State& state, pixman_filter_t filter, uint8_t opacity) {
+  TurnBand band;
+  pixman_image_t* target =
+      pixman_image_create_bits(PIXMAN_a8r8g8b8, kWidth, kTurnTarget,
+                               reinterpret_cast<uint32_t*>(band.bytes.get()), kWidth * 4);
+  auto source = tile(PixelFormat::Rgba);
+  pixman_image_t* src =
+      pixman_image_create_bits(PIXMAN_a8r8g8b8, kTileWidth, kTileHeight,
+                               reinterpret_cast<uint32_t*>(source->lock()), kTileWidth * 4);
+  const double radians = kTurnDegrees * std::numbers::pi / 180;
+  pixman_f_transform f;
+  pixman_f_transform_init_identity(&f);
+  pixman_f_transform_translate(&f, nullptr, -kTurnBoxWidth / 2.0, -kTurnBoxHeight / 2.0);
+  pixman_f_transform_rotate(&f, nullptr, std::cos(radians), -std::sin(radians));
+  pixman_f_transform_translate(&f, nullptr, kTileWidth / 2.0, kTileHeight / 2.0);
+  pixman_transform_t transform;
+  pixman_transform_from_pixman_f_transform(&transform, &f);
+  pixman_image_set_transform(src, &transform);
+  pixman_image_set_filter(src, filter, nullptr, 0);
+  const pixman_color_t alpha{0, 0, 0, static_cast<uint16_t>(opacity * 257)};
+  pixman_image_t* mask = opacity != 255 ? pixman_image_create_solid_fill(&alpha) : nullptr;
+  for (auto _ : state) {
+    for (int32_t n = 0; n < kTurnCopies; ++n) {
+      pixman_image_composite32(PIXMAN_OP_OVER, src, mask, target, 0, 0, 0, 0, n * kTurnBoxWidth, 0,
+                               kTurnBoxWidth, kTurnBoxHeight);
+    }
+    benchmark::ClobberMemory();
+  }
+  if (mask) pixman_image_unref(mask);
+  pixman_image_unref(src);
+  pixman_image_unref(target);
+  finishTurns(state);
+}
+
+#if NUBRIK_HAVE_BLEND2D
+// Blend2D's pattern fill of the same tile (premultiplied, as it keeps
+// pictures), turned about each box's centre, at the opacity as global alpha.
+void blend2dRotatedBench(benchmark::State& state, BLPatternQuality quality, uint8_t opacity) {
+  TurnBand band;
+  BLImage target;
+  target.create_from_data(kWidth, kTurnTarget, BL_FORMAT_PRGB32, band.bytes.get(), kWidth * 4);
+  auto source = tile(PixelFormat::Rgba);
+  BLImage picture;
+  picture.create(kTileWidth, kTileHeight, BL_FORMAT_PRGB32);
+  BLImageData data;
+  picture.make_mutable(&data);
+  for (uint32_t y = 0; y < kTileHeight; ++y) {
+    for (uint32_t x = 0; x < kTileWidth; ++x) {
+      uint32_t p;
+      std::memcpy(&p, source->lockConst() + y * source->getPitch() + x * 4, 4);
+      const uint32_t a = p >> 24;
+      uint32_t premultiplied = a << 24;
+      for (int shift = 0; shift < 24; shift += 8) {
+        premultiplied |= (((p >> shift) & 0xFF) * a + 127) / 255 << shift;
+      }
+      std::memcpy(static_cast<uint8_t*>(data.pixel_data) + y * data.stride + x * 4, &premultiplied,
+                  4);
+    }
+  }
+  const double radians = kTurnDegrees * std::numbers::pi / 180;
+  BLContext context(target);
+  context.set_comp_op(BL_COMP_OP_SRC_OVER);
+  context.set_pattern_quality(quality);
+  context.set_global_alpha(opacity / 255.0);
+  for (auto _ : state) {
+    for (int32_t n = 0; n < kTurnCopies; ++n) {
+      context.reset_transform();
+      context.translate(n * kTurnBoxWidth + kTurnBoxWidth / 2.0, kTurnBoxHeight / 2.0);
+      context.rotate(radians);
+      context.blit_image(BLPoint(-(kTileWidth / 2.0), -(kTileHeight / 2.0)), picture);
+    }
+    context.flush(BL_CONTEXT_FLUSH_SYNC);
+    benchmark::ClobberMemory();
+  }
+  context.end();
+  finishTurns(state);
+}
+#endif
+
 void registerAll() {
   benchmark::RegisterBenchmark("bound/memset", memsetBench);
   benchmark::RegisterBenchmark("bound/memcpy", memcpyBench);
@@ -288,6 +425,25 @@ void registerAll() {
             (std::string("pixman/nearest ") + sample.name + " " + name + onto).c_str(),
             pixmanSampledBench, target, op, format, sample);
       }
+    }
+  }
+
+  for (const auto& [name, filter] : {std::pair{"nearest", PIXMAN_FILTER_NEAREST},
+                                     std::pair{"bilinear", PIXMAN_FILTER_BILINEAR}}) {
+    for (const uint8_t opacity : {uint8_t{200}, uint8_t{255}}) {
+      benchmark::RegisterBenchmark((std::string("pixman/rotated30 ") + name +
+                                    " OVER a8r8g8b8 opacity" + std::to_string(opacity))
+                                       .c_str(),
+                                   pixmanRotatedBench, filter, opacity);
+#if NUBRIK_HAVE_BLEND2D
+      benchmark::RegisterBenchmark((std::string("blend2d/rotated30 ") + name +
+                                    " SRC_OVER prgb32 opacity" + std::to_string(opacity))
+                                       .c_str(),
+                                   blend2dRotatedBench,
+                                   filter == PIXMAN_FILTER_NEAREST ? BL_PATTERN_QUALITY_NEAREST
+                                                                   : BL_PATTERN_QUALITY_BILINEAR,
+                                   opacity);
+#endif
     }
   }
 
@@ -327,6 +483,15 @@ void registerAll() {
              kFormatNames[static_cast<int>(draw.format)] + "/" + sample.name)
                 .c_str(),
             sampledBench, level, draw.mode, draw.format, draw.opacity, sample);
+      }
+    }
+    for (const auto& [name, filter] : {std::pair{"nearest", ImageFilter::Nearest},
+                                       std::pair{"bilinear", ImageFilter::Bilinear}}) {
+      for (const uint8_t opacity : {uint8_t{200}, uint8_t{255}}) {
+        benchmark::RegisterBenchmark(
+            (prefix + "rotated30/" + name + "/Normal/Rgba/opacity" + std::to_string(opacity))
+                .c_str(),
+            rotatedBench, level, filter, opacity);
       }
     }
     for (int mode = 0; mode < 5; ++mode) {

@@ -19,6 +19,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTAL
         PATTERN "streamed_copy.h" EXCLUDE
         PATTERN "blit_checks.h" EXCLUDE
         PATTERN "blit_loops.h" EXCLUDE
+        PATTERN "affine_loops.h" EXCLUDE
+        PATTERN "affine_geometry.h" EXCLUDE
+        PATTERN "int128.h" EXCLUDE
         PATTERN "band_bins.h" EXCLUDE
         PATTERN "band_damage.h" EXCLUDE
         PATTERN "draw_order.h" EXCLUDE

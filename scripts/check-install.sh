@@ -45,7 +45,7 @@ for header in $(cd "$prefix/include" && find nubrik -name '*.h' | sort); do
 done
 
 step "the examples, through find_package(nubrik)"
-for example in moving_square blend_modes sheet text; do
+for example in moving_square blend_modes sheet text rotate; do
   configure -S "$root/examples/$example" -B "$work/$example" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
   cmake --build "$work/$example" >/dev/null
@@ -54,6 +54,7 @@ done
 [ -s "$work/moving_square.png" ] || fail "moving_square wrote no picture"
 [ -s "$work/text.png" ] || fail "text wrote no picture"
 [ -s "$work/sheet.png" ] || fail "sheet wrote no picture"
+[ -s "$work/rotate.png" ] || fail "rotate wrote no picture"
 
 if [ -f "$prefix/lib/cmake/nubrik/nubrikX11Targets.cmake" ]; then
   step "the interactive examples, through find_package(nubrik COMPONENTS window)"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The Windows build as a user meets it, under wine: the headless runner's
-# snapshot against the Linux build's, byte for byte, at every blitter level;
-# the headless runner's failures; and the window program on a virtual X
+# snapshot against the Linux build's, byte for byte, at every blitter level,
+# and so the rotation example's picture (turned and smoothly scaled
+# sprites); the headless runner's failures; and the window program on a virtual X
 # server (its window, its picture, a close request; a missing picture's
 # message); input sent through XTEST to the interactive examples, against
 # what they report. Every wine run and every wait is bounded in time.
 #
 # usage: windows-checks.sh win64|win32 WINDOWS_BUILD LINUX_BUILD
 #   WINDOWS_BUILD  a mingw preset's build folder (programs in bin/)
-#   LINUX_BUILD    a Linux build folder (bin/nubrik-headless, tools/window_probe)
+#   LINUX_BUILD    a Linux build folder (bin/nubrik-headless, bin/rotate, tools/window_probe)
 set -euo pipefail
 
 if [ $# -ne 3 ]; then
@@ -23,7 +24,8 @@ root=$(pwd)
 prefix=$root/build/wine-$arch
 probe=$linux/tools/window_probe
 for needed in "$windows/bin/nubrik.exe" "$windows/bin/nubrik-headless.exe" \
-  "$windows/bin/input_events.exe" "$windows/bin/arrows.exe" "$linux/bin/nubrik-headless" "$probe"; do
+  "$windows/bin/input_events.exe" "$windows/bin/arrows.exe" "$windows/bin/rotate.exe" \
+  "$linux/bin/nubrik-headless" "$linux/bin/rotate" "$probe"; do
   if [ ! -x "$needed" ]; then
     echo "windows-checks.sh: $needed is missing (build both first)" >&2
     exit 2
@@ -68,6 +70,22 @@ for level in default sse2 scalar; do
       "($(stat -c %s "$work/linux.png") bytes)"
   else
     fail "headless snapshot ($level blitters) differs from the Linux one"
+  fi
+done
+
+# Sprites turned by any angle and scaled with both filters: one rule in
+# integers, so the same bytes at every level on both systems.
+(cd "$linux/bin" && timeout 60 ./rotate "$work/rotate-linux.png" >/dev/null)
+for level in default sse2 scalar; do
+  simd=()
+  if [ "$level" != default ]; then simd=(NUBRIK_SIMD=$level); fi
+  if (cd "$windows/bin" && env NUBRIK_WINE_TIMEOUT=$limit "${simd[@]}" \
+    "$root/scripts/wine-run.sh" "$arch" "$prefix" ./rotate.exe "$work/rotate-windows-$level.png" >/dev/null) &&
+    cmp -s "$work/rotate-linux.png" "$work/rotate-windows-$level.png"; then
+    pass "rotated scene ($level blitters) is byte for byte the Linux one" \
+      "($(stat -c %s "$work/rotate-linux.png") bytes)"
+  else
+    fail "rotated scene ($level blitters) differs from the Linux one"
   fi
 done
 

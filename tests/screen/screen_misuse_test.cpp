@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -267,9 +269,11 @@ TEST(ScreenMisuseTest, ChangesWithoutTheLockTouchNothingWhileLockedOnesRun) {
   EXPECT_EQ(lockedFailures.load(), 0);
 }
 
+#ifndef _WIN32
 // A frame thread the system refuses (here: in a process allowed no more
-// threads) is reported with the system's reason, is not counted as running,
-// and leaves changes without the lock allowed, as on a stopped Screen.
+// threads, which takes POSIX's fork and limits) is reported with the
+// system's reason, is not counted as running, and leaves changes without the
+// lock allowed, as on a stopped Screen.
 TEST(ScreenMisuseTest, AFrameThreadTheSystemRefusesIsReported) {
   constexpr int kCannotLimit = 77;
   const pid_t child = fork();
@@ -321,6 +325,7 @@ TEST(ScreenMisuseTest, AFrameThreadTheSystemRefusesIsReported) {
   if (WEXITSTATUS(status) == kCannotLimit) GTEST_SKIP() << "threads cannot be limited here";
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+#endif
 
 }  // namespace
 }  // namespace nubrik

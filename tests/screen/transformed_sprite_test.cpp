@@ -1,5 +1,5 @@
-// Flipped, turned, scaled and tinted sprites moving over a background and
-// each other: after every composed frame the window equals a from-scratch
+// Flipped, turned (by quarters and by any angle), scaled, filtered and
+// tinted sprites moving over a background and each other: after every composed frame the window equals a from-scratch
 // composition of the sprites, so their damage is exactly their area and the
 // compositor's shortcut over opaque ones holds.
 
@@ -31,7 +31,7 @@ std::shared_ptr<Image> sheet(std::mt19937& random) {
 void change(ImageSprite& sprite, std::mt19937& random) {
   const Rect whole{0, 0, int32_t(sprite.getImage()->getWidth()),
                    int32_t(sprite.getImage()->getHeight())};
-  switch (random() % 7) {
+  switch (random() % 10) {
     case 0: {
       const int32_t left = int32_t(random() % whole.right), top = int32_t(random() % whole.bottom);
       sprite.setSourceRect({left, top, left + 1 + int32_t(random() % (whole.right - left)),
@@ -50,6 +50,15 @@ void change(ImageSprite& sprite, std::mt19937& random) {
     case 4:
       sprite.setTint(random() % 2 ? Colour{PixelFormat::Rgb, {255, uint8_t(random()), 90}}
                                   : Colour{PixelFormat::Rgba, {200, 255, 30, uint8_t(random())}});
+      break;
+    case 5:
+      sprite.setRotation(random() % 4 ? double(random() % 3600) / 10 : 90.0 * (random() % 4));
+      break;
+    case 6:
+      sprite.setPivot(int32_t(random() % 60) - 10, int32_t(random() % 40) - 10);
+      break;
+    case 7:
+      sprite.setFilter(random() % 2 ? ImageFilter::Bilinear : ImageFilter::Nearest);
       break;
     default:
       sprite.setPosition(sprite.getX() + int(random() % 31) - 15,

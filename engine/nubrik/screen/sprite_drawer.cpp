@@ -452,6 +452,8 @@ bool SpriteDrawer::movedOnly(const DrawCommand& now, const DrawCommand& before, 
     std::memcpy(&w, c.components.data(), 4);
     return w;
   };
+  // A turned command's box moves with it: it is prepared anew.
+  if (now.isRotated() || before.isRotated()) return false;
   if (now.kind != before.kind || now.image != before.image || now.blendMode != before.blendMode ||
       now.opacity != before.opacity || now.orientation != before.orientation ||
       now.colour.kind != before.colour.kind || word(now.colour) != word(before.colour) ||

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "nubrik/sprite/affine_loops.h"
 #include "nubrik/sprite/blit_loops.h"
 
 #if defined(__clang__)
@@ -137,9 +138,34 @@ struct Vec {
 
 #include "nubrik/sprite/simd_loops.inc"
 
+// Rotated drawing's loops, with the few operations they need beyond Vec.
+struct AffineVec : Vec {
+  static V madd16(V a, V b) { return _mm_madd_epi16(a, b); }
+  // The low 32 bits of each lane's product, from the even and odd lanes' full products.
+  static V mullo32(V a, V b) {
+    const V even = _mm_mul_epu32(a, b);
+    const V odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+  }
+  static bool none(V mask) { return _mm_movemask_epi8(mask) == 0; }
+  template <typename Reader>
+  static V gather(const uint8_t* base, V offsets) {
+    alignas(16) int32_t at[4];
+    _mm_store_si128(reinterpret_cast<V*>(at), offsets);
+    return _mm_setr_epi32(static_cast<int>(Reader::pixel(base + at[0])),
+                          static_cast<int>(Reader::pixel(base + at[1])),
+                          static_cast<int>(Reader::pixel(base + at[2])),
+                          static_cast<int>(Reader::pixel(base + at[3])));
+  }
+};
+
+#include "nubrik/sprite/affine_loops.inc"
+
 }  // namespace sse2
 
 const LoopTable& sse2Loops() { return sse2::kLoops; }
+const AffineLoopTable& sse2AffineLoops() { return sse2::kAffineLoops; }
 
 }  // namespace nubrik::blit
 

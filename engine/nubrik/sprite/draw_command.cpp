@@ -14,7 +14,10 @@ void drawCommand(IImage& target, const BandClip& clip, const DrawCommand& comman
       break;
     case DrawCommandKind::Image:
       if (command.image == nullptr) break;
-      if (command.isTransformed()) {
+      if (command.isRotated()) {
+        drawRotatedImage(*command.image, command.transform(), command.rotation, &clip, target,
+                         command.blendMode, command.bounds, command.opacity);
+      } else if (command.isTransformed()) {
         drawTransformedImage(*command.image, command.transform(), &clip, target, command.blendMode,
                              command.bounds, command.opacity);
       } else {
@@ -52,6 +55,8 @@ bool hidesBelow(const DrawCommand& command, const Rect& area) {
       return colourAlpha(command.colour) == 255 && contains(command.bounds, area);
     case DrawCommandKind::Image: {
       if (command.image == nullptr || (command.tint >> 24) != 0xFF) return false;
+      // A turned box leaves corners of its bounds uncovered.
+      if (command.isRotated()) return false;
       const PixelFormat format = command.image->getPixelFormat();
       if (format != PixelFormat::Grey && format != PixelFormat::Rgb &&
           format != PixelFormat::Rgbx) {

@@ -4,6 +4,7 @@
 
 #include "nubrik/base/rect.h"
 #include "nubrik/image/image.h"
+#include "nubrik/sprite/affine_blitters.h"
 #include "nubrik/sprite/band_clip.h"
 #include "nubrik/sprite/blend.h"
 #include "nubrik/sprite/colour.h"
@@ -39,6 +40,9 @@ struct DrawCommand {
   uint32_t sourceWidth = 0;
   uint32_t sourceHeight = 0;
   uint32_t tint = kNoTint;  // Image
+  // Image: turned by any angle, or filtered (isRotated): the box that the
+  // fields above fill, turned about its pivot (see drawRotatedImage).
+  ImageRotation rotation;
   // Image: not owning. The sprite keeps the image alive, and the registry keeps
   // the sprite alive for as long as its Screen lives.
   const IImage* image = nullptr;
@@ -47,6 +51,8 @@ struct DrawCommand {
   bool isTransformed() const {
     return sourceWidth != 0 || sourceHeight != 0 || orientation != 0 || tint != kNoTint;
   }
+  // Whether an image command is drawn by the rotation rule.
+  bool isRotated() const { return rotation.angle != 0 || rotation.filter != ImageFilter::Nearest; }
   // The sampling an image command asks for. Without a source size, the
   // source rectangle is sourceOrigin and the bounds' size.
   ImageTransform transform() const;
@@ -60,8 +66,8 @@ void drawCommand(IImage& target, const BandClip& clip, const DrawCommand& comman
 // coordinates) with a value that does not depend on what was there before: an
 // opaque Normal fill or an opaque Normal copy of an image without alpha
 // (untinted, or tinted with alpha 255) that covers all of `area`; a
-// transformed image covers all of its bounds. Whatever is drawn below such a
-// command in `area` is lost, so composing may start with it.
+// transformed image covers all of its bounds, a rotated one is not counted. Whatever is drawn below
+// such a command in `area` is lost, so composing may start with it.
 bool hidesBelow(const DrawCommand& command, const Rect& area);
 
 }  // namespace nubrik

@@ -1,6 +1,7 @@
 #include "nubrik/sprite/image_sprite.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -173,14 +174,90 @@ void ImageSprite::setTint(const Colour& tint) {
   t.tint = tint;
 }
 
+void ImageSprite::setRotation(double degrees) {
+  checkLock();
+  if (!std::isfinite(degrees)) {
+    throw std::invalid_argument("ImageSprite::setRotation: " + std::to_string(degrees) +
+                                " is not a finite number of degrees");
+  }
+  const uint32_t units = angleUnits(degrees);
+  Transform& t = editTransform();
+  noteChanged();
+  t.angle = units;
+}
+
+void ImageSprite::setPivot(int32_t x, int32_t y) {
+  checkLock();
+  // Kept in half pixels beside the centre's, in 32 bits.
+  constexpr int32_t kLeast = -(1 << 30), kMost = (1 << 30) - 1;
+  if (x < kLeast || x > kMost || y < kLeast || y > kMost) {
+    throw std::invalid_argument("ImageSprite::setPivot: (" + std::to_string(x) + ", " +
+                                std::to_string(y) + "); each must be " + std::to_string(kLeast) +
+                                " to " + std::to_string(kMost));
+  }
+  Transform& t = editTransform();
+  noteChanged();
+  t.pivotX = x;
+  t.pivotY = y;
+  t.hasPivot = true;
+}
+
+Point ImageSprite::getPivot() const {
+  if (transform().hasPivot) return Point{transform().pivotX, transform().pivotY};
+  return Point{static_cast<int32_t>(getWidth() / 2), static_cast<int32_t>(getHeight() / 2)};
+}
+
+void ImageSprite::setFilter(ImageFilter filter) {
+  checkLock();
+  if (filter != ImageFilter::Nearest && filter != ImageFilter::Bilinear) {
+    throw std::invalid_argument("ImageSprite::setFilter: unknown filter " +
+                                std::to_string(static_cast<int>(filter)) +
+                                "; Nearest (0) and Bilinear (1) are allowed");
+  }
+  Transform& t = editTransform();
+  noteChanged();
+  t.filter = filter;
+}
+
+ImageTransform ImageSprite::sampling() const {
+  const Transform& t = transform();
+  return ImageTransform{getSourceRect(), isFlippedHorizontally(), isFlippedVertically(),
+                        getQuarterTurns(), tintMultipliers(t.tint)};
+}
+
+ImageRotation ImageSprite::rotation() const {
+  const Transform& t = transform();
+  ImageRotation r;
+  r.x = x_;
+  r.y = y_;
+  r.width = getWidth();
+  r.height = getHeight();
+  r.pivotX2 = t.hasPivot ? 2 * t.pivotX : static_cast<int32_t>(r.width);
+  r.pivotY2 = t.hasPivot ? 2 * t.pivotY : static_cast<int32_t>(r.height);
+  r.angle = t.angle;
+  r.filter = t.filter;
+  return r;
+}
+
+DrawCommand& ImageSprite::placeRotated(DrawCommand& command) const {
+  const ImageTransform sampled = sampling();
+  command.rotation = rotation();
+  command.bounds = rotatedImageArea(sampled, command.rotation);
+  return command;
+}
+
 bool ImageSprite::isPlain() const {
   if (!transform_) return true;
   const Transform& t = *transform_;
   return !t.hasSourceRect && t.width == 0 && t.orientation == 0 &&
-         tintMultipliers(t.tint) == kNoTint;
+         tintMultipliers(t.tint) == kNoTint && !isRotated();
 }
 
 Rect ImageSprite::bounds() const {
+  if (isRotated() && getSourceRect().hasArea()) {
+    DrawCommand command;
+    return placeRotated(command).bounds;
+  }
   // Most sprites have no transform: the image's own size.
   const uint32_t width = transform_ ? getWidth() : image_->getWidth();
   const uint32_t height = transform_ ? getHeight() : image_->getHeight();
@@ -207,6 +284,7 @@ DrawCommand ImageSprite::getDrawCommand() const {
   command.sourceHeight = static_cast<uint32_t>(source.bottom - source.top);
   command.orientation = transform().orientation;
   command.tint = tintMultipliers(transform().tint);
+  if (isRotated()) placeRotated(command);
   return command;
 }
 

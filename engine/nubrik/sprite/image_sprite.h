@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "nubrik/image/image.h"
+#include "nubrik/sprite/affine_blitters.h"
 #include "nubrik/sprite/colour.h"
 #include "nubrik/sprite/sprite_base.h"
 
@@ -29,10 +30,17 @@ namespace nubrik {
 // 6. It is blended with the sprite's mode and opacity as an unchanged image
 //    of its layout is; tinted, as an Rgba pixel holding the tinted values.
 //
+// A rotation by any angle then turns that box about its pivot, and the
+// filter says how the source is sampled; both follow the rotation rule
+// (README, "Rotation by any angle"). The sprite's position stays the box's
+// top-left before the turn.
+//
 // Setters only store, as for every sprite: call invalidate() before and
 // after a change. The sprite's area is its position and its size; an area
 // that would reach past 2^31 - 1 ends there (nothing beyond lies on any
-// surface), and is sampled by the rule over what is left of it.
+// surface), and is sampled by the rule over what is left of it. Turned or
+// filtered, its area is the bounding box of what it can cover, cut likewise;
+// the turn is of the whole box.
 class ImageSprite final : public SpriteBase {
  public:
   // Throws std::invalid_argument for an empty image handle, an image whose
@@ -79,11 +87,38 @@ class ImageSprite final : public SpriteBase {
   void setTint(const Colour& tint);
   const Colour& getTint() const { return transform().tint; }
 
+  // Clockwise on screen, any finite number of degrees, kept as 0 to 360
+  // (exclusive) in units of 1/65536 degree; getRotation gives it back so.
+  // A value that is not finite throws std::invalid_argument.
+  void setRotation(double degrees);
+  double getRotation() const { return angleDegrees(transform().angle); }
+
+  // The point of the box, before the turn, that the turn leaves in place,
+  // from the box's top-left; each coordinate -2^30 to 2^30 - 1 (others throw
+  // std::invalid_argument). Until set, the box's centre (getPivot gives it
+  // rounded down where the size is odd; the turn is about the exact centre).
+  void setPivot(int32_t x, int32_t y);
+  Point getPivot() const;
+
+  // Nearest (the default) or Bilinear, for scaling and turning alike; other
+  // values throw std::invalid_argument.
+  void setFilter(ImageFilter filter);
+  ImageFilter getFilter() const { return transform().filter; }
+
  protected:
   Rect bounds() const override;
 
  private:
   bool isPlain() const;
+  // The sampling of the sheet rule (everything but the rotation).
+  ImageTransform sampling() const;
+  ImageRotation rotation() const;
+  // The fields of a rotated or filtered sprite's command that differ from
+  // an unrotated one's: the rotation and the bounds.
+  DrawCommand& placeRotated(DrawCommand& command) const;
+  bool isRotated() const {
+    return transform_ && (transform_->angle != 0 || transform_->filter != ImageFilter::Nearest);
+  }
 
   int32_t x_;
   int32_t y_;
@@ -97,6 +132,10 @@ class ImageSprite final : public SpriteBase {
     Colour tint{PixelFormat::Rgba, {255, 255, 255, 255}};
     uint8_t orientation = 0;  // OrientationBits
     bool hasSourceRect = false;
+    bool hasPivot = false;  // otherwise the box's centre
+    ImageFilter filter = ImageFilter::Nearest;
+    int32_t pivotX = 0, pivotY = 0;  // when hasPivot
+    uint32_t angle = 0;              // in units of fixed_angle.h
   };
   const Transform& transform() const;
   // The transform to change; made on first use (throws std::bad_alloc).

@@ -28,7 +28,7 @@ Rect toRect(int64_t left, int64_t top, int64_t right, int64_t bottom) {
 PreparedCommand::PreparedCommand(const DrawCommand& command) : command_(&command) {
   const Rect& b = command.bounds;
   if (command.kind == DrawCommandKind::Image && command.image != nullptr &&
-      command.isTransformed()) {
+      (command.isTransformed() || command.isRotated())) {
     reach_ = toRect(b.left, b.top, b.right, b.bottom);
     path_ = reach_.hasArea() ? Path::Command : Path::Nothing;
     return;
