@@ -80,9 +80,8 @@ FlakeStep snowStep(const Scene::Snowflake& flake, int32_t x, int32_t y, uint8_t 
 
 bool Scene::update() {
   if (frameLimit_ != 0 && screen_->getComposedFrameCount() >= frameLimit_) return false;
-  const auto manager = screen_->getSpriteManager();
   const auto cursorSprite =
-      std::dynamic_pointer_cast<ImageSprite>(manager->findSprite(kCursorSpriteId));
+      std::dynamic_pointer_cast<ImageSprite>(screen_->findSprite(kCursorSpriteId));
   if (cursorSprite) {
     const auto& image = cursorSprite->getImage();
     const Point p =

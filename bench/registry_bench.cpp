@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"
 
 namespace {
@@ -78,7 +79,7 @@ struct Scattered {
   }
 
   void frame() {
-    SpriteDrawer& drawer = *screen.getSpriteDrawer();
+    SpriteDrawer& drawer = *ScreenInternals::spriteDrawer(screen);
     drawer.prepareFrame();
     drawer.finishFrame();
   }

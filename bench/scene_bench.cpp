@@ -41,13 +41,16 @@
 #include "app/demo_layout.h"
 #include "app/sprite_rules.h"
 #include "nubrik/base/event.h"
+#include "nubrik/base/platform/platform.h"
 #include "nubrik/image/memory_helper.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/image/streamed_copy.h"
 #include "nubrik/screen/band_damage.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/sprite/blit_loops.h"
+#include "nubrik/sprite/draw_command.h"
 #include "nubrik/window/memory_window.h"
 
 namespace {
@@ -94,7 +97,7 @@ struct DemoScreen {
     std::thread([&] { flakes = buildDemoLayout(screen, pictures(), size.flakes); }).join();
     for (const Snowflake& flake : flakes) changeBlendMode(*flake.sprite, size.flakeMode);
     for (int32_t id = 11; id < 31; ++id) {
-      movingPictures.push_back(screen.getSpriteManager()->findSprite(id));
+      movingPictures.push_back(screen.findSprite(id));
     }
     screen.addFrameCallback([this](Screen& s) {
       if (s.getComposedFrameCount() != seen) {
@@ -268,11 +271,11 @@ class BareComposition {
 // that redraws everything every frame gets them.
 std::vector<DrawCommand> sceneCommands(const Size& size) {
   DemoScreen scene(size, 0);
-  auto manager = scene.screen.getSpriteManager();
+  auto manager = ScreenInternals::spriteManager(scene.screen);
   manager->sortIfDirty();
   std::vector<DrawCommand> commands;
   for (const auto& entry : *manager) {
-    if (entry.sprite->isVisible()) commands.push_back(entry.sprite->getDrawCommand());
+    if (entry.sprite->isVisible()) commands.push_back(SpriteCommands::of(*entry.sprite));
   }
   return commands;
 }
@@ -642,7 +645,7 @@ void compareBench(benchmark::State& state, Comparison c) {
 #endif
         } else if (way == kDrawBand || way == kSplit || way >= kDrawBandWindow) {
           const bool window = way >= kDrawBandWindow;
-          BareComposition split(*bare.screen.getSpriteDrawer(),
+          BareComposition split(*ScreenInternals::spriteDrawer(bare.screen),
                                 way == kDrawBand || way == kDrawBandWindow ? 1 : n,
                                 window ? &bare.window : nullptr, way == kSplitStreamed);
           std::lock_guard lock(bare.screen.getSceneLock());

@@ -20,9 +20,12 @@
 #include "nubrik/base/event.h"
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/image_blitters.h"
+#include "nubrik/sprite/sprite_factory.h"
+#include "nubrik/sprite/sprite_owners.h"
 #include "nubrik/window/memory_window.h"
 
 namespace {
@@ -55,7 +58,10 @@ std::string score(uint64_t n) {
 // colour drawn there instead; and the text rendered again (a new score).
 void drawBench(benchmark::State& state, uint32_t pixelSize, Colour colour) {
   const auto font = Font::fromFile(kFont);
-  TextSprite sprite({}, {}, 0, 0, 0, 0, font, pixelSize, score(0), colour);
+  const auto held =
+      makeSprite<TextSprite>(std::weak_ptr<IOrderTarget>(), std::weak_ptr<IRedrawTarget>(), 0, 0, 0,
+                             0, font, pixelSize, score(0), colour);
+  TextSprite& sprite = *held;
   const uint32_t w = sprite.getImage()->getWidth(), h = sprite.getImage()->getHeight();
   // The same alphas as the text's, at level 30.
   Image grey(w, h, PixelFormat::GreyAlpha);
@@ -82,7 +88,7 @@ void drawBench(benchmark::State& state, uint32_t pixelSize, Colour colour) {
   uint64_t n = 0;
   for (auto _ : state) {
     // Taken afresh: a new text is a new image.
-    DrawCommand c = sprite.getDrawCommand();
+    DrawCommand c = SpriteCommands::of(sprite);
     c.bounds = at;
     const auto drawText = [&] {
       glyphs.push_back(nanoseconds([&] { drawCommand(target, clip, c); }) / pixels);
@@ -155,7 +161,7 @@ struct ScoreScene {
   double pixelFrame() {
     {
       std::lock_guard lock(screen.getSceneLock());
-      screen.getSpriteDrawer()->invalidateRect(Rect{400, 300, 401, 301});
+      ScreenInternals::spriteDrawer(screen)->invalidateRect(Rect{400, 300, 401, 301});
     }
     return waitForFrame();
   }

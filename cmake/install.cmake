@@ -1,10 +1,7 @@
 # Installs the engine as a CMake package (find_package(nubrik), targets
 # nubrik::nubrik; the components x11 or, on Windows, win32, sdl where built
 # with SDL2, and window, which opens either) and as pkg-config modules
-# (nubrik, nubrik-x11, nubrik-sdl, nubrik-window). Internal headers (the
-# compositor, the blitters' loops, the text layout over FreeType, the
-# windows' device contexts) stay behind: a user's program includes what it
-# uses.
+# (nubrik, nubrik-x11, nubrik-sdl, nubrik-window).
 include(CMakePackageConfigHelpers)
 
 set(NUBRIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nubrik)
@@ -12,63 +9,94 @@ install(TARGETS nubrik_engine EXPORT nubrikTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h"
-        PATTERN "random.h" EXCLUDE
-        PATTERN "memory_helper.h" EXCLUDE
-        PATTERN "streamed_copy.h" EXCLUDE
-        PATTERN "blit_checks.h" EXCLUDE
-        PATTERN "blit_loops.h" EXCLUDE
-        PATTERN "affine_loops.h" EXCLUDE
-        PATTERN "affine_geometry.h" EXCLUDE
-        PATTERN "int128.h" EXCLUDE
-        PATTERN "band_bins.h" EXCLUDE
-        PATTERN "band_damage.h" EXCLUDE
-        PATTERN "draw_order.h" EXCLUDE
-        PATTERN "hit_test.h" EXCLUDE
-        PATTERN "prepared_command.h" EXCLUDE
-        PATTERN "frame_pipeline.h" EXCLUDE
-        PATTERN "sprite_drawer.h" EXCLUDE
-        PATTERN "sprite_grid.h" EXCLUDE
-        PATTERN "font_face.h" EXCLUDE
-        PATTERN "glyph_cache.h" EXCLUDE
-        PATTERN "text_layout.h" EXCLUDE
-        PATTERN "utf8.h" EXCLUDE
-        PATTERN "x11_*.h" EXCLUDE
-        PATTERN "win32_*.h" EXCLUDE
-        PATTERN "sdl_*.h" EXCLUDE)
+
+# The public headers: what a program includes, and what those include.
+# Every other header is the engine's own, says so in its first line
+# ("// Internal header"), and stays behind: the compositor, the registry,
+# the threads and the platform layer, the blitters' loops, the text layout
+# over FreeType, the windows' device contexts. A public header includes
+# only public ones (scripts/check-install.sh builds each alone against the
+# installed copy, and checks this list against the headers' first lines).
+set(NUBRIK_PUBLIC_HEADERS
+    nubrik/nubrik.h
+    nubrik/base/event.h
+    nubrik/base/exception.h
+    nubrik/base/platform/device_context.h
+    nubrik/base/recursive_lock.h
+    nubrik/base/rect.h
+    nubrik/image/file_stream_reader.h
+    nubrik/image/image.h
+    nubrik/image/image_loader.h
+    nubrik/image/load_image.h
+    nubrik/image/memory_stream_reader.h
+    nubrik/image/pixel_format.h
+    nubrik/image/pixel_lock.h
+    nubrik/image/png_encoder.h
+    nubrik/image/png_loader.h
+    nubrik/image/stream_reader.h
+    nubrik/screen/frame_time.h
+    nubrik/screen/screen.h
+    nubrik/sprite/affine_blitters.h
+    nubrik/sprite/band_clip.h
+    nubrik/sprite/blend.h
+    nubrik/sprite/colour.h
+    nubrik/sprite/fill_blitters.h
+    nubrik/sprite/fill_rect_sprite.h
+    nubrik/sprite/fixed_angle.h
+    nubrik/sprite/image_blitters.h
+    nubrik/sprite/image_sprite.h
+    nubrik/sprite/sprite.h
+    nubrik/sprite/sprite_base.h
+    nubrik/sprite/text_sprite.h
+    nubrik/text/font.h
+    nubrik/text/text_alignment.h
+    nubrik/window/app_window.h
+    nubrik/window/event_window.h
+    nubrik/window/input_event.h
+    nubrik/window/input_queue.h
+    nubrik/window/memory_window.h
+    nubrik/window/open_window.h
+    nubrik/window/window_choice.h
+    nubrik/window/window_options.h)
+foreach(header IN LISTS NUBRIK_PUBLIC_HEADERS)
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/engine/${header}
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${folder})
+endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/include/nubrik/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik)
 install(EXPORT nubrikTargets NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
 
-# A window component: its library, its one public header (`prefix`window.h;
-# the device context, the connection and the keyboard stay behind, with the
-# system headers they pull in) and its exported target nubrik::`name`. The
-# window component has no header of its own (open_window.h is the engine's).
+# A window component: its library, its public headers (the window by name,
+# nubrik/window/x11_window.h and the like; the device context, the
+# connection and the keyboard stay behind, with the system headers they pull
+# in) and its exported target nubrik::`name`. The window component has no
+# header of its own (open_window.h is the engine's).
 set(NUBRIK_COMPONENTS "")
-function(nubrik_install_component target name export prefix)
+function(nubrik_install_component target name export)
   install(TARGETS ${target} EXPORT ${export}
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/engine/nubrik/window/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/window
-          FILES_MATCHING PATTERN "${prefix}window.h")
+  foreach(header IN LISTS ARGN)
+    install(FILES ${PROJECT_SOURCE_DIR}/engine/nubrik/window/${header}
+            DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nubrik/window)
+  endforeach()
   install(EXPORT ${export} NAMESPACE nubrik:: DESTINATION ${NUBRIK_CMAKE_DIR})
   set(NUBRIK_COMPONENTS ${NUBRIK_COMPONENTS} ${name} PARENT_SCOPE)
 endfunction()
 if(TARGET nubrik_x11)
-  nubrik_install_component(nubrik_x11 x11 nubrikX11Targets x11_)
+  nubrik_install_component(nubrik_x11 x11 nubrikX11Targets x11_window.h)
 endif()
 if(TARGET nubrik_win32)
-  nubrik_install_component(nubrik_win32 win32 nubrikWin32Targets win32_)
+  nubrik_install_component(nubrik_win32 win32 nubrikWin32Targets win32_window.h)
 endif()
 if(TARGET nubrik_sdl)
-  nubrik_install_component(nubrik_sdl sdl nubrikSdlTargets sdl_)
+  nubrik_install_component(nubrik_sdl sdl nubrikSdlTargets sdl_window.h)
   set(NUBRIK_SDL_VERSION ${SDL2_VERSION})
 endif()
 if(TARGET nubrik_window)
-  nubrik_install_component(nubrik_window window nubrikWindowTargets no_header_)
+  nubrik_install_component(nubrik_window window nubrikWindowTargets)
 endif()
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/nubrikConfig.cmake.in

@@ -6,8 +6,11 @@
 
 #include "app/sprite_rules.h"
 #include "nubrik/base/exception.h"
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/draw_command.h"
+#include "nubrik/sprite/sprite_factory.h"
 #include "nubrik/window/memory_window.h"
 
 namespace nubrik {
@@ -29,12 +32,12 @@ void withScene(MemoryWindow& window, Body body) {
 TEST(SceneTest, FixedSpritesFollowTheTable) {
   MemoryWindow window(800, 600);
   withScene(window, [](Scene& scene) {
-    auto manager = scene.getScreen().getSpriteManager();
+    auto manager = ScreenInternals::spriteManager(scene.getScreen());
     EXPECT_EQ(manager->size(), 2u + 50 + 1 + 900);
     auto background = manager->findSprite(0);
-    EXPECT_EQ(background->getDrawCommand().bounds, (Rect{0, 0, 800, 600}));
+    EXPECT_EQ(SpriteCommands::of(*background).bounds, (Rect{0, 0, 800, 600}));
     EXPECT_EQ(background->getZOrder(), 0);
-    auto red = manager->findSprite(10)->getDrawCommand();
+    auto red = SpriteCommands::of(*manager->findSprite(10));
     EXPECT_EQ(red.bounds, (Rect{50, 50, 160, 160}));
     EXPECT_EQ(red.colour.components[0], 255);
     for (int k = 0; k < 50; ++k) {
@@ -121,7 +124,7 @@ TEST(SceneTest, CursorSpriteIsCentredOnTheCursor) {
   withScene(window, [&](Scene& scene) {
     std::lock_guard lock(scene.getScreen().getSceneLock());
     scene.update();
-    auto sprite = scene.getScreen().getSpriteManager()->findSprite(Scene::kCursorSpriteId);
+    auto sprite = scene.getScreen().findSprite(Scene::kCursorSpriteId);
     EXPECT_EQ(sprite->getX(), 368);
     EXPECT_EQ(sprite->getY(), 276);
   });
@@ -130,7 +133,8 @@ TEST(SceneTest, CursorSpriteIsCentredOnTheCursor) {
 TEST(SpriteRulesTest, HiddenOrInvisibleSpritesAreNotRedrawn) {
   auto manager = std::make_shared<SpriteManager>();
   auto drawer = std::make_shared<SpriteDrawer>(100, 100, 10, manager);
-  FillRectSprite sprite(manager, drawer, 1, {0, 0, 10, 10}, 0, Colour{});
+  const auto held = makeSprite<FillRectSprite>(manager, drawer, 1, Rect{0, 0, 10, 10}, 0, Colour{});
+  FillRectSprite& sprite = *held;
   moveSprite(sprite, 20, 20);  // hidden: moved without redrawing
   changeBlendMode(sprite, BlendMode::Add);
   changeOpacity(sprite, 0);

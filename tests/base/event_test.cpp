@@ -9,6 +9,7 @@
 
 #include "base/allocation_faults.h"
 #include "nubrik/base/exception.h"
+#include "nubrik/base/platform/platform.h"
 #include "nubrik/base/thread_notifier.h"
 
 namespace nubrik {

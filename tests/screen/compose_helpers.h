@@ -39,7 +39,7 @@ inline std::vector<DrawCommand> visibleCommands(SpriteManager& manager) {
   manager.sortIfDirty();
   std::vector<DrawCommand> commands;
   for (const auto& entry : manager) {
-    if (entry.sprite->isVisible()) commands.push_back(entry.sprite->getDrawCommand());
+    if (entry.sprite->isVisible()) commands.push_back(SpriteCommands::of(*entry.sprite));
   }
   return commands;
 }

@@ -6,9 +6,11 @@
 
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/hit_test.h"
 #include "nubrik/sprite/image_sprite.h"
+#include "nubrik/sprite/sprite_factory.h"
 
 namespace nubrik {
 namespace {
@@ -41,15 +43,15 @@ TEST(PickingTest, FindsTheTopmostSpriteThatMarksThePoint) {
       std::shared_ptr<ISprite> sprite;
       if (random() % 3 == 0) {
         const int32_t x = coordinate(kWidth), y = coordinate(kHeight);
-        sprite = std::make_shared<FillRectSprite>(
+        sprite = makeSprite<FillRectSprite>(
             manager, drawer, i,
             Rect{x, y, x + 1 + int32_t(random() % 90), y + 1 + int32_t(random() % 60)},
             static_cast<int32_t>(random() % 5),
             Colour{PixelFormat::Rgba, {1, 2, 3, uint8_t(random() % 2 ? 0 : 255)}});
       } else {
-        auto image = std::make_shared<ImageSprite>(
-            manager, drawer, i, coordinate(kWidth), coordinate(kHeight),
-            static_cast<int32_t>(random() % 5), randomImage(random));
+        auto image =
+            makeSprite<ImageSprite>(manager, drawer, i, coordinate(kWidth), coordinate(kHeight),
+                                    static_cast<int32_t>(random() % 5), randomImage(random));
         if (random() % 2) {
           image->setFlip(random() % 2, random() % 2);
           image->setQuarterTurns(random() % 4);
@@ -85,7 +87,7 @@ TEST(PickingTest, FindsTheTopmostSpriteThatMarksThePoint) {
         manager->sortIfDirty();
         std::shared_ptr<ISprite> expected;
         for (const auto& entry : *manager) {
-          if (entry.sprite->isVisible() && drawsAt(entry.sprite->getDrawCommand(), x, y)) {
+          if (entry.sprite->isVisible() && drawsAt(SpriteCommands::of(*entry.sprite), x, y)) {
             expected = entry.sprite;
           }
         }

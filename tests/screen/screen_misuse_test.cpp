@@ -18,7 +18,9 @@
 
 #include "nubrik/base/exception.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"
+#include "nubrik/sprite/draw_command.h"
 #include "nubrik/window/memory_window.h"
 
 namespace nubrik {
@@ -39,8 +41,9 @@ TEST(ScreenMisuseTest, ChangesWithoutTheLockWhileFramesRunAreRefused) {
     EXPECT_EQ(square->getX(), 0);  // refused before storing
     EXPECT_THROW(square->invalidate(), std::logic_error);
     EXPECT_THROW(other->setOpacity(3), std::logic_error);
-    EXPECT_THROW(screen.getSpriteManager()->markOrderDirty(), std::logic_error);
-    EXPECT_THROW(screen.getSpriteDrawer()->invalidateRect({0, 0, 4, 4}), std::logic_error);
+    EXPECT_THROW(ScreenInternals::spriteManager(screen)->markOrderDirty(), std::logic_error);
+    EXPECT_THROW(ScreenInternals::spriteDrawer(screen)->invalidateRect({0, 0, 4, 4}),
+                 std::logic_error);
     std::lock_guard lock(screen.getSceneLock());
     square->setPosition(5, 5);
     square->invalidate();
@@ -66,7 +69,7 @@ TEST(ScreenMisuseTest, SurfacesBeyondTheCapAreRefusedByName) {
     }
   }
   Screen largest(nullptr, 16384, 16384);
-  EXPECT_EQ(largest.getSpriteDrawer()->getBandCount(), 16384u);
+  EXPECT_EQ(ScreenInternals::spriteDrawer(largest)->getBandCount(), 16384u);
 }
 
 // Everything a change may touch, read under the scene lock.
@@ -83,7 +86,7 @@ struct SpriteState {
 
   static SpriteState of(ISprite& sprite) {
     SpriteState s;
-    s.command = sprite.getDrawCommand();
+    s.command = SpriteCommands::of(sprite);
     s.x = sprite.getX();
     s.y = sprite.getY();
     s.zOrder = sprite.getZOrder();

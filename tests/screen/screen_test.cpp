@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/sprite/blit_loops.h"
 #include "nubrik/window/memory_window.h"
@@ -56,8 +57,9 @@ int settledThreadCount(int expected) {
 
 // A full composition of the registry's current state, from scratch.
 std::shared_ptr<Image> fullComposition(Screen& screen) {
-  return testing::plainComposition(testing::visibleCommands(*screen.getSpriteManager()),
-                                   screen.getWidth(), screen.getHeight());
+  return testing::plainComposition(
+      testing::visibleCommands(*ScreenInternals::spriteManager(screen)), screen.getWidth(),
+      screen.getHeight());
 }
 
 std::shared_ptr<Image> randomImage(std::mt19937& random) {
@@ -75,10 +77,10 @@ TEST(ScreenTest, RefusesSurfacesItCannotCut) {
   EXPECT_THROW(Screen(&surface, 16385, 10), std::invalid_argument);
   EXPECT_THROW(Screen(&surface, 10, 0), std::invalid_argument);
   Screen widest(&surface, 16384, 3);
-  EXPECT_EQ(widest.getSpriteDrawer()->getBandHeight(), 1u);
+  EXPECT_EQ(ScreenInternals::spriteDrawer(widest)->getBandHeight(), 1u);
   Screen demo(&surface, 800, 600);
-  EXPECT_EQ(demo.getSpriteDrawer()->getBandHeight(), 20u);
-  EXPECT_EQ(demo.getSpriteDrawer()->getBandCount(), 30u);
+  EXPECT_EQ(ScreenInternals::spriteDrawer(demo)->getBandHeight(), 20u);
+  EXPECT_EQ(ScreenInternals::spriteDrawer(demo)->getBandCount(), 30u);
   // A resize takes the same sizes, and a refused one changes nothing.
   for (const auto& [w, h] : {std::pair{0u, 10u}, {16385u, 10u}, {10u, 0u}, {16384u, 16385u}}) {
     try {
@@ -94,7 +96,7 @@ TEST(ScreenTest, RefusesSurfacesItCannotCut) {
     EXPECT_EQ(surface.getFramebuffer().getWidth(), 1u);
   }
   demo.resize(16384, 3);
-  EXPECT_EQ(demo.getSpriteDrawer()->getBandHeight(), 1u);
+  EXPECT_EQ(ScreenInternals::spriteDrawer(demo)->getBandHeight(), 1u);
   EXPECT_EQ(surface.getFramebuffer().getWidth(), 16384u);
 }
 
@@ -508,7 +510,7 @@ TEST(ScreenTest, FailingBandDoesNotStallTheFrame) {
   ASSERT_TRUE(eventually(screen, [&] { return screen.getComposedFrameCount() >= 1; }));
   screen.invalidateAll();
   ASSERT_TRUE(eventually(screen, [&] { return screen.getComposedFrameCount() >= 2; }));
-  ASSERT_TRUE(eventually(screen, [&] { return screen.getSpriteDrawer()->isDirty(); }));
+  ASSERT_TRUE(eventually(screen, [&] { return ScreenInternals::spriteDrawer(screen)->isDirty(); }));
   screen.stopFrameThread();
   EXPECT_GE(screen.getFailedFrameCount(), 2u);
 }
@@ -596,7 +598,7 @@ TEST(ScreenTest, OwnerThreadWorksWhileFramesRun) {
   std::memset(image->lock(), 0x80, 8 * 8 * 4);
   std::atomic<int> moved{0};
   screen.addFrameCallback([&](Screen& s) {
-    auto sprite = s.getSpriteManager()->findSprite(7);
+    auto sprite = s.findSprite(7);
     if (sprite) {
       sprite->invalidate();
       sprite->setPosition((sprite->getX() + 3) % 320, sprite->getY());
@@ -618,7 +620,7 @@ TEST(ScreenTest, OwnerThreadWorksWhileFramesRun) {
   }
   ASSERT_TRUE(eventually(screen, [&] { return moved > 20; }));
   screen.stopFrameThread();
-  EXPECT_EQ(screen.getSpriteManager()->size(), 200u);
+  EXPECT_EQ(ScreenInternals::spriteManager(screen)->size(), 200u);
 }
 
 // Sprites made without an id get ids of their own, none of which findSprite
@@ -634,10 +636,10 @@ TEST(ScreenTest, OwnIdsStayApartAndPickingFollowsSetters) {
   }
   for (size_t i = 1; i < own.size(); ++i) EXPECT_NE(own[i]->getId(), own[i - 1]->getId());
   for (const auto& sprite : own) {
-    const std::shared_ptr<ISprite> found = screen.getSpriteManager()->findSprite(sprite->getId());
+    const std::shared_ptr<ISprite> found = screen.findSprite(sprite->getId());
     EXPECT_TRUE(found == nullptr || found == named);
   }
-  EXPECT_EQ(screen.getSpriteManager()->findSprite(7), named);
+  EXPECT_EQ(screen.findSprite(7), named);
 
   auto top = screen.createImageSprite(10, 10, 5, testing::rgbxImage(4, 4, 9));
   named->show();

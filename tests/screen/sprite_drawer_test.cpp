@@ -13,6 +13,7 @@
 #include "nubrik/sprite/blit_loops.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/image_sprite.h"
+#include "nubrik/sprite/sprite_factory.h"
 #include "screen/compose_helpers.h"
 
 namespace nubrik {
@@ -90,8 +91,8 @@ TEST(SpriteDrawerTest, OutsideTouchingOrInvertedMarksNothing) {
 TEST(SpriteDrawerTest, DrawBandClipsToTheRegionAndShiftsByTheBandTop) {
   auto manager = std::make_shared<SpriteManager>();
   auto drawer = std::make_shared<SpriteDrawer>(100, 100, 20, manager);
-  auto fill = std::make_shared<FillRectSprite>(manager, drawer, 1, Rect{0, 0, 100, 100}, 0,
-                                               Colour{PixelFormat::Grey, {9}});
+  auto fill = makeSprite<FillRectSprite>(manager, drawer, 1, Rect{0, 0, 100, 100}, 0,
+                                         Colour{PixelFormat::Grey, {9}});
   manager->addSprite(fill);
   auto band = rgbxImage(100, 20, 0);
   drawer->drawBand(3, *band);  // clean: draws nothing
@@ -125,10 +126,11 @@ TEST(SpriteDrawerTest, ASpriteWithoutAreaRedrawsNothing) {
   auto manager = std::make_shared<SpriteManager>();
   auto drawer = std::make_shared<SpriteDrawer>(1000, 1000, 16, manager);
   for (const Rect& r : {Rect{5, 5, 5, 50}, Rect{5, 5, 50, 5}, Rect{0, 0, 0, 0}, Rect{9, 9, 3, 3}}) {
-    FillRectSprite(manager, drawer, 1, r, 0, Colour{}).invalidate();
+    makeSprite<FillRectSprite>(manager, drawer, 1, r, 0, Colour{})->invalidate();
   }
-  ImageSprite(manager, drawer, 2, 10, 10, 0, std::make_shared<Image>(0, 0, PixelFormat::Rgb))
-      .invalidate();
+  makeSprite<ImageSprite>(manager, drawer, 2, 10, 10, 0,
+                          std::make_shared<Image>(0, 0, PixelFormat::Rgb))
+      ->invalidate();
   EXPECT_FALSE(drawer->isDirty());
 }
 
@@ -138,9 +140,9 @@ TEST(SpriteDrawerTest, TheLastBandOfTheTallestSurfaceIsDrawn) {
   auto manager = std::make_shared<SpriteManager>();
   SpriteDrawer drawer(1, INT32_MAX, 16384, manager);
   const uint32_t last = drawer.getBandCount() - 1;
-  auto fill = std::make_shared<FillRectSprite>(manager, std::weak_ptr<IRedrawTarget>{}, 1,
-                                               Rect{0, INT32_MAX - 3, 1, INT32_MAX}, 0,
-                                               Colour{PixelFormat::Grey, {7}});
+  auto fill = makeSprite<FillRectSprite>(manager, std::weak_ptr<IRedrawTarget>{}, 1,
+                                         Rect{0, INT32_MAX - 3, 1, INT32_MAX}, 0,
+                                         Colour{PixelFormat::Grey, {7}});
   manager->addSprite(fill);
   fill->show();
   drawer.invalidateRect({0, INT32_MAX - 5, 1, INT32_MAX});
@@ -188,10 +190,10 @@ TEST(SpriteDrawerTest, AFailedPrepareLeavesNoTrace) {
   };
   auto manager = std::make_shared<SpriteManager>();
   auto drawer = std::make_shared<SpriteDrawer>(20, 20, 4, manager);
-  auto add = std::make_shared<FillRectSprite>(manager, drawer, 1, Rect{0, 0, 20, 20}, 5,
-                                              Colour{PixelFormat::Grey, {10}});
+  auto add = makeSprite<FillRectSprite>(manager, drawer, 1, Rect{0, 0, 20, 20}, 5,
+                                        Colour{PixelFormat::Grey, {10}});
   add->setBlendMode(BlendMode::Add);
-  auto picture = std::make_shared<ImageSprite>(manager, drawer, 2, 2, 2, 4, rgbxImage(6, 6, 90));
+  auto picture = makeSprite<ImageSprite>(manager, drawer, 2, 2, 2, 4, rgbxImage(6, 6, 90));
   auto failing = std::make_shared<Failing>();
   for (const std::shared_ptr<ISprite>& s :
        std::vector<std::shared_ptr<ISprite>>{add, failing, picture}) {
@@ -237,9 +239,8 @@ class CompositionProperty {
         surface_(kWidth, kHeight, lends) {
     drawer_->setComposition(composition);
     if (background) {
-      auto sprite =
-          std::make_shared<FillRectSprite>(manager_, drawer_, 0, Rect{0, 0, kWidth, kHeight}, 0,
-                                           Colour{PixelFormat::Rgb, {200, 180, 160}});
+      auto sprite = makeSprite<FillRectSprite>(manager_, drawer_, 0, Rect{0, 0, kWidth, kHeight}, 0,
+                                               Colour{PixelFormat::Rgb, {200, 180, 160}});
       manager_->addSprite(sprite);
       sprite->show();
     }
@@ -318,11 +319,11 @@ class CompositionProperty {
     std::shared_ptr<ISprite> sprite;
     const int32_t zOrder = static_cast<int32_t>(random_() % 4);
     if (random_() % 2) {
-      sprite = std::make_shared<FillRectSprite>(manager_, drawer_, 1, randomRect(), zOrder,
-                                                randomColour());
+      sprite =
+          makeSprite<FillRectSprite>(manager_, drawer_, 1, randomRect(), zOrder, randomColour());
     } else {
-      sprite = std::make_shared<ImageSprite>(manager_, drawer_, 2, coordinate(kWidth),
-                                             coordinate(kHeight), zOrder, randomImage());
+      sprite = makeSprite<ImageSprite>(manager_, drawer_, 2, coordinate(kWidth),
+                                       coordinate(kHeight), zOrder, randomImage());
     }
     sprite->setBlendMode(static_cast<BlendMode>(random_() % 5));
     sprite->setOpacity(random_() % 3 ? 255 : static_cast<uint8_t>(random_()));

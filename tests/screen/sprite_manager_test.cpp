@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "nubrik/sprite/fill_rect_sprite.h"
+#include "nubrik/sprite/sprite_factory.h"
 
 namespace nubrik {
 namespace {
 
 std::shared_ptr<ISprite> sprite(int32_t id, int32_t zOrder) {
-  return std::make_shared<FillRectSprite>(std::weak_ptr<IOrderTarget>{},
-                                          std::weak_ptr<IRedrawTarget>{}, id, Rect{0, 0, 1, 1},
-                                          zOrder, Colour{});
+  return makeSprite<FillRectSprite>(std::weak_ptr<IOrderTarget>{}, std::weak_ptr<IRedrawTarget>{},
+                                    id, Rect{0, 0, 1, 1}, zOrder, Colour{});
 }
 
 std::vector<int32_t> ids(const SpriteManager& manager) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/window/memory_window.h"
 #include "screen/compose_helpers.h"
 
@@ -120,8 +121,8 @@ TEST(StressTest, ScreensSurviveEverythingAtOnce) {
     screen->stopFrameThread();
     EXPECT_TRUE(testing::samePixels(
         window.getSurface().getFramebuffer(),
-        *testing::plainComposition(testing::visibleCommands(*screen->getSpriteManager()), width,
-                                   height)))
+        *testing::plainComposition(
+            testing::visibleCommands(*ScreenInternals::spriteManager(*screen)), width, height)))
         << "cycle " << cycles;
   }
 }

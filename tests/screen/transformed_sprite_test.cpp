@@ -1,6 +1,6 @@
 // Flipped, turned (by quarters and by any angle), scaled, filtered and
-// tinted sprites moving over a background and each other: after every composed frame the window equals a from-scratch
-// composition of the sprites, so their damage is exactly their area and the
+// tinted sprites moving over a background and each other: after every composed frame the window
+// equals a from-scratch composition of the sprites, so their damage is exactly their area and the
 // compositor's shortcut over opaque ones holds.
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 
 #include "nubrik/base/event.h"
 #include "nubrik/screen/screen.h"
+#include "nubrik/screen/screen_internals.h"
 #include "nubrik/sprite/blit_loops.h"
 #include "nubrik/window/memory_window.h"
 #include "screen/compose_helpers.h"
@@ -95,8 +96,9 @@ TEST(TransformedSpriteTest, WindowEqualsFullCompositionAfterEveryFrame) {
     screen.addFrameCallback([&](Screen& s) {
       if (s.getComposedFrameCount() != seen) {
         seen = s.getComposedFrameCount();
-        const auto expected = testing::plainComposition(
-            testing::visibleCommands(*s.getSpriteManager()), s.getWidth(), s.getHeight());
+        const auto expected =
+            testing::plainComposition(testing::visibleCommands(*ScreenInternals::spriteManager(s)),
+                                      s.getWidth(), s.getHeight());
         if (!testing::samePixels(window.getSurface().getFramebuffer(), *expected)) {
           mismatches.push_back(seen);
         }

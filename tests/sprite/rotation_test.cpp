@@ -21,8 +21,10 @@
 #include "nubrik/sprite/affine_blitters.h"
 #include "nubrik/sprite/affine_geometry.h"
 #include "nubrik/sprite/affine_loops.h"
+#include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/hit_test.h"
 #include "nubrik/sprite/image_sprite.h"
+#include "nubrik/sprite/sprite_factory.h"
 #include "sprite/pixel_reference.h"
 
 namespace nubrik {
@@ -638,19 +640,20 @@ struct Owners {
 TEST(ImageSpriteRotationTest, SettersCheckAndBoundsFollowTheTurn) {
   Owners owners;
   auto image = std::make_shared<Image>(16, 10, PixelFormat::Rgba);
-  ImageSprite sprite(owners.manager, owners.drawer, 1, 100, 50, 0, image);
+  const auto held = makeSprite<ImageSprite>(owners.manager, owners.drawer, 1, 100, 50, 0, image);
+  ImageSprite& sprite = *held;
   EXPECT_EQ(sprite.getPivot(), (Point{8, 5}));
   EXPECT_EQ(sprite.getFilter(), ImageFilter::Nearest);
   EXPECT_THROW(sprite.setRotation(NAN), std::invalid_argument);
   EXPECT_THROW(sprite.setPivot(1 << 30, 0), std::invalid_argument);
   EXPECT_THROW(sprite.setFilter(static_cast<ImageFilter>(2)), std::invalid_argument);
-  EXPECT_FALSE(sprite.getDrawCommand().isRotated());  // nothing was stored
+  EXPECT_FALSE(SpriteCommands::of(sprite).isRotated());  // nothing was stored
 
   // A quarter turn about the centre: the 16 x 10 box becomes 10 x 16 about
   // (108, 55), the sheet rule's quarter turn.
   sprite.setRotation(-270);
   EXPECT_EQ(sprite.getRotation(), 90.0);
-  DrawCommand command = sprite.getDrawCommand();
+  DrawCommand command = SpriteCommands::of(sprite);
   EXPECT_EQ(command.bounds, (Rect{103, 47, 113, 63}));
   EXPECT_EQ(sprite.getX(), 100);  // the position stays the box's corner
 
@@ -658,7 +661,7 @@ TEST(ImageSpriteRotationTest, SettersCheckAndBoundsFollowTheTurn) {
   // within; 30 degrees about the corner (100, 50).
   sprite.setRotation(30);
   sprite.setPivot(0, 0);
-  command = sprite.getDrawCommand();
+  command = SpriteCommands::of(sprite);
   // The corners land at (0, 0), (13.9, 8), (-5, 8.7) and (8.9, 16.7) from
   // the pivot: pixels 95 to 113 across and 50 to 66 down, and a pixel more.
   const Rect covered{95, 50, 114, 67};
@@ -671,7 +674,7 @@ TEST(ImageSpriteRotationTest, SettersCheckAndBoundsFollowTheTurn) {
 
   // The draw command draws what drawRotatedImage draws.
   sprite.setFilter(ImageFilter::Bilinear);
-  command = sprite.getDrawCommand();
+  command = SpriteCommands::of(sprite);
   Image viaCommand(200, 100, PixelFormat::Rgbx), direct(200, 100, PixelFormat::Rgbx);
   std::memset(viaCommand.lock(), 0, 200 * 100 * 4);
   std::memset(direct.lock(), 0, 200 * 100 * 4);

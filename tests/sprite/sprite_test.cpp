@@ -14,6 +14,7 @@
 #include "nubrik/sprite/draw_command.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/image_sprite.h"
+#include "nubrik/sprite/sprite_factory.h"
 
 namespace nubrik {
 namespace {
@@ -26,14 +27,16 @@ struct Owners {
 TEST(FillRectSpriteTest, StartsHiddenAndMovesKeepingItsSize) {
   Owners owners;
   const Colour red{PixelFormat::Rgb, {255, 0, 0, 7}};
-  FillRectSprite sprite(owners.manager, owners.drawer, 10, {50, 50, 160, 160}, 2, red);
+  const auto held =
+      makeSprite<FillRectSprite>(owners.manager, owners.drawer, 10, Rect{50, 50, 160, 160}, 2, red);
+  FillRectSprite& sprite = *held;
   EXPECT_FALSE(sprite.isVisible());
   EXPECT_EQ(sprite.getBlendMode(), BlendMode::Normal);
   EXPECT_EQ(sprite.getOpacity(), 255);
   sprite.setPosition(10, 20);
   EXPECT_EQ(sprite.getX(), 10);
   EXPECT_EQ(sprite.getY(), 20);
-  const DrawCommand command = sprite.getDrawCommand();
+  const DrawCommand command = SpriteCommands::of(sprite);
   EXPECT_EQ(command.kind, DrawCommandKind::Fill);
   EXPECT_EQ(command.bounds, (Rect{10, 20, 120, 130}));
   EXPECT_EQ(command.colour, red);  // the unread fourth byte travels unchanged
@@ -45,27 +48,29 @@ TEST(FillRectSpriteTest, StartsHiddenAndMovesKeepingItsSize) {
 TEST(ImageSpriteTest, BoundsFollowTheImage) {
   Owners owners;
   auto image = std::make_shared<Image>(16, 8, PixelFormat::Rgba);
-  ImageSprite sprite(owners.manager, owners.drawer, 40, 75, 75, 32, image);
-  DrawCommand command = sprite.getDrawCommand();
+  const auto held = makeSprite<ImageSprite>(owners.manager, owners.drawer, 40, 75, 75, 32, image);
+  ImageSprite& sprite = *held;
+  DrawCommand command = SpriteCommands::of(sprite);
   EXPECT_EQ(command.kind, DrawCommandKind::Image);
   EXPECT_EQ(command.bounds, (Rect{75, 75, 91, 83}));
   EXPECT_EQ(command.sourceOrigin, (Point{0, 0}));
   EXPECT_EQ(command.image, image.get());
   sprite.setPosition(-5, 10);
-  EXPECT_EQ(sprite.getDrawCommand().bounds, (Rect{-5, 10, 11, 18}));
+  EXPECT_EQ(SpriteCommands::of(sprite).bounds, (Rect{-5, 10, 11, 18}));
 
   sprite.invalidate();
   EXPECT_EQ(owners.drawer->getBandRegion(0), (Rect{0, 10, 11, 18}));
-  EXPECT_THROW(ImageSprite(owners.manager, owners.drawer, 1, 0, 0, 0, nullptr),
+  EXPECT_THROW(makeSprite<ImageSprite>(owners.manager, owners.drawer, 1, 0, 0, 0, nullptr),
                std::invalid_argument);
 }
 
 TEST(ImageSpriteTest, TransformsAreCheckedAndShapeTheArea) {
   Owners owners;
   auto sheet = std::make_shared<Image>(64, 16, PixelFormat::Rgb);
-  ImageSprite sprite(owners.manager, owners.drawer, 1, 10, 20, 0, sheet);
+  const auto held = makeSprite<ImageSprite>(owners.manager, owners.drawer, 1, 10, 20, 0, sheet);
+  ImageSprite& sprite = *held;
   // A new sprite draws as it always did: the whole image, unchanged.
-  const DrawCommand plain = sprite.getDrawCommand();
+  const DrawCommand plain = SpriteCommands::of(sprite);
   EXPECT_FALSE(plain.isTransformed());
   EXPECT_EQ(plain.bounds, (Rect{10, 20, 74, 36}));
   EXPECT_EQ(sprite.getSourceRect(), (Rect{0, 0, 64, 16}));
@@ -88,17 +93,17 @@ TEST(ImageSpriteTest, TransformsAreCheckedAndShapeTheArea) {
   refused([&] { sprite.setSize(0, 5); }, "0 x 5");
   refused([&] { sprite.setSize(5, 1u << 31); }, "5 x 2147483648");
   refused([&] { sprite.setTint({PixelFormat::Rgbx, {}}); }, "kind 4");
-  EXPECT_EQ(sprite.getDrawCommand().bounds, plain.bounds);  // nothing was stored
+  EXPECT_EQ(SpriteCommands::of(sprite).bounds, plain.bounds);  // nothing was stored
 
   // A frame of the sheet, turned a quarter: its size turns with it, and the
   // area (its damage) is the position and that size.
   sprite.setSourceRect({16, 0, 32, 8});
   sprite.setQuarterTurns(1);
-  EXPECT_EQ(sprite.getDrawCommand().bounds, (Rect{10, 20, 18, 36}));
+  EXPECT_EQ(SpriteCommands::of(sprite).bounds, (Rect{10, 20, 18, 36}));
   sprite.setSize(40, 3);
   sprite.setFlip(true, false);
   sprite.setTint({PixelFormat::Rgb, {255, 0, 255}});
-  const DrawCommand command = sprite.getDrawCommand();
+  const DrawCommand command = SpriteCommands::of(sprite);
   EXPECT_EQ(command.bounds, (Rect{10, 20, 50, 23}));
   EXPECT_EQ(command.transform().sourceRect, (Rect{16, 0, 32, 8}));
   EXPECT_EQ(command.transform().quarterTurns, 1u);
@@ -111,7 +116,7 @@ TEST(ImageSpriteTest, TransformsAreCheckedAndShapeTheArea) {
   // fit in is refused without changing the sprite.
   auto bytes = MemoryHelper::allocate(4096);
   auto underPitched = std::make_shared<Image>(16, 4, 60, bytes);
-  refused([&] { ImageSprite(owners.manager, owners.drawer, 1, 0, 0, 0, underPitched); },
+  refused([&] { makeSprite<ImageSprite>(owners.manager, owners.drawer, 1, 0, 0, 0, underPitched); },
           "pitch 60 is below its row size 64");
   refused([&] { sprite.setImage(underPitched); }, "pitch 60 is below its row size 64");
   refused([&] { sprite.setImage(std::make_shared<Image>(20, 8, PixelFormat::Grey)); },
@@ -168,7 +173,9 @@ TEST(DrawCommandTest, WhatHidesBelowDoesNotDependOnWhatIsBelow) {
 
 TEST(SpriteTest, ExtremePositionsDoNotOverflow) {
   Owners owners;
-  FillRectSprite fill(owners.manager, owners.drawer, 1, {0, 0, 100, 100}, 0, {});
+  const auto heldFill = makeSprite<FillRectSprite>(owners.manager, owners.drawer, 1,
+                                                   Rect{0, 0, 100, 100}, 0, Colour{});
+  FillRectSprite& fill = *heldFill;
   fill.setPosition(INT32_MAX - 10, INT32_MIN);
   fill.invalidate();  // cut at the end of the coordinates: nothing on the surface
   EXPECT_FALSE(owners.drawer->isDirty());
@@ -194,14 +201,18 @@ TEST(SpriteTest, AreasAreCutAtTheEndOfTheCoordinatesNeverWrapped) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
   };
   auto image = std::make_shared<Image>(16, 8, PixelFormat::Rgba);
-  ImageSprite picture(owners.manager, owners.drawer, 1, 0, 0, 0, image);
-  FillRectSprite fill(owners.manager, owners.drawer, 2, {0, 0, 100, 60}, 0, {});
+  const auto heldPicture =
+      makeSprite<ImageSprite>(owners.manager, owners.drawer, 1, 0, 0, 0, image);
+  ImageSprite& picture = *heldPicture;
+  const auto heldFill = makeSprite<FillRectSprite>(owners.manager, owners.drawer, 2,
+                                                   Rect{0, 0, 100, 60}, 0, Colour{});
+  FillRectSprite& fill = *heldFill;
   for (int round = 0; round < 20000; ++round) {
     const int32_t x = coordinate(), y = coordinate();
     const uint32_t width = extent(), height = extent();
     picture.setSize(width, height);
     picture.setPosition(x, y);
-    ASSERT_EQ(picture.getDrawCommand().bounds,
+    ASSERT_EQ(SpriteCommands::of(picture).bounds,
               (Rect{x, y, cut(int64_t{x} + width), cut(int64_t{y} + height)}))
         << round;
     const Rect set{coordinate(), coordinate(), coordinate(), coordinate()};
@@ -209,7 +220,7 @@ TEST(SpriteTest, AreasAreCutAtTheEndOfTheCoordinatesNeverWrapped) {
     fill.setPosition(x, y);
     const Rect moved{x, y, cut(int64_t{x} + (int64_t{set.right} - set.left)),
                      cut(int64_t{y} + (int64_t{set.bottom} - set.top))};
-    ASSERT_EQ(fill.getDrawCommand().bounds, moved) << round;
+    ASSERT_EQ(SpriteCommands::of(fill).bounds, moved) << round;
     ASSERT_EQ(fill.getRect(), moved) << round;
     fill.setPosition(set.left, set.top);
     ASSERT_EQ(fill.getRect(), set) << round;
@@ -227,7 +238,7 @@ TEST(SpriteTest, AreasAreCutAtTheEndOfTheCoordinatesNeverWrapped) {
   picture.setSize(INT32_MAX, 10);
   auto target = std::make_shared<Image>(32, 10, PixelFormat::Rgbx);
   std::memset(target->lock(), 0, size_t{target->getPitch()} * 10);
-  drawCommand(*target, BandClip{Rect{0, 0, 32, 10}, 0, 0}, picture.getDrawCommand());
+  drawCommand(*target, BandClip{Rect{0, 0, 32, 10}, 0, 0}, SpriteCommands::of(picture));
   for (uint32_t j = 0; j < 10; ++j) {
     const uint32_t v = (2 * j + 1) * 8 / 20;
     for (uint32_t i = 0; i < 32; ++i) {
@@ -251,18 +262,18 @@ TEST(SpriteTest, AreasAreCutAtTheEndOfTheCoordinatesNeverWrapped) {
     void unlockConst() const override {}
   };
   for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1u << 31, 1}, {1, 1u << 31}}) {
-    EXPECT_THROW(
-        ImageSprite(owners.manager, owners.drawer, 1, 0, 0, 0, std::make_shared<Huge>(w, h)),
-        std::invalid_argument);
+    EXPECT_THROW(makeSprite<ImageSprite>(owners.manager, owners.drawer, 1, 0, 0, 0,
+                                         std::make_shared<Huge>(w, h)),
+                 std::invalid_argument);
   }
 }
 
 TEST(SpriteTest, OutlivesItsOwnersQuietly) {
   Owners owners;
   auto image = std::make_shared<Image>(4, 4, PixelFormat::Grey);
-  auto fill = std::make_shared<FillRectSprite>(owners.manager, owners.drawer, 1, Rect{0, 0, 10, 10},
-                                               0, Colour{});
-  auto picture = std::make_shared<ImageSprite>(owners.manager, owners.drawer, 2, 0, 0, 0, image);
+  auto fill =
+      makeSprite<FillRectSprite>(owners.manager, owners.drawer, 1, Rect{0, 0, 10, 10}, 0, Colour{});
+  auto picture = makeSprite<ImageSprite>(owners.manager, owners.drawer, 2, 0, 0, 0, image);
   owners.manager->addSprite(fill);
   fill->invalidateOrder();
   picture->invalidate();

@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/sprite/sprite_factory.h"
+#include "nubrik/sprite/sprite_owners.h"
 #include "nubrik/sprite/text_sprite.h"
 
 namespace nubrik {
@@ -98,7 +100,8 @@ std::string loadAndDraw(const Bytes& bytes) {
   }
   for (const uint32_t size : {13u, 64u}) {
     font->measureText(text, size);
-    TextSprite sprite({}, {}, 0, 0, 0, 0, font, size, text, Colour{PixelFormat::Rgb, {9, 9, 9}});
+    makeSprite<TextSprite>(std::weak_ptr<IOrderTarget>(), std::weak_ptr<IRedrawTarget>(), 0, 0, 0,
+                           0, font, size, text, Colour{PixelFormat::Rgb, {9, 9, 9}});
   }
   return "drawn";
 }

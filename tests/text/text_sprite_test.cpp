@@ -17,6 +17,7 @@
 
 #include "nubrik/image/pixel_lock.h"
 #include "nubrik/sprite/draw_command.h"
+#include "nubrik/sprite/sprite_factory.h"
 #include "sprite/pixel_reference.h"
 #include "text/font_reference.h"
 
@@ -27,8 +28,8 @@ const std::string kFontPath = NUBRIK_RUN_DIR "/DejaVuSans.ttf";
 
 std::shared_ptr<TextSprite> makeSprite(std::shared_ptr<Font> font, uint32_t size,
                                        std::string_view text, const Colour& colour) {
-  return std::make_shared<TextSprite>(std::weak_ptr<IOrderTarget>(), std::weak_ptr<IRedrawTarget>(),
-                                      1, 0, 0, 0, std::move(font), size, text, colour);
+  return makeSprite<TextSprite>(std::weak_ptr<IOrderTarget>(), std::weak_ptr<IRedrawTarget>(), 1, 0,
+                                0, 0, std::move(font), size, text, colour);
 }
 
 uint32_t pixelAt(const IImage& image, uint32_t x, uint32_t y) {
@@ -93,7 +94,7 @@ TEST(TextSpriteTest, MatchesFreeTypeGlyphByGlyphInEveryModeAndAlignment) {
         // Its position is the text's box; it draws the ink's.
         EXPECT_EQ(sprite->getX(), origin.x + expected.left);
         EXPECT_EQ(sprite->getY(), origin.y + expected.top);
-        const DrawCommand command = sprite->getDrawCommand();
+        const DrawCommand command = SpriteCommands::of(*sprite);
         ASSERT_EQ(
             command.bounds,
             (Rect{int32_t(origin.x + expected.inkLeft), int32_t(origin.y + expected.inkTop),
@@ -156,7 +157,7 @@ TEST(TextSpriteTest, RefusesOrBoundsBadInput) {
     EXPECT_THROW(makeSprite(font, size, "x", white), std::invalid_argument);
     const auto sprite = makeSprite(font, 12, "kept", white);
     const auto image = sprite->getImage();
-    const DrawCommand command = sprite->getDrawCommand();
+    const DrawCommand command = SpriteCommands::of(*sprite);
     try {
       sprite->setPixelSize(size);
       ADD_FAILURE() << "setPixelSize took size " << size;
@@ -165,7 +166,7 @@ TEST(TextSpriteTest, RefusesOrBoundsBadInput) {
     }
     EXPECT_EQ(sprite->getImage(), image);
     EXPECT_EQ(sprite->getPixelSize(), 12u);
-    EXPECT_EQ(sprite->getDrawCommand().bounds, command.bounds);
+    EXPECT_EQ(SpriteCommands::of(*sprite).bounds, command.bounds);
   }
   EXPECT_THROW(makeSprite(nullptr, 12, "x", white), std::invalid_argument);
   // Colours text cannot be drawn in are refused, as for a tint, and leave
@@ -192,7 +193,7 @@ TEST(TextSpriteTest, RefusesOrBoundsBadInput) {
   // the start is cut from the image too.
   {
     const auto sprite = makeSprite(font, 30, "Far away", white);
-    const DrawCommand home = sprite->getDrawCommand();
+    const DrawCommand home = SpriteCommands::of(*sprite);
     const auto cut = [](int64_t v) {
       return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
     };
@@ -207,7 +208,7 @@ TEST(TextSpriteTest, RefusesOrBoundsBadInput) {
       sprite->setPosition(x, y);
       EXPECT_EQ(sprite->getX(), x);
       EXPECT_EQ(sprite->getY(), y);
-      const DrawCommand command = sprite->getDrawCommand();
+      const DrawCommand command = SpriteCommands::of(*sprite);
       const Rect expected{cut(int64_t{x} + home.bounds.left), cut(int64_t{y} + home.bounds.top),
                           cut(int64_t{x} + home.bounds.right),
                           cut(int64_t{y} + home.bounds.bottom)};

@@ -9,6 +9,8 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+
+#include "nubrik/screen/screen_internals.h"
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -224,8 +226,8 @@ void runDifferential(SdlWindow& window, uint32_t seed, bool resizes,
     for (int c = 0; c < 6; ++c) scenes.change();
     // A new surface asks for everything again, and gets it as from AppWindow.
     if (settle(window) || redraw) shown.invalidateAll();
-    FramePipeline(*shown.getSpriteDrawer(), window.getDC(), 3).composeFrame();
-    FramePipeline(*memory.getSpriteDrawer(), memoryWindow.getDC(), 3).composeFrame();
+    FramePipeline(*ScreenInternals::spriteDrawer(shown), window.getDC(), 3).composeFrame();
+    FramePipeline(*ScreenInternals::spriteDrawer(memory), memoryWindow.getDC(), 3).composeFrame();
     settle(window);
     auto picture = window.capture();
     ASSERT_TRUE(picture);

@@ -4,8 +4,11 @@
 #include <string>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/base/platform/platform.h"
 
 namespace nubrik {
+
+static_assert(Event::kForever == platform::kInfinite);
 
 namespace {
 
@@ -54,7 +57,7 @@ void Event::refuseNullEvent(size_t index) {
 
 int32_t Event::waitAny(const std::vector<platform::EventObject*>& handles, uint32_t timeoutMs) {
   // Nothing could ever end a wait without limit on no events.
-  if (handles.empty() && timeoutMs == platform::kInfinite) {
+  if (handles.empty() && timeoutMs == kForever) {
     throw std::invalid_argument("nubrik::Event::wait: the range is empty");
   }
   size_t index = 0;

@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 // A signed 128-bit integer for the few exact products that 64 bits cannot

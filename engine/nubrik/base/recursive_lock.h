@@ -3,33 +3,39 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
-
-#include "nubrik/base/platform/platform.h"
+#if !defined(_WIN32)
+#include <mutex>
+#endif
 
 namespace nubrik {
 
-// The platform's recursive lock, which also knows whether the calling thread
-// holds it: a thread that would wait for another while holding the lock that
-// one needs can then be refused instead of hanging. Usable with
-// std::lock_guard and std::unique_lock.
+// Mutual exclusion that the holding thread may enter again, and that knows
+// whether the calling thread holds it: a thread that would wait for another
+// while holding the lock that one needs can then be refused instead of
+// hanging. Usable with std::lock_guard and std::unique_lock.
 class RecursiveLock {
  public:
+#if defined(_WIN32)
+  RecursiveLock() noexcept;
+  ~RecursiveLock();
+#else
   RecursiveLock() = default;
+#endif
   RecursiveLock(const RecursiveLock&) = delete;
   RecursiveLock& operator=(const RecursiveLock&) = delete;
 
   void lock() {
-    lock_.lock();
+    enterSystemLock();
     enter();
   }
   bool try_lock() {
-    if (!lock_.try_lock()) return false;
+    if (!tryEnterSystemLock()) return false;
     enter();
     return true;
   }
   void unlock() {
     if (--depth_ == 0) owner_.store(std::thread::id(), std::memory_order_relaxed);
-    lock_.unlock();
+    leaveSystemLock();
   }
 
   // Only the holder ever stores its own identity, so the answer is exact for
@@ -43,7 +49,19 @@ class RecursiveLock {
     if (depth_++ == 0) owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
   }
 
-  platform::RecursiveLock lock_;
+#if defined(_WIN32)
+  // A critical section, held in place (it must not move while initialised);
+  // the platform layer (platform_win32.cpp) works it.
+  void enterSystemLock() noexcept;
+  bool tryEnterSystemLock() noexcept;
+  void leaveSystemLock() noexcept;
+  alignas(void*) unsigned char section_[sizeof(void*) == 8 ? 40 : 24];
+#else
+  void enterSystemLock() { mutex_.lock(); }
+  bool tryEnterSystemLock() { return mutex_.try_lock(); }
+  void leaveSystemLock() { mutex_.unlock(); }
+  std::recursive_mutex mutex_;
+#endif
   std::atomic<std::thread::id> owner_{};
   uint32_t depth_ = 0;
 };

@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 #include "nubrik/base/event.h"
@@ -19,7 +20,7 @@ class ThreadNotifier {
   void sleep(uint32_t timeoutMs = 1);
   // Blocks until `target` is set (true), the interrupt is (throws) or
   // `timeoutMs` have passed (false); the interrupt wins when both are set.
-  bool wait(Event& target, uint32_t timeoutMs = platform::kInfinite);
+  bool wait(Event& target, uint32_t timeoutMs = Event::kForever);
 
   Event& interruptEvent() { return interruptEvent_; }
 

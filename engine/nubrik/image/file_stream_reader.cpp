@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/base/platform/platform.h"
 
 namespace nubrik {
 

@@ -3,10 +3,13 @@
 #include <memory>
 #include <string>
 
-#include "nubrik/base/platform/platform.h"
 #include "nubrik/image/stream_reader.h"
 
 namespace nubrik {
+
+namespace platform {
+struct FileObject;
+}  // namespace platform
 
 // A stream over a regular file opened read-only. Small reads are served from
 // a read-ahead buffer, so that a file of many tiny chunks costs one system

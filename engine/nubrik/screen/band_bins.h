@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 #include <algorithm>
@@ -26,7 +27,6 @@ class BandBins {
 
   // `groups` groups of `groupRows` rows each, from the surface's top.
   void reset(uint32_t groups, uint32_t groupRows);
-  uint32_t getGroupRows() const { return groupRows_; }
 
   // The groups whose rows a slot reaches (none when first > last), and
   // whether it may hide what lies below it.

@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 #include <atomic>
@@ -6,20 +7,9 @@
 
 #include "nubrik/base/event.h"
 #include "nubrik/base/thread_notifier.h"
+#include "nubrik/screen/frame_time.h"
 
 namespace nubrik {
-
-// What a round of frame callbacks is told about time.
-struct FrameTime {
-  using Clock = std::chrono::steady_clock;
-  // When the round began.
-  Clock::time_point now{};
-  // Since the previous round of the same run of the frame thread; zero for
-  // the first.
-  std::chrono::nanoseconds elapsed{0};
-
-  double seconds() const { return std::chrono::duration<double>(elapsed).count(); }
-};
 
 // The frame thread's pause between iterations. Unpaced (the default) it is
 // a 1-millisecond pause, so callbacks run on every pass. Paced, iterations

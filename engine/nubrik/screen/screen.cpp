@@ -10,8 +10,14 @@
 #include <utility>
 
 #include "nubrik/base/exception.h"
+#include "nubrik/base/platform/platform.h"
 #include "nubrik/base/scene_guard.h"
+#include "nubrik/base/thread.h"
+#include "nubrik/screen/frame_pacer.h"
 #include "nubrik/screen/frame_pipeline.h"
+#include "nubrik/screen/sprite_drawer.h"
+#include "nubrik/screen/sprite_manager.h"
+#include "nubrik/sprite/sprite_factory.h"
 
 namespace nubrik {
 
@@ -76,7 +82,9 @@ Screen::Screen(IDeviceContext* hdc, uint32_t width, uint32_t height)
       sceneLock_(sceneGuard_->lock()),
       spriteManager_(std::make_shared<SpriteManager>(sceneGuard_)),
       spriteDrawer_(std::make_shared<SpriteDrawer>(width, height, bandHeightFor(width),
-                                                   spriteManager_, sceneGuard_)) {}
+                                                   spriteManager_, sceneGuard_)),
+      pacer_(std::make_unique<FramePacer>()),
+      frameThread_(std::make_unique<Thread>()) {}
 
 Screen::~Screen() {
   try {
@@ -85,8 +93,8 @@ Screen::~Screen() {
     // The frame thread cannot wait for itself, and must not outlive the
     // Screen it draws: nothing sound is left to do.
     std::fprintf(stderr, "nubrik::Screen destroyed %s: a caller error; the process ends\n",
-                 frameThread_.isCallingThread() ? "from its own frame thread"
-                                                : "while its scene lock is held");
+                 frameThread_->isCallingThread() ? "from its own frame thread"
+                                                 : "while its scene lock is held");
     std::abort();
   } catch (...) {
     // The interrupt could not be set; the Thread's destructor still joins.
@@ -96,8 +104,7 @@ Screen::~Screen() {
 std::shared_ptr<FillRectSprite> Screen::createFillRectSprite(int32_t id, const Rect& rect,
                                                              int32_t zOrder, const Colour& colour) {
   std::lock_guard lock(sceneLock_);
-  auto sprite =
-      std::make_shared<FillRectSprite>(spriteManager_, spriteDrawer_, id, rect, zOrder, colour);
+  auto sprite = makeSprite<FillRectSprite>(spriteManager_, spriteDrawer_, id, rect, zOrder, colour);
   spriteManager_->addSprite(sprite);
   return sprite;
 }
@@ -105,8 +112,8 @@ std::shared_ptr<FillRectSprite> Screen::createFillRectSprite(int32_t id, const R
 std::shared_ptr<FillRectSprite> Screen::createFillRectSprite(const Rect& rect, int32_t zOrder,
                                                              const Colour& colour) {
   std::lock_guard lock(sceneLock_);
-  auto sprite = std::make_shared<FillRectSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, rect,
-                                                 zOrder, colour);
+  auto sprite =
+      makeSprite<FillRectSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, rect, zOrder, colour);
   spriteManager_->addSprite(sprite, false);
   return sprite;
 }
@@ -115,8 +122,8 @@ std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, in
                                                        int32_t zOrder,
                                                        std::shared_ptr<IImage> image) {
   std::lock_guard lock(sceneLock_);
-  auto sprite = std::make_shared<ImageSprite>(spriteManager_, spriteDrawer_, id, x, y, zOrder,
-                                              std::move(image));
+  auto sprite =
+      makeSprite<ImageSprite>(spriteManager_, spriteDrawer_, id, x, y, zOrder, std::move(image));
   spriteManager_->addSprite(sprite);
   return sprite;
 }
@@ -124,8 +131,8 @@ std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t id, int32_t x, in
 std::shared_ptr<ImageSprite> Screen::createImageSprite(int32_t x, int32_t y, int32_t zOrder,
                                                        std::shared_ptr<IImage> image) {
   std::lock_guard lock(sceneLock_);
-  auto sprite = std::make_shared<ImageSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y,
-                                              zOrder, std::move(image));
+  auto sprite = makeSprite<ImageSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y, zOrder,
+                                        std::move(image));
   spriteManager_->addSprite(sprite, false);
   return sprite;
 }
@@ -135,8 +142,8 @@ std::shared_ptr<TextSprite> Screen::createTextSprite(int32_t id, int32_t x, int3
                                                      uint32_t pixelSize, std::string_view utf8,
                                                      const Colour& colour) {
   // Rendered before the scene lock is taken: a long text keeps no frame waiting.
-  auto sprite = std::make_shared<TextSprite>(spriteManager_, spriteDrawer_, id, x, y, zOrder,
-                                             std::move(font), pixelSize, utf8, colour);
+  auto sprite = makeSprite<TextSprite>(spriteManager_, spriteDrawer_, id, x, y, zOrder,
+                                       std::move(font), pixelSize, utf8, colour);
   std::lock_guard lock(sceneLock_);
   spriteManager_->addSprite(sprite);
   return sprite;
@@ -146,8 +153,8 @@ std::shared_ptr<TextSprite> Screen::createTextSprite(int32_t x, int32_t y, int32
                                                      std::shared_ptr<Font> font, uint32_t pixelSize,
                                                      std::string_view utf8, const Colour& colour) {
   // Rendered before the scene lock is taken, as above.
-  auto sprite = std::make_shared<TextSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y,
-                                             zOrder, std::move(font), pixelSize, utf8, colour);
+  auto sprite = makeSprite<TextSprite>(spriteManager_, spriteDrawer_, nextOwnId_++, x, y, zOrder,
+                                       std::move(font), pixelSize, utf8, colour);
   std::lock_guard lock(sceneLock_);
   spriteManager_->addSprite(sprite, false);
   return sprite;
@@ -157,6 +164,11 @@ std::shared_ptr<ISprite> Screen::spriteAt(int32_t x, int32_t y) {
   std::lock_guard lock(sceneLock_);
   const std::optional<uint32_t> slot = spriteDrawer_->pick(x, y);
   return slot ? spriteManager_->sharedAt(*slot) : nullptr;
+}
+
+std::shared_ptr<ISprite> Screen::findSprite(int32_t id) {
+  std::lock_guard lock(sceneLock_);
+  return spriteManager_->findSprite(id);
 }
 
 std::exception_ptr Screen::takeStoppingFailure() {
@@ -195,9 +207,15 @@ void Screen::setCallbackErrorHandler(CallbackErrorHandler handler) {
   reportedCallbackFailure_ = true;  // the default handler's one line is off
 }
 
+void Screen::setFrameInterval(std::chrono::nanoseconds interval) { pacer_->setInterval(interval); }
+
+std::chrono::nanoseconds Screen::getFrameInterval() const { return pacer_->getInterval(); }
+
+void Screen::wakeFrameThread() { pacer_->wake(); }
+
 void Screen::startFrameThread() {
   stopFrameThread();
-  pacer_.restart();
+  pacer_->restart();
   {
     std::lock_guard lock(sceneLock_);
     stoppingFailure_ = nullptr;
@@ -207,13 +225,13 @@ void Screen::startFrameThread() {
   // Read here, on the owner's thread, not by the frame thread.
   const uint32_t composers = getWorkerCount();
   try {
-    frameThread_.start(
+    frameThread_->start(
         [this, composers](ThreadNotifier& notifier) { runFrames(notifier, composers); });
   } catch (...) {
     sceneGuard_->setFramesRunning(false);
     throw;
   }
-  if (!frameThread_.isRunning()) {
+  if (!frameThread_->isRunning()) {
     // The system gave no thread: nothing composes, so changes need no lock.
     sceneGuard_->setFramesRunning(false);
     throwPlatformError(messages::kCreateThreadFailed, "nubrik::Screen::startFrameThread",
@@ -238,14 +256,14 @@ uint32_t Screen::getWorkerCount() const {
 void Screen::stopFrameThread() {
   // Asked first, and without looking at the thread's handle, which only the
   // owner's thread may read.
-  if (frameThread_.isCallingThread()) {
+  if (frameThread_->isCallingThread()) {
     throw std::logic_error("the frame thread cannot stop itself (from a frame callback)");
   }
-  if (frameThread_.isRunning() && sceneLock_.isHeldByCurrentThread()) {
+  if (frameThread_->isRunning() && sceneLock_.isHeldByCurrentThread()) {
     throw std::logic_error(
         "stopFrameThread while holding the scene lock would wait for ever for the frame thread");
   }
-  frameThread_.stop();
+  frameThread_->stop();
   frameThreadRunning_ = false;
   sceneGuard_->setFramesRunning(false);
 }
@@ -346,7 +364,7 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
       // Dropped: the frame loop carries on with the next iteration.
     }
     try {
-      pacer_.pause(notifier, idle);
+      pacer_->pause(notifier, idle);
     } catch (const InterruptedException&) {
       break;
     }
@@ -366,7 +384,7 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
 // added during the round.
 std::exception_ptr Screen::runFrameCallbacks() {
   std::vector<bool> finished(frameCallbacks_.size(), false);
-  const FrameTime time = pacer_.beginRound();
+  const FrameTime time = pacer_->beginRound();
   runningCallbacks_ = true;
   try {
     for (size_t i = 0; i < frameCallbacks_.size(); ++i) {

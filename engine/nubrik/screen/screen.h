@@ -12,19 +12,21 @@
 
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/base/recursive_lock.h"
-#include "nubrik/base/thread.h"
 #include "nubrik/image/image.h"
-#include "nubrik/screen/frame_pacer.h"
-#include "nubrik/screen/sprite_manager.h"
+#include "nubrik/screen/frame_time.h"
 #include "nubrik/sprite/fill_rect_sprite.h"
 #include "nubrik/sprite/image_sprite.h"
 #include "nubrik/sprite/text_sprite.h"
 
 namespace nubrik {
 
+class FramePacer;
 class Screen;
 class SceneGuard;
 class SpriteDrawer;
+class SpriteManager;
+class Thread;
+class ThreadNotifier;
 
 // Called once per frame iteration on the frame thread, under the scene lock;
 // returning true removes the callback.
@@ -85,8 +87,6 @@ class Screen {
   // its next frame. Callable from any thread, a frame callback included.
   // Throws std::bad_alloc leaving the size as it was.
   void resize(uint32_t width, uint32_t height);
-  std::shared_ptr<SpriteManager> getSpriteManager() const { return spriteManager_; }
-  std::shared_ptr<SpriteDrawer> getSpriteDrawer() const { return spriteDrawer_; }
 
   // New sprites start hidden, Normal, opacity 255, and are registered. A
   // sprite changed through any setter is redrawn where it was and where it
@@ -118,6 +118,9 @@ class Screen {
   // follows the sprites near the point, not their number. Takes the scene
   // lock: callable from frame callbacks and from the program's thread.
   std::shared_ptr<ISprite> spriteAt(int32_t x, int32_t y);
+  // The first sprite in drawing order made with the program's id `id`;
+  // null when there is none. Takes the scene lock, as spriteAt does.
+  std::shared_ptr<ISprite> findSprite(int32_t id);
   // Takes a sprite out of the registry (under the scene lock) and, if it was
   // visible, reports its area for redrawing. False when the sprite is not
   // this Screen's. Hiding a sprite is the other way to take it out of the
@@ -164,11 +167,11 @@ class Screen {
   // nothing to compose sleeps until the next tick or wakeFrameThread(). Zero
   // (the default) paces nothing: a 1-millisecond pause after each
   // iteration. Callable from any thread, at any time.
-  void setFrameInterval(std::chrono::nanoseconds interval) { pacer_.setInterval(interval); }
-  std::chrono::nanoseconds getFrameInterval() const { return pacer_.getInterval(); }
+  void setFrameInterval(std::chrono::nanoseconds interval);
+  std::chrono::nanoseconds getFrameInterval() const;
   // Ends an idle paced frame thread's sleep, so that its callbacks run now
   // (input came). Callable from any thread.
-  void wakeFrameThread() { pacer_.wake(); }
+  void wakeFrameThread();
   // (Re)starts the frame thread with a fresh set of workers. Throws
   // Win32Exception, with the system's reason, when the system refuses the
   // thread (too many threads, no memory): the frame thread is then stopped,
@@ -201,8 +204,7 @@ class Screen {
   uint32_t getWorkerCount() const;
 
   // Frames composed since construction: passes in which something changed
-  // on the surface. And how long the last one took to compose and present.
-  // Read from a frame callback for consistent values.
+  // on the surface. Read from a frame callback for consistent values.
   uint64_t getComposedFrameCount() const { return composedFrames_.load(); }
   // Passes of the frame thread since construction, whether or not they
   // composed a frame: each runs the frame callbacks once.
@@ -216,9 +218,18 @@ class Screen {
   // next to nothing.
   uint64_t getFailedFrameCount() const { return failedFrames_.load(); }
   static constexpr std::chrono::milliseconds kMaxRetryDelay{1000};
+  // How long the last frame took to compose and present.
+  std::chrono::nanoseconds getLastFrameDuration() const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double, std::milli>(lastFrameMilliseconds_.load()));
+  }
+  // The same in milliseconds, for older callers.
   double getLastFrameMilliseconds() const { return lastFrameMilliseconds_.load(); }
 
  private:
+  // The engine's own way in, for its tests and benchmarks (screen_internals.h).
+  friend class ScreenInternals;
+
   // The frame thread's body: composes every invalidated frame, runs the
   // callbacks and pauses, until interrupted.
   void runFrames(ThreadNotifier& notifier, uint32_t composers);
@@ -249,10 +260,10 @@ class Screen {
   std::shared_ptr<const CallbackErrorHandler> callbackErrorHandler_;
   bool reportedCallbackFailure_ = false;
   std::atomic<uint64_t> callbackFailures_{0};
-  FramePacer pacer_;
+  std::unique_ptr<FramePacer> pacer_;
   // Declared last, so that the frame thread is stopped before anything it
   // uses goes.
-  Thread frameThread_;
+  std::unique_ptr<Thread> frameThread_;
 
   // kDefaultWorkers: one per logical processor.
   static constexpr uint32_t kDefaultWorkers = UINT32_MAX;

@@ -293,7 +293,7 @@ std::optional<uint32_t> SpriteDrawer::pick(int32_t x, int32_t y) {
   if (!manager) return std::nullopt;
   readChanges(*manager);
   reindex();
-  SpriteGrid::CellList lists[kMaxLists];
+  SpriteGrid::CellList lists[SpriteGrid::kMaxLists];
   const size_t count = grid_.listsOver(static_cast<uint32_t>(x) / grid_.getCellWidth(),
                                        static_cast<uint32_t>(y) / grid_.getCellHeight(), lists);
   // Each list from its top down to the first that marks the point; the
@@ -367,7 +367,7 @@ void SpriteDrawer::refresh(const SpriteManager& manager, uint32_t slot) {
   const bool visible = sprite != nullptr && sprite->isVisible();
   bool listed = false;
   if (visible) {
-    command = sprite->getDrawCommand();
+    command = SpriteCommands::of(*sprite);
     listed = coversSurface(command.bounds);
     key = manager.orderKeyAt(slot);
   }
@@ -542,7 +542,7 @@ void SpriteDrawer::drawBand(uint32_t band, IImage& target) const {
   const uint32_t cellWidth = grid_.getCellWidth();
   // The lists over the finest cell the pieces lie in, found again only when
   // the pieces, from left to right, reach the next cell.
-  SpriteGrid::CellList lists[kMaxLists];
+  SpriteGrid::CellList lists[SpriteGrid::kMaxLists];
   size_t count = 0;
   uint32_t listed = UINT32_MAX;
   for (const Rect& damaged : damage) {
@@ -662,7 +662,7 @@ void SpriteDrawer::composePiece(const Rect& piece, const SpriteGrid::CellList* c
   auto skip = [&](SpriteGrid::CellList& list) {
     while (list.first != list.last && !reaches(*list.first)) ++list.first;
   };
-  SpriteGrid::CellList lists[kMaxLists];
+  SpriteGrid::CellList lists[SpriteGrid::kMaxLists];
   size_t active = 0;
   for (size_t i = 0; i < count; ++i) {
     SpriteGrid::CellList list = cellLists[i];

@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 #include <cstdint>
@@ -84,8 +85,6 @@ class SpriteDrawer final : public IRedrawTarget {
   // default), or always from the index or from bins (to test each way).
   enum class Composition { Measured, Indexed, Binned };
   void setComposition(Composition composition) { composition_ = composition; }
-  // Whether the frame being composed uses bins.
-  bool isBinned() const { return binned_; }
 
   // Marks `rect` (surface coordinates) for redrawing. An empty rectangle
   // marks the whole surface; one outside the surface, or covering no pixel,
@@ -164,8 +163,6 @@ class SpriteDrawer final : public IRedrawTarget {
   void reindex();
   void forget();
   void build(uint32_t width, uint32_t height, uint32_t bandHeight);
-  // The most lists a piece can lie under: one per level of the grid.
-  static constexpr size_t kMaxLists = 15 * 15;
 
   // Whether this frame is worth binning, and the bins and runs if so.
   bool shouldBin() const;

@@ -41,7 +41,7 @@ SpriteGrid::SpriteGrid(uint32_t width, uint32_t height, uint32_t cellWidth, uint
   }
   levelsX_ = levelsFor(width, cellWidth);
   levelsY_ = levelsFor(height, cellHeight);
-  if (levelsX_ > 15 || levelsY_ > 15 || cellsFor(width, cellWidth) > UINT16_MAX) {
+  if (levelsX_ > kMaxLevels || levelsY_ > kMaxLevels || cellsFor(width, cellWidth) > UINT16_MAX) {
     throw std::invalid_argument("a SpriteGrid of " + std::to_string(width) + " x " +
                                 std::to_string(height) + " pixels needs larger cells than " +
                                 std::to_string(cellWidth) + " x " + std::to_string(cellHeight));

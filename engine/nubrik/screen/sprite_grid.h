@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 #include <cstddef>
@@ -36,6 +37,11 @@ class SpriteGrid {
     bool operator==(const Placement&) const = default;
   };
 
+  // The most grids each way: a level is four bits of a placement.
+  static constexpr uint32_t kMaxLevels = 15;
+  // The most lists listsOver returns: one per grid.
+  static constexpr size_t kMaxLists = kMaxLevels * kMaxLevels;
+
   // A slot listed in a cell, with what its command may change on the
   // surface: a piece of the surface finds the commands reaching it
   // without reading any of them.
@@ -57,8 +63,6 @@ class SpriteGrid {
 
   uint32_t getCellWidth() const { return cellWidth_; }
   uint32_t getCellHeight() const { return cellHeight_; }
-  // How many lists listsOver may return at most.
-  size_t maxLists() const { return levels_.size(); }
 
   // The cells for a sprite covering `bounds`; not listed when it covers no
   // pixel of the surface.
@@ -81,7 +85,7 @@ class SpriteGrid {
   void clear() noexcept;
 
   // The non-empty lists of the cells over the finest cell (cellX, cellY);
-  // writes at most maxLists() into `out` and returns how many.
+  // writes at most kMaxLists into `out` and returns how many.
   size_t listsOver(uint32_t cellX, uint32_t cellY, CellList* out) const;
 
  private:

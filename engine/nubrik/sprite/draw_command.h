@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "nubrik/sprite/blend.h"
 #include "nubrik/sprite/colour.h"
 #include "nubrik/sprite/image_blitters.h"
+#include "nubrik/sprite/sprite.h"
 
 namespace nubrik {
 
@@ -56,6 +58,13 @@ struct DrawCommand {
   // The sampling an image command asks for. Without a source size, the
   // source rectangle is sourceOrigin and the bounds' size.
   ImageTransform transform() const;
+};
+
+// How the engine reads what a sprite draws, which ISprite keeps out of its
+// public interface.
+class SpriteCommands {
+ public:
+  static DrawCommand of(const ISprite& sprite) { return sprite.getDrawCommand(); }
 };
 
 // Draws `command` into `target` through the fill or image blitter, clipped

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "nubrik/sprite/draw_command.h"
+
 namespace nubrik {
 
 FillRectSprite::FillRectSprite(std::weak_ptr<IOrderTarget> manager,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "nubrik/sprite/colour.h"
 #include "nubrik/sprite/sprite_base.h"
 
 namespace nubrik {
@@ -12,16 +13,12 @@ namespace nubrik {
 // back, the rectangle is whole again.
 class FillRectSprite final : public SpriteBase {
  public:
-  FillRectSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer,
-                 int32_t id, const Rect& rect, int32_t zOrder, const Colour& colour);
-
   void setPosition(int32_t x, int32_t y) override;
   int32_t getX() const override { return rect_.left; }
   int32_t getY() const override { return rect_.top; }
-  DrawCommand getDrawCommand() const override;
 
-  // Store only, like every setter: the owner reports the old and the new
-  // area with invalidate().
+  // Like every setter's, the change is redrawn by the next frame, where the
+  // rectangle was and where it is.
   void setRect(const Rect& rect) {
     noteChanged();
     rect_ = rect;
@@ -39,6 +36,14 @@ class FillRectSprite final : public SpriteBase {
   Rect bounds() const override { return rect_; }
 
  private:
+  // Sprites are made by the engine (a program asks its Screen), through
+  // makeSprite (sprite_factory.h).
+  template <typename>
+  friend struct SpriteAllocator;
+  FillRectSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer,
+                 int32_t id, const Rect& rect, int32_t zOrder, const Colour& colour);
+  DrawCommand getDrawCommand() const override;
+
   Rect rect_;
   Colour colour_;
   // The size as set (negative for an inverted rectangle), which a move

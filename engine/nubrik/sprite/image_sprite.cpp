@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "nubrik/sprite/draw_command.h"
+
 namespace nubrik {
 
 namespace {
@@ -111,6 +113,18 @@ Rect ImageSprite::getSourceRect() const {
   if (transform().hasSourceRect) return transform().sourceRect;
   return Rect{0, 0, static_cast<int32_t>(image_->getWidth()),
               static_cast<int32_t>(image_->getHeight())};
+}
+
+bool ImageSprite::isFlippedHorizontally() const {
+  return (transform().orientation & kFlipHorizontal) != 0;
+}
+
+bool ImageSprite::isFlippedVertically() const {
+  return (transform().orientation & kFlipVertical) != 0;
+}
+
+uint32_t ImageSprite::getQuarterTurns() const {
+  return uint32_t{transform().orientation} >> kQuarterTurnShift;
 }
 
 void ImageSprite::setFlip(bool horizontal, bool vertical) {

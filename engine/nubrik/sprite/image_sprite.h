@@ -35,23 +35,17 @@ namespace nubrik {
 // (README, "Rotation by any angle"). The sprite's position stays the box's
 // top-left before the turn.
 //
-// Setters only store, as for every sprite: call invalidate() before and
-// after a change. The sprite's area is its position and its size; an area
+// As for every sprite, a change through a setter is redrawn by the next
+// frame. The sprite's area is its position and its size; an area
 // that would reach past 2^31 - 1 ends there (nothing beyond lies on any
 // surface), and is sampled by the rule over what is left of it. Turned or
 // filtered, its area is the bounding box of what it can cover, cut likewise;
 // the turn is of the whole box.
 class ImageSprite final : public SpriteBase {
  public:
-  // Throws std::invalid_argument for an empty image handle, an image whose
-  // pitch is below its row size, or one wider or taller than 2^31 - 1.
-  ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
-              int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<IImage> image);
-
   void setPosition(int32_t x, int32_t y) override;
   int32_t getX() const override { return x_; }
   int32_t getY() const override { return y_; }
-  DrawCommand getDrawCommand() const override;
 
   const std::shared_ptr<IImage>& getImage() const { return image_; }
   // Throws std::invalid_argument, changing nothing, for an image the
@@ -66,14 +60,12 @@ class ImageSprite final : public SpriteBase {
   Rect getSourceRect() const;
 
   void setFlip(bool horizontal, bool vertical);
-  bool isFlippedHorizontally() const { return (transform().orientation & kFlipHorizontal) != 0; }
-  bool isFlippedVertically() const { return (transform().orientation & kFlipVertical) != 0; }
+  bool isFlippedHorizontally() const;
+  bool isFlippedVertically() const;
 
   // Clockwise quarter turns, 0 to 3; others throw std::invalid_argument.
   void setQuarterTurns(uint32_t turns);
-  uint32_t getQuarterTurns() const {
-    return uint32_t{transform().orientation} >> kQuarterTurnShift;
-  }
+  uint32_t getQuarterTurns() const;
 
   // The area's size, 1 to 2^31 - 1 each way (others throw
   // std::invalid_argument). Until set, the source rectangle's size, turned.
@@ -109,6 +101,16 @@ class ImageSprite final : public SpriteBase {
   Rect bounds() const override;
 
  private:
+  // Sprites are made by the engine (a program asks its Screen), through
+  // makeSprite (sprite_factory.h).
+  template <typename>
+  friend struct SpriteAllocator;
+  // Throws std::invalid_argument for an empty image handle, an image whose
+  // pitch is below its row size, or one wider or taller than 2^31 - 1.
+  ImageSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
+              int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<IImage> image);
+  DrawCommand getDrawCommand() const override;
+
   bool isPlain() const;
   // The sampling of the sheet rule (everything but the rotation).
   ImageTransform sampling() const;

@@ -4,13 +4,16 @@
 
 #include "nubrik/base/rect.h"
 #include "nubrik/sprite/blend.h"
-#include "nubrik/sprite/draw_command.h"
 
 namespace nubrik {
 
-// A drawable thing. Setters only store: the owner reports what must be
-// redrawn with invalidate() (before a change and again after a move) and a
-// changed z-order with invalidateOrder().
+struct DrawCommand;
+
+// A drawable thing, made by a Screen (createFillRectSprite and the others).
+// A change through any setter is redrawn by the next frame where the sprite
+// was and where it is. invalidate() is for what setters do not see (an
+// image's pixels changed in place); invalidateOrder() has the drawing order
+// read again, as setZOrder already does.
 class ISprite {
  public:
   virtual ~ISprite() = default;
@@ -20,7 +23,6 @@ class ISprite {
   virtual int32_t getY() const = 0;
   virtual void setZOrder(int32_t zOrder) = 0;
   virtual int32_t getZOrder() const = 0;
-  virtual DrawCommand getDrawCommand() const = 0;
   virtual void show() = 0;
   virtual void hide() = 0;
   virtual bool isVisible() const = 0;
@@ -30,6 +32,12 @@ class ISprite {
   virtual uint8_t getOpacity() const = 0;
   virtual void invalidate() = 0;
   virtual void invalidateOrder() = 0;
+
+ private:
+  // What the sprite draws this frame, in the compositor's terms, which are
+  // the engine's own: it reads them through SpriteCommands (draw_command.h).
+  friend class SpriteCommands;
+  virtual DrawCommand getDrawCommand() const = 0;
 };
 
 }  // namespace nubrik

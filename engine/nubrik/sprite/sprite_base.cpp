@@ -2,11 +2,21 @@
 
 #include <utility>
 
+#include "nubrik/base/scene_guard.h"
+#include "nubrik/sprite/draw_command.h"
+#include "nubrik/sprite/sprite_owners.h"
+
 namespace nubrik {
 
 SpriteBase::SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer,
                        int32_t id, int32_t zOrder)
     : manager_(std::move(manager)), drawer_(std::move(drawer)), id_(id), zOrder_(zOrder) {}
+
+bool SpriteBase::reportsTo(const IOrderTarget& registry) const {
+  return manager_.lock().get() == &registry;
+}
+
+void SpriteBase::checkGuard(const SceneGuard& guard) { guard.check(); }
 
 void SpriteBase::invalidate() {
   // Before the sprite is read: a frame may be changing it.

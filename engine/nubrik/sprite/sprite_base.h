@@ -3,10 +3,30 @@
 #include <cstdint>
 #include <memory>
 
+#include "nubrik/base/rect.h"
 #include "nubrik/sprite/sprite.h"
-#include "nubrik/sprite/sprite_owners.h"
 
 namespace nubrik {
+
+class IOrderTarget;
+class IRedrawTarget;
+class SceneGuard;
+class SpriteManager;
+enum class DrawCommandKind : int32_t;
+
+// The registry's bookkeeping kept inside a registered sprite: its place in
+// the registry, and what it has already reported for the coming frame, so
+// that reporting again costs a flag test. The engine's own (sprite_owners.h
+// says who reports what).
+struct RegistryLink {
+  static constexpr uint32_t kUnregistered = UINT32_MAX;
+  // The registry's guard, which lives at least as long as the registration.
+  const SceneGuard* guard = nullptr;
+  uint32_t slot = kUnregistered;
+  bool changeReported = false;
+  bool orderReported = false;
+  bool redrawReported = false;
+};
 
 // The state every sprite kind shares: identity, order, visibility, blending,
 // and weak links to the registry and compositor of the Screen that made it.
@@ -14,8 +34,8 @@ namespace nubrik {
 //
 // The compositor keeps each sprite's draw command between frames, so every
 // setter tells the registry that the sprite may draw differently (once per
-// frame; see noteChanged). That changes nothing on screen by itself: only
-// invalidated areas are redrawn.
+// frame; see noteChanged): the compositor reads it again and redraws where
+// it was and where it is when it draws differently.
 class SpriteBase : public ISprite {
  public:
   int32_t getId() const override { return id_; }
@@ -49,11 +69,6 @@ class SpriteBase : public ISprite {
   void invalidate() override;
   void invalidateOrder() override;
 
-  // For the registry that holds the sprite: where it is registered, and
-  // whether its reports reach `registry` (they go to the Screen that made it).
-  RegistryLink& registryLink() { return link_; }
-  bool reportsTo(const IOrderTarget& registry) const { return manager_.lock().get() == &registry; }
-
  protected:
   SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
              int32_t zOrder);
@@ -66,7 +81,9 @@ class SpriteBase : public ISprite {
   // the caller does not hold its scene lock. Every setter of a sprite kind
   // calls this (or noteChanged) before it reads or makes anything of the
   // sprite's: a refused call must touch nothing that a frame may be using.
-  void checkLock() const { checkScene(link_.guard); }
+  void checkLock() const {
+    if (link_.guard != nullptr) checkGuard(*link_.guard);
+  }
   // Every setter of a sprite kind calls this (after checkLock, before
   // storing, so that a refused change stores nothing): what getDrawCommand
   // returns may change. Checks the lock as checkLock does.
@@ -76,6 +93,13 @@ class SpriteBase : public ISprite {
   }
 
  private:
+  // For the registry that holds the sprite: where it is registered, and
+  // whether its reports reach `registry` (they go to the Screen that made it).
+  friend class SpriteManager;
+  RegistryLink& registryLink() { return link_; }
+  bool reportsTo(const IOrderTarget& registry) const;
+
+  static void checkGuard(const SceneGuard& guard);
   void reportChange();
   // A registered sprite's z-order changed: it takes its new place in the
   // order by the next frame.

@@ -1,9 +1,10 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 #include <cstdint>
 
 #include "nubrik/base/rect.h"
-#include "nubrik/base/scene_guard.h"
+#include "nubrik/sprite/sprite_base.h"
 
 namespace nubrik {
 
@@ -15,19 +16,6 @@ class IRedrawTarget {
   virtual ~IRedrawTarget() = default;
   // An empty rectangle marks the whole surface.
   virtual void invalidateRect(const Rect& rect) = 0;
-};
-
-// The registry's bookkeeping kept inside a registered sprite: its place in
-// the registry, and what it has already reported for the coming frame, so
-// that reporting again costs a flag test.
-struct RegistryLink {
-  static constexpr uint32_t kUnregistered = UINT32_MAX;
-  // The registry's guard, which lives at least as long as the registration.
-  const SceneGuard* guard = nullptr;
-  uint32_t slot = kUnregistered;
-  bool changeReported = false;
-  bool orderReported = false;
-  bool redrawReported = false;
 };
 
 class IOrderTarget {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "nubrik/image/pixel_lock.h"
+#include "nubrik/sprite/draw_command.h"
 #include "nubrik/text/font_face.h"
 #include "nubrik/text/text_layout.h"
 

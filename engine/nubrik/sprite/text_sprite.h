@@ -26,25 +26,16 @@ namespace nubrik {
 // its digits, not the line around them. A change of text, colour, size or
 // alignment renders the text again from the font's cached glyphs, at a cost
 // that follows the text, and keeps the pen origin where it is; setPosition
-// moves the text's box. Setters store and render only: as for every sprite,
-// the owner reports the old and the new area with invalidate().
+// moves the text's box. As for every sprite, a change through a setter is
+// redrawn by the next frame.
 class TextSprite final : public SpriteBase {
  public:
   static constexpr uint32_t kMaxExtent = 16384;
   static constexpr uint64_t kMaxPixels = uint64_t{1} << 24;
 
-  // The text's box starts with its top-left at (x, y). Throws
-  // std::invalid_argument for an empty font handle, a pixel size outside the
-  // font's range, or a colour of a kind other than Grey, Rgb, GreyAlpha and
-  // Rgba.
-  TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
-             int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<Font> font, uint32_t pixelSize,
-             std::string_view utf8, const Colour& colour);
-
   void setPosition(int32_t x, int32_t y) override;
   int32_t getX() const override;
   int32_t getY() const override;
-  DrawCommand getDrawCommand() const override;
 
   // Each leaves the sprite as it was when it throws, and throws
   // std::logic_error, as every setter does, when the sprite's Screen is
@@ -69,6 +60,19 @@ class TextSprite final : public SpriteBase {
   Rect bounds() const override;
 
  private:
+  // Sprites are made by the engine (a program asks its Screen), through
+  // makeSprite (sprite_factory.h).
+  template <typename>
+  friend struct SpriteAllocator;
+  // The text's box starts with its top-left at (x, y). Throws
+  // std::invalid_argument for an empty font handle, a pixel size outside the
+  // font's range, or a colour of a kind other than Grey, Rgb, GreyAlpha and
+  // Rgba.
+  TextSprite(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
+             int32_t x, int32_t y, int32_t zOrder, std::shared_ptr<Font> font, uint32_t pixelSize,
+             std::string_view utf8, const Colour& colour);
+  DrawCommand getDrawCommand() const override;
+
   struct Rendering;
   static Rendering render(Font& font, uint32_t pixelSize, std::string_view utf8,
                           const Colour& colour, TextAlignment alignment);

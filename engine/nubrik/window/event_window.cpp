@@ -4,7 +4,20 @@
 #include <mutex>
 #include <utility>
 
+#include "nubrik/base/callback_slot.h"
+
 namespace nubrik {
+
+struct EventWindow::Resizer {
+  ResizeHandler handler;
+  RecursiveLock* lock = nullptr;
+};
+
+class EventWindow::ResizerSlot : public CallbackSlot<Resizer> {};
+
+EventWindow::EventWindow() : resizer_(std::make_unique<ResizerSlot>()) {}
+
+EventWindow::~EventWindow() { endInputSources(); }
 
 void EventWindow::setResizeHandler(ResizeHandler handler, RecursiveLock* lock) {
   // A caller that holds the lock of the handler it replaces (a frame
@@ -14,9 +27,9 @@ void EventWindow::setResizeHandler(ResizeHandler handler, RecursiveLock* lock) {
     return old.lock != nullptr && old.lock->isHeldByCurrentThread();
   };
   if (handler) {
-    resizer_.set(Resizer{std::move(handler), lock}, holdsLock);
+    resizer_->set(Resizer{std::move(handler), lock}, holdsLock);
   } else {
-    resizer_.clear(holdsLock);
+    resizer_->clear(holdsLock);
   }
 }
 
@@ -24,11 +37,11 @@ bool EventWindow::callResizeHandler(uint32_t width, uint32_t height,
                                     const std::function<void()>& then) {
   for (;;) {
     bool replaced = false;
-    const bool called = resizer_.call([&](const Resizer& resizer, uint64_t generation) {
+    const bool called = resizer_->call([&](const Resizer& resizer, uint64_t generation) {
       std::unique_lock<RecursiveLock> held;
       if (resizer.lock != nullptr) {
         held = std::unique_lock(*resizer.lock);
-        if (!resizer_.isCurrent(generation)) {
+        if (!resizer_->isCurrent(generation)) {
           replaced = true;
           return;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "nubrik/base/callback_slot.h"
+#include "nubrik/base/event.h"
 #include "nubrik/base/platform/device_context.h"
 #include "nubrik/base/recursive_lock.h"
 #include "nubrik/window/input_queue.h"
@@ -28,10 +29,10 @@ enum class WindowEvent {
 // event loop on the thread that made it, and its input.
 class EventWindow : public IWindow {
  public:
-  static constexpr uint32_t kForever = 0xFFFFFFFF;
+  static constexpr uint32_t kForever = Event::kForever;
 
-  EventWindow() = default;
-  ~EventWindow() override { endInputSources(); }
+  EventWindow();
+  ~EventWindow() override;
   EventWindow(const EventWindow&) = delete;
   EventWindow& operator=(const EventWindow&) = delete;
 
@@ -48,6 +49,12 @@ class EventWindow : public IWindow {
   // queued on input() whatever it returns. After Failed it keeps returning
   // Failed.
   virtual WindowEvent waitEvent(uint32_t timeoutMs = kForever) = 0;
+  // The same for a duration, rounded up to whole milliseconds (as
+  // Event::wait takes it).
+  template <typename Rep, typename Period>
+  WindowEvent waitEvent(std::chrono::duration<Rep, Period> timeout) {
+    return waitEvent(Event::toTimeoutMs(timeout));
+  }
   // Makes a waitEvent in progress, or the next one, return Woken. Callable
   // from any thread.
   virtual void wake() = 0;
@@ -117,15 +124,13 @@ class EventWindow : public IWindow {
   void resizeThroughHandler(uint32_t width, uint32_t height, const std::function<void()>& apply);
 
  private:
-  struct Resizer {
-    ResizeHandler handler;
-    RecursiveLock* lock = nullptr;
-  };
+  struct Resizer;
+  class ResizerSlot;
   // Runs `then` after the handler, under its lock; false without a handler.
   bool callResizeHandler(uint32_t width, uint32_t height, const std::function<void()>& then);
 
   InputQueue input_;
-  CallbackSlot<Resizer> resizer_;
+  std::unique_ptr<ResizerSlot> resizer_;
   std::mutex sourcesLock_;
   std::vector<std::shared_ptr<void>> sources_;
 };

@@ -4,11 +4,18 @@
 #include <stdexcept>
 #include <utility>
 
+#include "nubrik/base/callback_slot.h"
+
 namespace nubrik {
 
-InputQueue::InputQueue(size_t capacity) : capacity_(capacity) {
+class InputQueue::ListenerSlot : public CallbackSlot<std::function<void()>> {};
+
+InputQueue::InputQueue(size_t capacity)
+    : capacity_(capacity), listener_(std::make_unique<ListenerSlot>()) {
   if (capacity == 0) throw std::invalid_argument("an InputQueue needs room for one event");
 }
+
+InputQueue::~InputQueue() = default;
 
 void InputQueue::push(const InputEvent& event) {
   {
@@ -57,7 +64,7 @@ void InputQueue::push(const InputEvent& event) {
     updateGamepads(event);
     queue(event);
   }
-  listener_.call([](const std::function<void()>& listener, uint64_t) { listener(); });
+  listener_->call([](const std::function<void()>& listener, uint64_t) { listener(); });
 }
 
 void InputQueue::queue(const InputEvent& event) {
@@ -70,9 +77,9 @@ void InputQueue::queue(const InputEvent& event) {
 
 void InputQueue::setListener(std::function<void()> listener) {
   if (listener) {
-    listener_.set(std::move(listener));
+    listener_->set(std::move(listener));
   } else {
-    listener_.clear();
+    listener_->clear();
   }
 }
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "nubrik/base/callback_slot.h"
 #include "nubrik/base/rect.h"
 #include "nubrik/window/input_event.h"
 
@@ -31,6 +31,7 @@ class InputQueue {
 
   // Throws std::invalid_argument for a capacity of 0.
   explicit InputQueue(size_t capacity = kDefaultCapacity);
+  ~InputQueue();
   InputQueue(const InputQueue&) = delete;
   InputQueue& operator=(const InputQueue&) = delete;
 
@@ -96,7 +97,8 @@ class InputQueue {
   bool focused_ = false;
   std::vector<Gamepad> gamepads_;
 
-  CallbackSlot<std::function<void()>> listener_;
+  class ListenerSlot;
+  std::unique_ptr<ListenerSlot> listener_;
 };
 
 }  // namespace nubrik

@@ -108,6 +108,7 @@ class MemoryWindow final : public EventWindow {
   // any thread, from the handler's lock included (see setResizeHandler).
   void resize(uint32_t width, uint32_t height);
   void show() override {}
+  using EventWindow::waitEvent;
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
   void wake() override;
   std::string getFailure() const override { return {}; }

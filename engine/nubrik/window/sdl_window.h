@@ -69,6 +69,7 @@ class SdlWindow final : public EventWindow {
   Point getCursorPosition() const override;
 
   void show() override;
+  using EventWindow::waitEvent;
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
   void wake() override;
   std::string getFailure() const override;

@@ -54,6 +54,7 @@ class Win32Window final : public EventWindow {
 
   void show() override;
   // Dispatches the calling thread's messages until something happens.
+  using EventWindow::waitEvent;
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
   void wake() override;
   std::string getFailure() const override;

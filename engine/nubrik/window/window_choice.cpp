@@ -24,10 +24,6 @@ std::string lower(std::string_view text) {
 
 }  // namespace
 
-std::string_view windowBackendName(WindowBackend backend) {
-  return backend == WindowBackend::Sdl ? "sdl" : "native";
-}
-
 WindowBackend chooseWindowBackend(WindowBackend requested, const char* fromEnvironment,
                                   bool sdlBuilt) {
   if (requested != WindowBackend::Native && requested != WindowBackend::Sdl) {

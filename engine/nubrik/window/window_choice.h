@@ -1,13 +1,8 @@
 #pragma once
 
-#include <string_view>
-
 #include "nubrik/window/window_options.h"
 
 namespace nubrik {
-
-// "native" or "sdl".
-std::string_view windowBackendName(WindowBackend backend);
 
 // The window openWindow makes: what NUBRIK_WINDOW says when `fromEnvironment`
 // (its value, null when unset) is neither null nor empty, else `requested`.

@@ -78,6 +78,7 @@ class X11Window final : public EventWindow {
   std::string getBackendName() const override { return "x11"; }
 
   void show() override;
+  using EventWindow::waitEvent;
   WindowEvent waitEvent(uint32_t timeoutMs = kForever) override;
   void wake() override;
   std::string getFailure() const override;

@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 // The operations the engine needs from the operating system, grouped as the
@@ -10,7 +11,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 namespace nubrik::platform {
@@ -50,28 +50,6 @@ WaitStatus waitForEvent(EventObject* event, uint32_t timeoutMs);
 // lowest index of a set event.
 WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t timeoutMs,
                            size_t* index);
-
-// --- Locks ---------------------------------------------------------------------
-
-// Mutual exclusion that the holding thread may enter again.
-#if defined(_WIN32)
-// A critical section, held in place (it must not move while initialised).
-class RecursiveLock {
- public:
-  RecursiveLock() noexcept;
-  ~RecursiveLock();
-  RecursiveLock(const RecursiveLock&) = delete;
-  RecursiveLock& operator=(const RecursiveLock&) = delete;
-  void lock() noexcept;
-  void unlock() noexcept;
-  bool try_lock() noexcept;
-
- private:
-  alignas(void*) unsigned char section_[sizeof(void*) == 8 ? 40 : 24];
-};
-#else
-using RecursiveLock = std::recursive_mutex;
-#endif
 
 // --- Waiting on a word ------------------------------------------------------------
 

@@ -13,6 +13,7 @@
 
 #include "nubrik/base/platform/platform.h"
 #include "nubrik/base/platform/random.h"
+#include "nubrik/base/recursive_lock.h"
 
 namespace nubrik::platform {
 
@@ -138,8 +139,9 @@ WaitStatus waitForAnyEvent(EventObject* const* events, size_t count, uint32_t ti
 
 // --- Locks ---------------------------------------------------------------------
 
-static_assert(sizeof(CRITICAL_SECTION) <= sizeof(RecursiveLock) &&
-              alignof(CRITICAL_SECTION) <= alignof(RecursiveLock));
+}  // namespace nubrik::platform
+
+namespace nubrik {
 
 namespace {
 
@@ -149,13 +151,21 @@ CRITICAL_SECTION* sectionOf(unsigned char* storage) {
 
 }  // namespace
 
-RecursiveLock::RecursiveLock() noexcept { InitializeCriticalSection(sectionOf(section_)); }
+RecursiveLock::RecursiveLock() noexcept {
+  static_assert(sizeof(CRITICAL_SECTION) <= sizeof(section_) &&
+                alignof(CRITICAL_SECTION) <= alignof(void*));
+  InitializeCriticalSection(sectionOf(section_));
+}
 RecursiveLock::~RecursiveLock() { DeleteCriticalSection(sectionOf(section_)); }
-void RecursiveLock::lock() noexcept { EnterCriticalSection(sectionOf(section_)); }
-void RecursiveLock::unlock() noexcept { LeaveCriticalSection(sectionOf(section_)); }
-bool RecursiveLock::try_lock() noexcept {
+void RecursiveLock::enterSystemLock() noexcept { EnterCriticalSection(sectionOf(section_)); }
+void RecursiveLock::leaveSystemLock() noexcept { LeaveCriticalSection(sectionOf(section_)); }
+bool RecursiveLock::tryEnterSystemLock() noexcept {
   return TryEnterCriticalSection(sectionOf(section_)) != 0;
 }
+
+}  // namespace nubrik
+
+namespace nubrik::platform {
 
 // --- Threads -------------------------------------------------------------------
 

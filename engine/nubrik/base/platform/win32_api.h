@@ -1,3 +1,4 @@
+// Internal header: the engine's own, not installed (see cmake/install.cmake).
 #pragma once
 
 // <windows.h> as every Win32 file here wants it: without the rarely used
