@@ -4,6 +4,7 @@
 
 #include <nubrik/nubrik.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -77,7 +78,7 @@ int main() {
       return true;
     });
     screen.startFrameThread();
-    if (!composed.wait(10'000)) {
+    if (!composed.wait(std::chrono::seconds(10))) {
       std::fprintf(stderr, "blend_modes: no frame within 10 seconds\n");
       return 1;
     }

@@ -5,6 +5,7 @@
 
 #include <nubrik/nubrik.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
       return false;                                             // call again next frame
     });
     screen.startFrameThread();  // composes on one worker per processor
-    if (!done.wait(10'000)) {
+    if (!done.wait(std::chrono::seconds(10))) {
       std::fprintf(stderr, "moving_square: no %llu frames within 10 seconds\n",
                    static_cast<unsigned long long>(kFrames));
       return 1;

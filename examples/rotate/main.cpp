@@ -8,6 +8,7 @@
 
 #include <nubrik/nubrik.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -165,7 +166,7 @@ int main(int argc, char** argv) {
       return false;
     });
     screen.startFrameThread();
-    if (!done.wait(10'000)) {
+    if (!done.wait(std::chrono::seconds(10))) {
       std::fprintf(stderr, "rotate: no %llu frames within 10 seconds\n",
                    static_cast<unsigned long long>(kFrames));
       return 1;

@@ -5,6 +5,7 @@
 
 #include <nubrik/nubrik.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
       return true;
     });
     screen.startFrameThread();
-    if (!composed.wait(10'000)) {
+    if (!composed.wait(std::chrono::seconds(10))) {
       std::fprintf(stderr, "text: no frame within 10 seconds\n");
       return 1;
     }
