@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "base/allocation_faults.h"
@@ -35,6 +36,37 @@ TEST(EventTest, TimesOut) {
   const auto start = steady_clock::now();
   EXPECT_FALSE(event.wait(20));
   EXPECT_GE(steady_clock::now() - start, milliseconds(20));
+}
+
+// Durations of every size and type become the least number of milliseconds
+// that is not shorter; nothing is a poll, and what milliseconds cannot count
+// waits for ever. A wait given one lasts at least that long.
+TEST(EventTest, DurationsRoundUpToWholeMilliseconds) {
+  using std::chrono::duration;
+  using std::chrono::nanoseconds;
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int i = 0; i < 10000; ++i) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    const nanoseconds d((state >> 20) % 5'000'000'000'000);  // up to 5000 s
+    const uint32_t ms = Event::toTimeoutMs(d);
+    ASSERT_GE(milliseconds(ms), d) << d.count();
+    ASSERT_LT(milliseconds(ms) - milliseconds(1), d) << d.count();
+    ASSERT_EQ(Event::toTimeoutMs(duration<double, std::micro>(d)), ms) << d.count();
+  }
+  EXPECT_EQ(Event::toTimeoutMs(nanoseconds(0)), 0u);
+  EXPECT_EQ(Event::toTimeoutMs(nanoseconds(1)), 1u);
+  EXPECT_EQ(Event::toTimeoutMs(-std::chrono::hours(1)), 0u);
+  EXPECT_EQ(Event::toTimeoutMs(duration<double>(std::nan(""))), 0u);
+  EXPECT_EQ(Event::toTimeoutMs(milliseconds(Event::kForever - 1)), Event::kForever - 1);
+  EXPECT_EQ(Event::toTimeoutMs(milliseconds(Event::kForever)), Event::kForever);
+  EXPECT_EQ(Event::toTimeoutMs(std::chrono::hours::max()), Event::kForever);
+
+  Event event;
+  const auto start = steady_clock::now();
+  EXPECT_FALSE(event.wait(std::chrono::microseconds(20'500)));
+  EXPECT_GE(steady_clock::now() - start, std::chrono::microseconds(20'500));
+  event.set();
+  EXPECT_TRUE(event.wait(std::chrono::seconds(0)));
 }
 
 TEST(EventTest, OneSetWakesEveryWaiter) {
