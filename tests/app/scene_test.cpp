@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/sprite_rules.h"
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"

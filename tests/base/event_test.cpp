@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/allocation_faults.h"
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 #include "nubrik/base/thread_notifier.h"

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/event.h"
 
 namespace nubrik {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 
 namespace nubrik {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/image/memory_stream_reader.h"
 

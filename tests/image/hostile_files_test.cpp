@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "image/hostile_png.h"
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/image/load_image.h"
 #include "nubrik/image/png_encoder.h"

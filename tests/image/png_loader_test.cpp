@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 #include "nubrik/image/load_image.h"

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/screen/screen.h"
 #include "nubrik/screen/screen_internals.h"

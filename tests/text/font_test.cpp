@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 
 #if !defined(_WIN32)

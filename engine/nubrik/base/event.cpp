@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 

@@ -1,5 +1,6 @@
 #include "nubrik/base/thread_notifier.h"
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 
 namespace nubrik {

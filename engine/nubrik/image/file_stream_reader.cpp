@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 
 namespace nubrik {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/image/pixel_lock.h"
 

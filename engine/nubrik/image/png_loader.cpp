@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/image/file_stream_reader.h"
 #include "nubrik/image/memory_stream_reader.h"

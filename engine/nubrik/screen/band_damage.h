@@ -23,7 +23,7 @@ class BandDamage {
  public:
   // Pixels of gap worth redrawing to save one rectangle: a rectangle costs
   // a look into the sprite index, a blitter call per command reaching it
-  // and a transfer to the window (measured with the demonstration's scene).
+  // and a transfer to the window.
   static constexpr int64_t kMergeSlack = 256;
   // Beyond this many rectangles, a new one joins its cheaper neighbour:
   // memory and time per band stay bounded whatever is added.

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 #include "nubrik/base/scene_guard.h"

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "nubrik/base/error_message.h"
 #include "nubrik/base/exception.h"
 #include "nubrik/base/platform/platform.h"
 #include "nubrik/text/font_face.h"

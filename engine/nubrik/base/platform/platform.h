@@ -77,7 +77,7 @@ uint32_t logicalProcessorCount();
 
 // A thread's set of processors, kept so that another thread can steer it off
 // one processor and later let it back. A system may queue a woken thread on
-// a busy processor while another idles, for milliseconds (measured: virtual
+// a busy processor while another idles, for milliseconds (virtual
 // processors that idle are halted and look taken); moving the thread is what
 // a program can do about it.
 struct ProcessorSteerObject;

@@ -217,7 +217,8 @@ uint32_t logicalProcessorCount() {
   return std::max<uint32_t>(1, info.dwNumberOfProcessors);
 }
 
-// Not measured on Windows, so not done: nothing is steered.
+// Nothing is steered on Windows, where the stall that steering answers has
+// not been seen.
 struct ProcessorSteerObject {};
 ProcessorSteerObject* createProcessorSteer() { return nullptr; }
 void releaseProcessorSteer(ProcessorSteerObject*) {}
