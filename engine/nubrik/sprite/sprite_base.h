@@ -70,9 +70,6 @@ class SpriteBase : public ISprite {
   void invalidateOrder() override;
 
  protected:
-  SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
-             int32_t zOrder);
-
   // The area the sprite covers now, in surface coordinates.
   virtual Rect bounds() const = 0;
   // A command with the common fields filled in.
@@ -93,6 +90,14 @@ class SpriteBase : public ISprite {
   }
 
  private:
+  // The engine's sprite kinds are the only ones: the registry and the
+  // compositor a sprite reports to are the engine's own.
+  friend class FillRectSprite;
+  friend class ImageSprite;
+  friend class TextSprite;
+  SpriteBase(std::weak_ptr<IOrderTarget> manager, std::weak_ptr<IRedrawTarget> drawer, int32_t id,
+             int32_t zOrder);
+
   // For the registry that holds the sprite: where it is registered, and
   // whether its reports reach `registry` (they go to the Screen that made it).
   friend class SpriteManager;
