@@ -550,7 +550,8 @@ TEST(ScreenTest, ABandThatAlwaysFailsIsRetriedLessAndLessOften) {
   const int idleTries = tries;
   EXPECT_GE(idleTries, 3);
   EXPECT_LE(idleTries, 14);
-  EXPECT_GE(rounds, 100);
+  // Far fewer than the pace's thousand on a busy machine, yet not stalled.
+  EXPECT_GE(rounds, 30);
   const auto changed = std::chrono::steady_clock::now();
   {
     std::lock_guard lock(screen.getSceneLock());
