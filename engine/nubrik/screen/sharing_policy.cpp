@@ -103,7 +103,7 @@ bool SharingPolicy::decideStreaming(Plan& plan, bool lending) {
   const bool advised = streamed_.nsPerBand < shared_.nsPerBand;
   // A trial is two shared frames the other way, the second measured; the
   // first frame back is not.
-  if (++sharedSinceTrial_ >= kTrialInterval + 3) sharedSinceTrial_ = 0;
+  if (++sharedSinceTrial_ >= kTrialInterval + 2) sharedSinceTrial_ = 0;
   if (sharedSinceTrial_ >= kTrialInterval) {
     plan.measured = plan.measured && sharedSinceTrial_ == kTrialInterval + 1;
     plan.fresh = plan.measured;
@@ -136,9 +136,13 @@ void SharingPolicy::recordSharedFrame(const Plan& plan, size_t bands, Nanosecond
   const auto b = static_cast<double>(bands);
   const bool aloneKnown = alone_.nsPerBand > 0;
   const double before = aloneKnown ? std::min(b, toDouble(joined) / alone_.nsPerBand) : 0;
-  if (b - before < 2) return;  // nobody shared enough of it to tell
+  // Where nobody shared enough of the frame to tell, what the frame cost
+  // per band stands for the rate: else frames of this size would find the
+  // estimate from other sizes every time, and be tried shared every time.
   const double together =
-      toDouble(prepared + composed - (aloneKnown ? joined : Nanoseconds{0})) / (b - before);
+      b - before < 2
+          ? toDouble(prepared + composed) / b
+          : toDouble(prepared + composed - (aloneKnown ? joined : Nanoseconds{0})) / (b - before);
   (plan.streamed ? streamed_ : shared_).update(together, bands, plan.fresh);
 }
 
