@@ -23,8 +23,8 @@ namespace nubrik {
 // whether a frame wakes the workers and how; the FrameGate lets the workers
 // into a frame and the frame thread close it; the WorkerPool keeps the
 // workers, their waiting between frames and their placement; the
-// BandComposer hands out the bands and composes and presents them. Only the
-// pipeline reads the clock.
+// BandComposer hands out the bands and composes and presents them. The
+// policy reads no clock: the pipeline tells it when frames open and end.
 class FramePipeline {
  public:
   using Sharing = SharingPolicy::Sharing;

@@ -11,7 +11,6 @@ namespace nubrik {
 
 namespace {
 
-using Clock = WorkerPool::Clock;
 using Time = WorkerPool::Time;
 using WakeWindow = SharingPolicy::WakeWindow;
 
@@ -30,7 +29,7 @@ int64_t ticksOf(Time time) {
 }
 
 Time timeOf(int64_t ticks) {
-  return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ticks)));
+  return Time(std::chrono::duration_cast<Time::duration>(std::chrono::nanoseconds(ticks)));
 }
 
 }  // namespace

@@ -59,8 +59,6 @@ class WorkerPool {
              Work work);
   // Stops and joins every worker.
   ~WorkerPool();
-  WorkerPool(const WorkerPool&) = delete;
-  WorkerPool& operator=(const WorkerPool&) = delete;
 
   uint32_t size() const { return static_cast<uint32_t>(workers_.size()); }
 
