@@ -1,7 +1,7 @@
 #include "nubrik/screen/frame_pipeline.h"
 
 #include <algorithm>
-#include <vector>
+#include <optional>
 
 #include "nubrik/image/memory_helper.h"
 #include "nubrik/screen/sprite_drawer.h"
@@ -63,8 +63,9 @@ bool FramePipeline::composeFrame() {
   const Clock::time_point end = Clock::now();
   if (plan.shared) {
     const std::optional<Clock::time_point> joined = pool_.firstJoin();
-    policy_.recordSharedFrame(plan, bandCount, start - opened, end - start,
-                              joined ? std::optional(*joined - start) : std::nullopt);
+    policy_.recordSharedFrame(
+        plan, bandCount, start - opened, end - start,
+        joined ? std::optional<SharingPolicy::Nanoseconds>(*joined - start) : std::nullopt);
     pool_.publishWakeWindow(policy_.wakeWindowAfter(end, end - start), gate_.generation());
   } else {
     policy_.recordAloneFrame(plan, bandCount, end - opened);
