@@ -199,9 +199,9 @@ class Screen {
   RecursiveLock& getSceneLock() { return sceneLock_; }
 
   // How frames are shared between threads. The frame thread composes each
-  // frame alone or wakes the workers, and then every thread takes runs of
-  // bands from a shared counter. Which, is decided per frame from what the
-  // last frames measured: how long a band takes alone and shared (the
+  // frame alone, or wakes the workers and every thread takes runs of bands
+  // from a shared counter. Which of the two is decided per frame from what
+  // the last frames measured: how long a band takes alone and shared (the
   // frame's preparation included), and how long a worker takes to join. A
   // frame too small to repay waking the workers, or a machine that gives
   // nothing for a second thread at the moment (other programs busy), is
