@@ -1,7 +1,8 @@
 // Flipped, turned (by quarters and by any angle), scaled, filtered and
-// tinted sprites moving over a background and each other: after every composed frame the window equals a from-scratch
-// composition of the sprites, so their damage is exactly their area and the
-// compositor's shortcut over opaque ones holds.
+// tinted sprites and texts changing over a background and each other, by
+// setters alone or invalidated around them: after every composed frame the
+// window equals a from-scratch composition of the sprites, so their damage
+// is exactly their area and the compositor's shortcut over opaque ones holds.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "nubrik/base/event.h"
 #include "nubrik/screen/screen.h"
 #include "nubrik/sprite/blit_loops.h"
+#include "nubrik/text/font.h"
 #include "nubrik/window/memory_window.h"
 #include "screen/compose_helpers.h"
 
@@ -67,6 +69,29 @@ void change(ImageSprite& sprite, std::mt19937& random) {
   }
 }
 
+// One random change of a text, or a move.
+void change(TextSprite& sprite, std::mt19937& random) {
+  switch (random() % 5) {
+    case 0:
+      sprite.setText(std::string(random() % 9, char('A' + random() % 26)) + "\xc3\xa9g");
+      break;
+    case 1:
+      sprite.setColour(
+          Colour{PixelFormat::Rgba,
+                 {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())}});
+      break;
+    case 2:
+      sprite.setPixelSize(4 + random() % 30);
+      break;
+    case 3:
+      sprite.setAlignment(static_cast<TextAlignment>(random() % 3));
+      break;
+    default:
+      sprite.setPosition(int32_t(random() % 320) - 20, int32_t(random() % 150) - 20);
+      break;
+  }
+}
+
 TEST(TransformedSpriteTest, WindowEqualsFullCompositionAfterEveryFrame) {
   for (auto level : {blit::SimdLevel::Scalar, blit::bestSimdLevel()}) {
     blit::setActiveSimdLevel(level);
@@ -85,8 +110,17 @@ TEST(TransformedSpriteTest, WindowEqualsFullCompositionAfterEveryFrame) {
       if (random() % 3 == 0) sprite->setOpacity(static_cast<uint8_t>(random()));
       for (int c = 0; c < 3; ++c) change(*sprite, random);
       sprite->show();
-      sprite->invalidate();
+      if (random() % 2) sprite->invalidate();
       sprites.push_back(sprite);
+    }
+
+    const auto font = Font::fromFile(NUBRIK_RUN_DIR "/DejaVuSans.ttf");
+    std::vector<std::shared_ptr<TextSprite>> texts;
+    for (int i = 0; i < 3; ++i) {
+      texts.push_back(screen.createTextSprite(int32_t(random() % 300), int32_t(random() % 130), i,
+                                              font, 10 + random() % 20, "Nubrik",
+                                              Colour{PixelFormat::Rgb, {250, 240, 10}}));
+      texts.back()->show();
     }
 
     Event done;
@@ -102,12 +136,16 @@ TEST(TransformedSpriteTest, WindowEqualsFullCompositionAfterEveryFrame) {
         }
         if (++checked == 60) done.set();
       }
+      // Half the changes only call setters; the others invalidate around
+      // them as well, which must draw the same.
       for (int c = int(random() % 3); c >= 0; --c) {
         ImageSprite& sprite = *sprites[random() % sprites.size()];
-        sprite.invalidate();  // the old area
+        const bool explicitly = random() % 2;
+        if (explicitly) sprite.invalidate();
         change(sprite, random);
-        sprite.invalidate();  // the new one
+        if (explicitly) sprite.invalidate();
       }
+      if (random() % 2) change(*texts[random() % texts.size()], random);
       return false;
     });
     screen.startFrameThread();
