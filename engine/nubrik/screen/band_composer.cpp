@@ -10,14 +10,6 @@ namespace nubrik {
 
 namespace {
 
-// Copies `rect` (surface coordinates) of a band image whose first row is
-// surface row `bandTop` to the device context.
-void presentRect(IImage& image, const Rect& rect, IDeviceContext& hdc, int32_t bandTop) {
-  PixelLock lock(image);
-  hdc.presentBand(lock.pixels(), image.getPitch(), image.getWidth(), image.getHeight(), bandTop,
-                  rect);
-}
-
 bool isWide(const Rect& rect) { return size_t(rect.right - rect.left) * 4 >= kMinStreamedRowBytes; }
 
 }  // namespace
@@ -129,7 +121,14 @@ void BandComposer::composeBand(uint32_t band, Image& bandImage) {
   if (hdc_ == nullptr) return;
   std::unique_lock lock(presentLock_, std::defer_lock);
   if (lockPresents_) lock.lock();
-  for (const Rect& rect : drawer_.getBandDamage(band)) presentRect(bandImage, rect, *hdc_, top);
+  for (const Rect& rect : drawer_.getBandDamage(band)) presentBand(bandImage, rect, hdc_, top);
+}
+
+void presentBand(IImage& image, const Rect& rect, IDeviceContext* hdc, int32_t bandTop) {
+  if (hdc == nullptr) return;
+  PixelLock lock(image);
+  hdc->presentBand(lock.pixels(), image.getPitch(), image.getWidth(), image.getHeight(), bandTop,
+                   rect);
 }
 
 }  // namespace nubrik

@@ -80,6 +80,10 @@ class BandComposer {
   std::exception_ptr firstFailure_;
 };
 
+// Copies `rect` (surface coordinates) of a band image whose first row is
+// surface row `bandTop` to the device context.
+void presentBand(IImage& image, const Rect& rect, IDeviceContext* hdc, int32_t bandTop);
+
 template <class AfterRun>
 void BandComposer::composeRuns(Image& bandImage, AfterRun afterRun) noexcept {
   const uint32_t total = runCount_;
