@@ -60,7 +60,7 @@ for header in $(cd "$root/engine" && find nubrik -name '*.h' | sort); do
   case $header in nubrik/window/x11_window.h | nubrik/window/win32_window.h | \
     nubrik/window/sdl_window.h) continue ;; esac
   if ! grep -qxF "$header" <<<"$installed" && ! head -1 "$root/engine/$header" | grep -qF "$marker"; then
-    echo "check-install: warning: $header is not installed and not marked internal" >&2
+    fail "$header is neither installed nor marked internal"
   fi
 done
 

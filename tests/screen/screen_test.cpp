@@ -14,6 +14,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include "nubrik/screen/screen_internals.h"
 #include "nubrik/screen/sprite_drawer.h"
 #include "nubrik/sprite/blit_loops.h"
@@ -623,6 +627,54 @@ TEST(ScreenTest, OwnerThreadWorksWhileFramesRun) {
   screen.stopFrameThread();
   EXPECT_EQ(ScreenInternals::spriteManager(screen)->size(), 200u);
 }
+
+#ifdef __linux__
+// The processors each thread of the process may run on.
+std::vector<std::string> threadProcessorSets() {
+  std::vector<std::string> sets;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(std::stoi(entry.path().filename().string()), sizeof set, &set) != 0) {
+      continue;  // the thread has just ended
+    }
+    std::string bits;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) bits += CPU_ISSET(cpu, &set) ? '1' : '0';
+    sets.push_back(bits);
+  }
+  return sets;
+}
+
+// A program that pins its threads, or measures, may have the Screen leave
+// every thread's processors alone: through frames shared by more workers
+// than processors, which join late, no thread's set of processors changes.
+TEST(ScreenTest, WorkersLeftToTheSystemAreNeverMoved) {
+  const std::vector<std::string> before = threadProcessorSets();
+  ASSERT_FALSE(before.empty());
+  MemoryWindow window(640, 480);
+  Screen screen(window.getDC(), 640, 480);
+  EXPECT_EQ(screen.getWorkerPlacement(), WorkerPlacement::Steered);
+  screen.setWorkerPlacement(WorkerPlacement::LeftToSystem);
+  screen.setWorkerCount(2 * platform::logicalProcessorCount());
+  screen.setFrameInterval(2ms);
+  auto sprite = screen.createFillRectSprite({0, 0, 640, 480}, 0, Colour{PixelFormat::Rgb, {9}});
+  sprite->show();
+  screen.addFrameCallback([](Screen& s) {
+    s.invalidateAll();
+    return false;
+  });
+  screen.startFrameThread();
+  std::vector<std::string> changed;
+  while (screen.getComposedFrameCount() < 300 && changed.empty()) {
+    for (const std::string& set : threadProcessorSets()) {
+      if (set != before.front()) changed.push_back(set);
+    }
+    std::this_thread::sleep_for(100us);
+  }
+  screen.stopFrameThread();
+  EXPECT_TRUE(changed.empty()) << changed.front();
+}
+#endif
 
 // Sprites made without an id get ids of their own, none of which findSprite
 // mistakes for the program's; spriteAt picks through the Screen what is

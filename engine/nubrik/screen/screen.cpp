@@ -225,9 +225,11 @@ void Screen::startFrameThread() {
   sceneGuard_->setFramesRunning(true);
   // Read here, on the owner's thread, not by the frame thread.
   const uint32_t composers = getWorkerCount();
+  const WorkerPlacement placement = workerPlacement_;
   try {
-    frameThread_->start(
-        [this, composers](ThreadNotifier& notifier) { runFrames(notifier, composers); });
+    frameThread_->start([this, composers, placement](ThreadNotifier& notifier) {
+      runFrames(notifier, composers, placement);
+    });
   } catch (...) {
     sceneGuard_->setFramesRunning(false);
     throw;
@@ -306,7 +308,8 @@ void Screen::invalidateAll() {
   invalidatedSinceFrame_ = true;
 }
 
-void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
+void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers, WorkerPlacement placement) {
+  const bool steers = placement == WorkerPlacement::Steered;
   // A pipeline that cannot be built at first ends the frame thread: no
   // frame could be composed.
   uint64_t generation;
@@ -314,7 +317,7 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
   {
     std::lock_guard lock(sceneLock_);
     generation = sizeGeneration_;
-    pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
+    pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers, steers);
   }
   FailedBandRetry retry;
   bool stopped = false;
@@ -330,7 +333,7 @@ void Screen::runFrames(ThreadNotifier& notifier, uint32_t composers) {
           // the new one is composed. Should that fail, the next round tries
           // again.
           pipeline.reset();
-          pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers);
+          pipeline = std::make_unique<FramePipeline>(*spriteDrawer_, hdc_, composers, steers);
           generation = sizeGeneration_;
         }
         const bool changed = invalidatedSinceFrame_ || !spriteManager_->pendingSlots().empty() ||

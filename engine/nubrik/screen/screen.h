@@ -47,9 +47,20 @@ enum class CallbackFailurePolicy {
   Stop,
 };
 
+// Where the threads that compose a Screen's frames run.
+enum class WorkerPlacement {
+  // The system places them, and the Screen may move a worker off the frame
+  // thread's processor (Linux; elsewhere this is LeftToSystem).
+  Steered,
+  // The system alone places them: the Screen never changes a thread's
+  // processors (for a program that pins its threads, or measures).
+  LeftToSystem,
+};
+
 // Binds the engine to one window's device context: creates and registers
 // sprites, keeps the frame callbacks, and runs the frame thread that composes
-// every invalidated frame on one worker per logical processor.
+// every invalidated frame, with one worker per logical processor by default
+// (see setWorkerPlacement for how frames are shared between them).
 //
 // Threads: the owner's thread builds the Screen, creates sprites, registers
 // callbacks, starts and stops the frame thread and calls invalidateAll. The
@@ -190,6 +201,39 @@ class Screen {
 
   RecursiveLock& getSceneLock() { return sceneLock_; }
 
+  // How frames are shared between threads. The frame thread composes each
+  // frame alone, or wakes the workers and every thread takes runs of bands
+  // from a shared counter. Which of the two is decided per frame from what
+  // the last frames measured: how long a band takes alone and shared (the
+  // frame's preparation included), and how long a worker takes to join. A
+  // frame too small to repay waking the workers, or a machine that gives
+  // nothing for a second thread at the moment (other programs busy), is
+  // composed alone. Now and then two frames are composed the other way to
+  // measure it again (one frame in 32 at first; up to one in 512 while that
+  // confirms the choice; at once when the frames' size changed a lot), so
+  // the choice follows the frames and the machine. Where the window lends
+  // its memory, a shared frame may instead compose bands changed in wide
+  // rectangles in the cache and stream them into the window, chosen and
+  // measured again the same way. While shared frames come regularly (at
+  // most 100 ms apart), the workers sleep until shortly before the next is
+  // due and wait for it awake; otherwise they sleep until woken.
+  //
+  // Where the workers run: WorkerPlacement::Steered (the default) lets the
+  // Screen, on Linux, move a worker off the frame thread's processor
+  // (sched_setaffinity, from the frame thread or the worker itself) when
+  // the worker has not joined a frame 0.1 ms after it opened, or waits
+  // awake on that processor: the system may queue a woken thread behind the
+  // thread that woke it while another processor idles. Only the frame
+  // thread's processor is ever taken out of the worker's set, and the
+  // worker gets back the set it started with (the frame thread's, which it
+  // inherits from the thread that called startFrameThread) once no frame is
+  // expected soon. The frame thread itself is never moved.
+  // WorkerPlacement::LeftToSystem changes no thread's processors. Callable
+  // from any thread; a running frame thread takes the placement at its
+  // next startFrameThread.
+  void setWorkerPlacement(WorkerPlacement placement) { workerPlacement_ = placement; }
+  WorkerPlacement getWorkerPlacement() const { return workerPlacement_.load(); }
+
   // The most threads that compose a frame: 4 per logical processor, and
   // never more than kMaxWorkerCount. More only wait for each other.
   static constexpr uint32_t kMaxWorkerCount = 64;
@@ -232,7 +276,7 @@ class Screen {
 
   // The frame thread's body: composes every invalidated frame, runs the
   // callbacks and pauses, until interrupted.
-  void runFrames(ThreadNotifier& notifier, uint32_t composers);
+  void runFrames(ThreadNotifier& notifier, uint32_t composers, WorkerPlacement placement);
   // Returns what the failing callback threw, or null.
   std::exception_ptr runFrameCallbacks();
   void endCallbackRound(const std::vector<bool>& finished);
@@ -268,6 +312,7 @@ class Screen {
   // kDefaultWorkers: one per logical processor.
   static constexpr uint32_t kDefaultWorkers = UINT32_MAX;
   std::atomic<uint32_t> workerCount_{kDefaultWorkers};
+  std::atomic<WorkerPlacement> workerPlacement_{WorkerPlacement::Steered};
   std::atomic<bool> frameThreadRunning_{false};
   std::atomic<CallbackFailurePolicy> failurePolicy_{CallbackFailurePolicy::KeepGoing};
   // Under the scene lock.
